@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Corvane and starts it. Arguments go to the program.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+"$root/scripts/build.sh" -DCORVANE_TESTS=OFF
+exec "$root/build/bin/corvane" "$@"

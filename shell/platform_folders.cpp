@@ -1,0 +1,360 @@
+// Drives and folder listings on POSIX systems.
+
+#include "platform_folders.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QHash>
+#include <QStorageInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvane {
+
+namespace {
+
+// What tells an unchanged folder from a changed one, and which mount it lies on.
+struct Stamp {
+    quint64 mountId = 0;
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 modifiedSec = 0, modifiedNsec = 0;
+    qint64 changedSec = 0, changedNsec = 0;
+    bool operator==(const Stamp&) const = default;
+};
+
+struct Listing {
+    QString key;
+    Stamp stamp;
+    QStringList folders;
+    QStringList files;
+};
+
+struct Hooks {
+    std::optional<QStringList> driveRoots;
+    QHash<QString, int> failures;
+};
+
+Hooks& hooks() {
+    static Hooks instance;
+    return instance;
+}
+
+// The listings of the folder read last and of the folders above it that were read before.
+// A walk returns to those folders again and again; a folder changed since is read anew.
+std::vector<Listing>& openChain() {
+    static std::vector<Listing> chain;
+    return chain;
+}
+
+// A folder path without trailing separators ("/" stays "/").
+QString folderKey(const QString& folder) {
+    qsizetype end = folder.size();
+    while (end > 1 && folder[end - 1] == QChar(kSep))
+        --end;
+    return folder.left(end);
+}
+
+bool isAncestorOrSelf(const QString& ancestor, const QString& key) {
+    if (!key.startsWith(ancestor))
+        return false;
+    return key.size() == ancestor.size() || ancestor.endsWith(QChar(kSep)) ||
+           key[ancestor.size()] == QChar(kSep);
+}
+
+[[noreturn]] void raiseFor(int error, const QString& folder) {
+    int number = kPathFileAccessError;
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+        number = kPathNotFound;
+        break;
+    case EACCES:
+    case EPERM:
+        number = kPermissionDenied;
+        break;
+    case ENOMEM:
+        number = kOutOfMemory;
+        break;
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+    case ENOMEDIUM:
+    case ESTALE:
+    case ENOTCONN:
+    case ETIMEDOUT:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+        number = kDeviceUnavailable;
+        break;
+    default:
+        break;
+    }
+    throw RuntimeError::make(number, folder);
+}
+
+void failIfHooked(const QString& key) {
+    const auto failure = hooks().failures.constFind(key);
+    if (failure != hooks().failures.constEnd())
+        throw RuntimeError::make(*failure, key);
+}
+
+// statx of `name` under the folder `dirFd` (an empty name: the folder itself); false when
+// the entry cannot be examined.
+bool examine(int dirFd, const char* name, int flags, struct statx& info) {
+    const unsigned mask = STATX_TYPE | STATX_INO | STATX_MTIME | STATX_CTIME | STATX_MNT_ID;
+    return statx(dirFd, name, flags | AT_NO_AUTOMOUNT, mask, &info) == 0;
+}
+
+Stamp stampOf(const struct statx& info) {
+    Stamp stamp;
+    stamp.mountId = (info.stx_mask & STATX_MNT_ID) ? info.stx_mnt_id : 0;
+    stamp.device = (quint64(info.stx_dev_major) << 32) | info.stx_dev_minor;
+    stamp.inode = info.stx_ino;
+    stamp.modifiedSec = info.stx_mtime.tv_sec;
+    stamp.modifiedNsec = info.stx_mtime.tv_nsec;
+    stamp.changedSec = info.stx_ctime.tv_sec;
+    stamp.changedNsec = info.stx_ctime.tv_nsec;
+    return stamp;
+}
+
+// Same mount as the folder: where the kernel tells mount ids, by id (so bind mounts count
+// as other mounts); elsewhere by device.
+bool onSameMount(const Stamp& entry, const Stamp& folder) {
+    if (entry.mountId != 0 && folder.mountId != 0)
+        return entry.mountId == folder.mountId;
+    return entry.device == folder.device;
+}
+
+enum class EntryKind { Other, Folder, File };
+
+EntryKind kindOf(int dirFd, const dirent& entry, const Stamp& folder) {
+    struct statx info;
+    switch (entry.d_type) {
+    case DT_REG:
+        return EntryKind::File;
+    case DT_DIR:
+    case DT_UNKNOWN:
+        if (!examine(dirFd, entry.d_name, AT_SYMLINK_NOFOLLOW, info))
+            return EntryKind::Other;
+        if (S_ISDIR(info.stx_mode))
+            return onSameMount(stampOf(info), folder) ? EntryKind::Folder : EntryKind::Other;
+        if (S_ISREG(info.stx_mode))
+            return EntryKind::File;
+        if (!S_ISLNK(info.stx_mode))
+            return EntryKind::Other;
+        [[fallthrough]];
+    case DT_LNK:
+        // A link to a file lists as that file; a link to a folder is never entered.
+        if (examine(dirFd, entry.d_name, 0, info) && S_ISREG(info.stx_mode))
+            return EntryKind::File;
+        return EntryKind::Other;
+    default:
+        return EntryKind::Other;
+    }
+}
+
+QStringList decodedInByteOrder(std::vector<QByteArray>& names) {
+    std::sort(names.begin(), names.end());
+    QStringList decoded;
+    decoded.reserve(qsizetype(names.size()));
+    for (const QByteArray& name : names)
+        decoded << QFile::decodeName(name);
+    return decoded;
+}
+
+Listing listFolder(const QString& key) {
+    const QByteArray path = QFile::encodeName(key);
+    const int fd = open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        raiseFor(errno, key);
+    struct statx self;
+    if (!examine(fd, "", AT_EMPTY_PATH, self)) {
+        const int error = errno;
+        close(fd);
+        raiseFor(error, key);
+    }
+    DIR* dir = fdopendir(fd);
+    if (!dir) {
+        const int error = errno;
+        close(fd);
+        raiseFor(error, key);
+    }
+    Listing listing{key, stampOf(self), {}, {}};
+    std::vector<QByteArray> folders, files;
+    int error = 0;
+    try {
+        for (;;) {
+            errno = 0;
+            const dirent* entry = readdir(dir);
+            if (!entry) {
+                error = errno;
+                break;
+            }
+            if (entry->d_name[0] == '.' &&
+                (entry->d_name[1] == '\0' || (entry->d_name[1] == '.' && entry->d_name[2] == '\0')))
+                continue;
+            switch (kindOf(fd, *entry, listing.stamp)) {
+            case EntryKind::Folder:
+                folders.emplace_back(entry->d_name);
+                break;
+            case EntryKind::File:
+                files.emplace_back(entry->d_name);
+                break;
+            case EntryKind::Other:
+                break;
+            }
+        }
+        closedir(dir);
+        if (error != 0)
+            raiseFor(error, key);
+        listing.folders = decodedInByteOrder(folders);
+        listing.files = decodedInByteOrder(files);
+    } catch (const std::bad_alloc&) {
+        throw RuntimeError::make(kOutOfMemory, key);
+    }
+    return listing;
+}
+
+const Listing& readFolder(const QString& folder) {
+    const QString key = folderKey(folder);
+    failIfHooked(key);
+    if (!key.startsWith(QChar(kSep)))
+        throw RuntimeError::make(kPathNotFound, folder);
+    std::vector<Listing>& chain = openChain();
+    while (!chain.empty() && !isAncestorOrSelf(chain.back().key, key))
+        chain.pop_back();
+    if (!chain.empty() && chain.back().key == key) {
+        struct statx info;
+        const QByteArray path = QFile::encodeName(key);
+        if (examine(AT_FDCWD, path.constData(), 0, info) && stampOf(info) == chain.back().stamp)
+            return chain.back();
+        chain.pop_back();
+    }
+    chain.push_back(listFolder(key));
+    return chain.back();
+}
+
+bool isPseudoFileSystem(const QByteArray& type) {
+    static const QList<QByteArray> pseudo = {
+        "proc",       "sysfs",   "devtmpfs",  "devpts",   "tmpfs",       "ramfs",    "cgroup",
+        "cgroup2",    "mqueue",  "debugfs",   "tracefs",  "securityfs",  "pstore",   "bpf",
+        "configfs",   "fusectl", "hugetlbfs", "autofs",   "binfmt_misc", "efivarfs", "nsfs",
+        "rpc_pipefs", "overlay", "squashfs",  "selinuxfs"};
+    return pseudo.contains(type);
+}
+
+bool isNetworkFileSystem(const QByteArray& type) {
+    static const QList<QByteArray> network = {"nfs", "nfs4", "cifs", "smb3",      "smbfs",
+                                              "9p",  "afs",  "ceph", "glusterfs", "lustre"};
+    return network.contains(type);
+}
+
+bool holdsUserFiles(const QStorageInfo& volume) {
+    const QByteArray type = volume.fileSystemType();
+    if (isPseudoFileSystem(type))
+        return false;
+    return volume.device().startsWith("/dev/") || isNetworkFileSystem(type) ||
+           type.startsWith("fuse");
+}
+
+bool isFolder(const QString& path) {
+    struct stat info;
+    return stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+QStringList mountedDriveRoots() {
+    std::vector<QByteArray> mountPoints;
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+        const QString mountPoint = folderKey(volume.rootPath());
+        // Files mounted over files (as containers do) are no drives.
+        if (mountPoint == QString(kSep) || !holdsUserFiles(volume) || !isFolder(mountPoint))
+            continue;
+        mountPoints.push_back(QFile::encodeName(mountPoint));
+    }
+    std::sort(mountPoints.begin(), mountPoints.end());
+    mountPoints.erase(std::unique(mountPoints.begin(), mountPoints.end()), mountPoints.end());
+    QStringList roots{QString(kSep)};
+    for (const QByteArray& mountPoint : mountPoints)
+        roots << QFile::decodeName(mountPoint) + kSep;
+    return roots;
+}
+
+} // namespace
+
+QStringList DriveRoots() {
+    if (hooks().driveRoots)
+        return *hooks().driveRoots;
+    return mountedDriveRoots();
+}
+
+void ProbeDrive(const QString& root) {
+    const QString key = folderKey(root);
+    if (hooks().failures.value(key) == kDeviceUnavailable || !isFolder(key))
+        throw RuntimeError::make(kDeviceUnavailable, root);
+}
+
+QStringList SubFolders(const QString& folder) {
+    return readFolder(folder).folders;
+}
+
+QStringList FilesMatching(const QString& folder, const QString& pattern) {
+    QStringList matching;
+    for (const QString& name : readFolder(folder).files)
+        if (MatchesPattern(name, pattern))
+            matching << name;
+    return matching;
+}
+
+bool MatchesPattern(const QString& name, const QString& pattern) {
+    auto same = [](QChar a, QChar b) {
+        auto lower = [](char16_t c) -> char16_t { return c >= u'A' && c <= u'Z' ? c + 32 : c; };
+        return lower(a.unicode()) == lower(b.unicode());
+    };
+    // Greedy matching that backtracks to the last '*' on a mismatch.
+    qsizetype n = 0, p = 0, starP = -1, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() &&
+            (pattern[p] == u'?' || (pattern[p] != u'*' && same(pattern[p], name[n])))) {
+            ++n;
+            ++p;
+        } else if (p < pattern.size() && pattern[p] == u'*') {
+            starP = p++;
+            starN = n;
+        } else if (starP >= 0) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*')
+        ++p;
+    return p == pattern.size();
+}
+
+void PlatformFolders::setDriveRoots(std::optional<QStringList> roots) {
+    hooks().driveRoots = std::move(roots);
+}
+
+void PlatformFolders::setFolderFailure(const QString& folder, int number) {
+    hooks().failures.insert(folderKey(folder), number);
+}
+
+void PlatformFolders::reset() {
+    hooks() = Hooks{};
+    openChain().clear();
+}
+
+} // namespace corvane

@@ -1,0 +1,79 @@
+#include "screen.h"
+
+#include "platform.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace corvane {
+
+int twipsToPixels(int twips, const QWidget* widget) {
+    const int dpi = widget ? widget->logicalDpiX() : 96;
+    return qRound(twips * dpi / 1440.0);
+}
+
+void placeTwips(QWidget* control, int left, int top, int width, int height) {
+    control->setGeometry(twipsToPixels(left, control), twipsToPixels(top, control),
+                         twipsToPixels(width, control), twipsToPixels(height, control));
+}
+
+QIcon programIcon() {
+    return QIcon(QStringLiteral(":/corvane/corvane.png"));
+}
+
+void setTabOrder(std::initializer_list<QWidget*> controls) {
+    QWidget* previous = nullptr;
+    for (QWidget* control : controls) {
+        if (previous)
+            QWidget::setTabOrder(previous, control);
+        previous = control;
+    }
+}
+
+CaptionLabel::CaptionLabel(QWidget* parent, const QString& objectName) : QLabel(parent) {
+    setObjectName(objectName);
+    setWordWrap(true);
+    setTextFormat(Qt::PlainText);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+void CaptionLabel::setCaption(const QString& caption) {
+    m_caption = caption;
+    QString shown = caption;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    setText(shown);
+}
+
+Screen::Screen(const QString& objectName, const QString& caption, int widthTwips, int heightTwips) {
+    setObjectName(objectName);
+    setWindowTitle(caption);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(programIcon());
+    setFixedSize(twipsToPixels(widthTwips, this), twipsToPixels(heightTwips, this));
+}
+
+void Screen::Form_Unload() {
+    End();
+}
+
+void Screen::closeEvent(QCloseEvent* event) {
+    event->accept();
+    guarded([this] { Form_Unload(); });
+}
+
+void Screen::showEvent(QShowEvent* event) {
+    if (!m_placed) {
+        m_placed = true;
+        QScreen* target = screen() ? screen() : QGuiApplication::primaryScreen();
+        if (target) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(target->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    QWidget::showEvent(event);
+}
+
+} // namespace corvane
