@@ -44,6 +44,16 @@ QString CurDir();
 void FileCopy(const QString& source, const QString& target);
 // The folder of the program (the running executable), without a trailing separator.
 QString AppPath();
+// Whether files can be created in `folder` (tried for real: modes alone do not tell root).
+bool IsFolderWritable(const QString& folder);
+// Creates a folder and every missing folder above it.
+void MkDirs(const QString& path);
+// Writes a whole file, replacing one that is there.
+void WriteFile(const QString& path, const QByteArray& contents);
+// Removes a folder with everything in it.
+void RemoveTree(const QString& path);
+// Makes a new, empty folder with a unique name in the system's temporary folder.
+QString MakeTempFolder(const QString& prefix);
 
 // Message box: buttons 0 = OK only, 4 = Yes and No. Returns 1 (OK), 6 (Yes) or 7 (No).
 // Without a title it shows "Corvane".

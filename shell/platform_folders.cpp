@@ -16,6 +16,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace corvane {
@@ -27,14 +28,20 @@ struct Stamp {
     quint64 mountId = 0;
     quint64 device = 0;
     quint64 inode = 0;
-    qint64 modifiedSec = 0, modifiedNsec = 0;
-    qint64 changedSec = 0, changedNsec = 0;
+    quint64 links = 0;
+    qint64 modifiedNs = 0;
+    qint64 changedNs = 0;
     bool operator==(const Stamp&) const = default;
 };
+
+// File systems stamp changes with a clock that may lag the real one by a tick; a folder
+// changed that recently may change again without a new stamp, so its listing is not reused.
+constexpr qint64 kStampGranularityNs = 50'000'000;
 
 struct Listing {
     QString key;
     Stamp stamp;
+    bool reusable = false;
     QStringList folders;
     QStringList files;
 };
@@ -113,7 +120,8 @@ void failIfHooked(const QString& key) {
 // statx of `name` under the folder `dirFd` (an empty name: the folder itself); false when
 // the entry cannot be examined.
 bool examine(int dirFd, const char* name, int flags, struct statx& info) {
-    const unsigned mask = STATX_TYPE | STATX_INO | STATX_MTIME | STATX_CTIME | STATX_MNT_ID;
+    const unsigned mask =
+        STATX_TYPE | STATX_INO | STATX_NLINK | STATX_MTIME | STATX_CTIME | STATX_MNT_ID;
     return statx(dirFd, name, flags | AT_NO_AUTOMOUNT, mask, &info) == 0;
 }
 
@@ -122,11 +130,16 @@ Stamp stampOf(const struct statx& info) {
     stamp.mountId = (info.stx_mask & STATX_MNT_ID) ? info.stx_mnt_id : 0;
     stamp.device = (quint64(info.stx_dev_major) << 32) | info.stx_dev_minor;
     stamp.inode = info.stx_ino;
-    stamp.modifiedSec = info.stx_mtime.tv_sec;
-    stamp.modifiedNsec = info.stx_mtime.tv_nsec;
-    stamp.changedSec = info.stx_ctime.tv_sec;
-    stamp.changedNsec = info.stx_ctime.tv_nsec;
+    stamp.links = info.stx_nlink;
+    stamp.modifiedNs = info.stx_mtime.tv_sec * 1'000'000'000LL + info.stx_mtime.tv_nsec;
+    stamp.changedNs = info.stx_ctime.tv_sec * 1'000'000'000LL + info.stx_ctime.tv_nsec;
     return stamp;
+}
+
+qint64 nowNs() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec * 1'000'000'000LL + now.tv_nsec;
 }
 
 // Same mount as the folder: where the kernel tells mount ids, by id (so bind mounts count
@@ -175,6 +188,7 @@ QStringList decodedInByteOrder(std::vector<QByteArray>& names) {
 }
 
 Listing listFolder(const QString& key) {
+    const qint64 readStart = nowNs();
     const QByteArray path = QFile::encodeName(key);
     const int fd = open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
@@ -191,7 +205,8 @@ Listing listFolder(const QString& key) {
         close(fd);
         raiseFor(error, key);
     }
-    Listing listing{key, stampOf(self), {}, {}};
+    Listing listing{key, stampOf(self), false, {}, {}};
+    listing.reusable = listing.stamp.changedNs + kStampGranularityNs < readStart;
     std::vector<QByteArray> folders, files;
     int error = 0;
     try {
@@ -238,7 +253,8 @@ const Listing& readFolder(const QString& folder) {
     if (!chain.empty() && chain.back().key == key) {
         struct statx info;
         const QByteArray path = QFile::encodeName(key);
-        if (examine(AT_FDCWD, path.constData(), 0, info) && stampOf(info) == chain.back().stamp)
+        if (chain.back().reusable && examine(AT_FDCWD, path.constData(), 0, info) &&
+            stampOf(info) == chain.back().stamp)
             return chain.back();
         chain.pop_back();
     }

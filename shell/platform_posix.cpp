@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -318,6 +320,60 @@ void FileCopy(const QString& source, const QString& target) {
         unlink(temporary.c_str());
         raise(error, kPathNotFound, to);
     }
+}
+
+bool IsFolderWritable(const QString& folder) {
+    std::string probe = join(resolve(folder), ".corvane-write-test.XXXXXX");
+    int handle = mkostemp(probe.data(), O_CLOEXEC);
+    if (handle < 0)
+        return false;
+    close(handle);
+    unlink(probe.c_str());
+    return true;
+}
+
+void MkDirs(const QString& path) {
+    std::error_code error;
+    std::filesystem::create_directories(resolve(path), error);
+    if (error)
+        raise(error.value(), kPathNotFound, resolve(path));
+}
+
+void WriteFile(const QString& path, const QByteArray& contents) {
+    std::string resolved = resolve(path);
+    int handle = open(resolved.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (handle < 0)
+        raise(errno, kPathNotFound, resolved);
+    qsizetype done = 0;
+    while (done < contents.size()) {
+        ssize_t put =
+            write(handle, contents.constData() + done, static_cast<size_t>(contents.size() - done));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put < 0) {
+            int error = errno;
+            close(handle);
+            raise(error, kPathNotFound, resolved);
+        }
+        done += put;
+    }
+    if (close(handle) != 0)
+        raise(errno, kPathNotFound, resolved);
+}
+
+void RemoveTree(const QString& path) {
+    std::error_code error;
+    std::filesystem::remove_all(resolve(path), error);
+    if (error)
+        raise(error.value(), kPathNotFound, resolve(path));
+}
+
+QString MakeTempFolder(const QString& prefix) {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = join(base && *base ? base : "/tmp", encode(prefix) + "-XXXXXX");
+    if (!mkdtemp(pattern.data()))
+        raise(errno, kPathNotFound, pattern);
+    return decode(pattern);
 }
 
 QStringList SplitCommandLine(const QString& commandLine) {

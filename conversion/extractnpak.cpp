@@ -1,0 +1,81 @@
+#include "extractnpak.h"
+
+#include "shell/pakinfo.h"
+#include "shell/platform.h"
+
+#include <QCloseEvent>
+
+namespace corvane {
+
+namespace {
+
+QPushButton* makeButton(QWidget* parent, const QString& name, const QString& caption) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    button->setAutoDefault(false);
+    return button;
+}
+
+} // namespace
+
+Extractnpak::Extractnpak()
+    : Screen(QStringLiteral("extractnpak"),
+             QStringLiteral("Extracting and Packing, Click continue now to start"), 6240, 2745) {
+    Label1 = new CaptionLabel(this, QStringLiteral("Label1"));
+    lblq2path = new CaptionLabel(this, QStringLiteral("lblq2path"));
+    lblq3path = new CaptionLabel(this, QStringLiteral("lblq3path"));
+    OKButton = makeButton(this, QStringLiteral("OKButton"), QStringLiteral("Continue"));
+    Command1 = makeButton(this, QStringLiteral("Command1"), QStringLiteral("Command1"));
+    CancelButton = makeButton(this, QStringLiteral("CancelButton"), QStringLiteral("Exit"));
+
+    placeTwips(Label1, 240, 120, 5895, 1095);
+    placeTwips(lblq2path, 240, 1440, 5895, 255);
+    placeTwips(lblq3path, 240, 1800, 5895, 255);
+    placeTwips(OKButton, 120, 2280, 1215, 375);
+    placeTwips(Command1, 2400, 2160, 1215, 495);
+    placeTwips(CancelButton, 4920, 2280, 1215, 375);
+    Command1->setVisible(false);
+    corvane::setTabOrder({OKButton, CancelButton, Label1, Command1, lblq2path, lblq3path});
+
+    connect(OKButton, &QPushButton::clicked, this,
+            [this] { guarded([this] { OKButton_Click(); }); });
+    connect(Command1, &QPushButton::clicked, this,
+            [this] { guarded([this] { Command1_Click(); }); });
+    connect(CancelButton, &QPushButton::clicked, this,
+            [this] { guarded([this] { CancelButton_Click(); }); });
+    Form_Load();
+}
+
+void Extractnpak::Form_Load() {
+    Label1->setCaption(
+        QStringLiteral("Time to unpak and repak. This may take a bit of time and needs a ") +
+        QStringLiteral("bit of hard drive space to uncompress and repak to pk3 files. ") +
+        QStringLiteral("Click the OK button when ready!"));
+}
+
+void Extractnpak::Form_Activate() {
+    lblq2path->setCaption(pakinfo::Quake2Path);
+    lblq3path->setCaption(pakinfo::Quake3Path);
+}
+
+void Extractnpak::CancelButton_Click() {
+    End();
+}
+
+bool Extractnpak::event(QEvent* event) {
+    // Shown or activated: the screen has become the program's active screen.
+    if (event->type() == QEvent::Show || event->type() == QEvent::WindowActivate)
+        guarded([this] { Form_Activate(); });
+    return Screen::event(event);
+}
+
+void Extractnpak::closeEvent(QCloseEvent* event) {
+    // While the conversion runs the screen is disabled, its close button included.
+    if (!isEnabled()) {
+        event->ignore();
+        return;
+    }
+    Screen::closeEvent(event);
+}
+
+} // namespace corvane

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+namespace corvane {
+
+// A throwaway world to try the program in: a Quake 2 folder with three generated pak files
+// (placeholder contents under the real file names), a second Quake 2 folder nested inside it,
+// and a Quake 3 folder with an empty qfbastion. Built with the pak and minizip tools of the
+// program folder in a new temporary folder, whose path is returned.
+QString MakeDemoSandbox();
+
+} // namespace corvane
