@@ -72,6 +72,7 @@ GameFolders::GameFolders()
 void GameFolders::makeQuake2(const std::function<bool(int index)>& keep,
                              const QStringList& extraPak2Members) {
     writeFile(quake2 + "quake2.exe");
+    makeDirs(quake2 + "baseq2");
     const QString trees = root.file("trees");
     writeManifestTree(trees + "/pak0", keep);
     makeDirs(trees + "/pak0");

@@ -10,7 +10,11 @@
 
 #include <deque>
 #include <filesystem>
+#include <ostream>
 #include <vector>
+
+// Readable test failure messages for texts.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace corvane::test {
 
