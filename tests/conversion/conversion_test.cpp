@@ -319,3 +319,21 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
+
+namespace {
+
+TEST_F(Conversion, AProgramFolderThatCannotBeWrittenIsToldBeforeAnyWork) {
+    games.makeQuake2();
+    ImmutableFolder locked(games.programFolder);
+    if (!locked.active())
+        GTEST_SKIP() << "chattr +i is not available here";
+    EXPECT_TRUE(pressContinue(games.quake2, games.quake3));
+    ASSERT_EQ(platform.boxes().size(), 1u);
+    EXPECT_EQ(platform.boxes()[0].title, "Program folder not writable");
+    EXPECT_TRUE(platform.boxes()[0].prompt.startsWith(
+        "Corvane cannot write to its program folder " + games.programFolder + "\r\n"));
+    EXPECT_TRUE(commands.isEmpty());
+    EXPECT_TRUE(screen.OKButton->isEnabled());
+}
+
+} // namespace

@@ -164,3 +164,23 @@ TEST(Platform, UnhandledRuntimeErrorShowsTheRuntimeMessageAndEnds) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Platform, CopyIntoAFolderThatRefusesWritesRaisesPermissionDenied) {
+    TempDir dir;
+    writeFile(dir.file("source.txt"));
+    makeDirs(dir.file("locked"));
+    ImmutableFolder locked(dir.file("locked"));
+    if (!locked.active())
+        GTEST_SKIP() << "chattr +i is not available here";
+    QString description;
+    EXPECT_EQ(errorNumberOf([&] { FileCopy(dir.file("source.txt"), dir.file("locked/x.txt")); },
+                            &description),
+              kPermissionDenied);
+    EXPECT_TRUE(description.contains(dir.file("locked")));
+    EXPECT_FALSE(IsFolderWritable(dir.file("locked")));
+    EXPECT_TRUE(IsFolderWritable(dir.path()));
+}
+
+} // namespace

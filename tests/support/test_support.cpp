@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -46,6 +47,26 @@ QByteArray readFile(const QString& path) {
 
 bool exists(const QString& path) {
     return QFileInfo::exists(path);
+}
+
+namespace {
+
+bool runQuietly(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+} // namespace
+
+ImmutableFolder::ImmutableFolder(const QString& folder) : m_folder(folder) {
+    m_active = runQuietly("chattr", {"+i", folder});
+}
+
+ImmutableFolder::~ImmutableFolder() {
+    if (m_active)
+        runQuietly("chattr", {"-i", m_folder});
 }
 
 FakePlatform::FakePlatform(const QString& appPath) {

@@ -14,7 +14,9 @@
 #include <vector>
 
 // Readable test failure messages for texts.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace corvane::test {
 
@@ -39,6 +41,20 @@ void writeFile(const QString& path, const QByteArray& contents = "x");
 QByteArray readFile(const QString& path);
 bool exists(const QString& path);
 void makeDirs(const QString& path);
+
+// Makes a folder immutable for the lifetime of the object, so that nothing can be created,
+// deleted or renamed in it, not even by root. active() is false where the file system or the
+// user's rights do not allow it; such tests skip.
+class ImmutableFolder {
+public:
+    explicit ImmutableFolder(const QString& folder);
+    ~ImmutableFolder();
+    bool active() const { return m_active; }
+
+private:
+    QString m_folder;
+    bool m_active = false;
+};
 
 // One message box the program showed.
 struct ShownBox {
