@@ -1,0 +1,14 @@
+// minizip: adds files to a zip archive (a Quake 3 pk3), replacing entries of the same name.
+
+#include "zip_append.h"
+
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char** argv) {
+    if (argc < 3 || std::strcmp(argv[1], "-a") != 0) {
+        std::fputs("usage: minizip -a ARCHIVE [FILE ...]\n", stderr);
+        return minizip::exitRefused;
+    }
+    return minizip::addFiles(argv[2], std::vector<std::string>(argv + 3, argv + argc));
+}
