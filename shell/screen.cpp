@@ -6,6 +6,11 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+// The icon lives in a static library, whose resources are not registered by themselves.
+static void registerResources() {
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace corvane {
 
 int twipsToPixels(int twips, const QWidget* widget) {
@@ -19,6 +24,8 @@ void placeTwips(QWidget* control, int left, int top, int width, int height) {
 }
 
 QIcon programIcon() {
+    static const bool registered = (registerResources(), true);
+    (void)registered;
     return QIcon(QStringLiteral(":/corvane/corvane.png"));
 }
 
@@ -51,6 +58,10 @@ Screen::Screen(const QString& objectName, const QString& caption, int widthTwips
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowIcon(programIcon());
+    // The layout is measured for a small dialog font; larger ones would not fit the labels.
+    QFont small = font();
+    small.setPointSizeF(7.5);
+    setFont(small);
     setFixedSize(twipsToPixels(widthTwips, this), twipsToPixels(heightTwips, this));
 }
 

@@ -118,7 +118,7 @@ TEST_F(WizardFlow, ScreensHaveTheirCaptionsSizesAndFrames) {
         const Qt::WindowFlags flags = e.screen->windowFlags();
         EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
         EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
-        EXPECT_FALSE(e.screen->windowIcon().isNull());
+        EXPECT_EQ(e.screen->windowIcon().pixmap(32, 32).size(), QSize(32, 32));
     }
 }
 
