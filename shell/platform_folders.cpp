@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <dirent.h>
@@ -38,12 +39,38 @@ struct Stamp {
 // changed that recently may change again without a new stamp, so its listing is not reused.
 constexpr qint64 kStampGranularityNs = 50'000'000;
 
+// An open folder, kept open while the walk is inside it.
+class OpenFolder {
+public:
+    OpenFolder() = default;
+    explicit OpenFolder(DIR* dir) : m_dir(dir) {}
+    OpenFolder(OpenFolder&& other) noexcept : m_dir(std::exchange(other.m_dir, nullptr)) {}
+    OpenFolder& operator=(OpenFolder&& other) noexcept {
+        std::swap(m_dir, other.m_dir);
+        return *this;
+    }
+    ~OpenFolder() {
+        if (m_dir)
+            closedir(m_dir);
+    }
+
+    bool isOpen() const { return m_dir != nullptr; }
+    DIR* dir() const { return m_dir; }
+    int fd() const { return m_dir ? dirfd(m_dir) : -1; }
+
+private:
+    DIR* m_dir = nullptr;
+};
+
+constexpr size_t kMaxOpenFolders = 64;
+
 struct Listing {
     QString key;
     Stamp stamp;
     bool reusable = false;
     QStringList folders;
     QStringList files;
+    OpenFolder open;
 };
 
 struct Hooks {
@@ -76,6 +103,12 @@ bool isAncestorOrSelf(const QString& ancestor, const QString& key) {
         return false;
     return key.size() == ancestor.size() || ancestor.endsWith(QChar(kSep)) ||
            key[ancestor.size()] == QChar(kSep);
+}
+
+// Whether `key` lies directly inside `ancestor`, a folder above it.
+bool isChildOf(const QString& key, const QString& ancestor) {
+    const qsizetype parentLength = ancestor == QString(kSep) ? 0 : ancestor.size();
+    return key.lastIndexOf(QChar(kSep)) == parentLength;
 }
 
 [[noreturn]] void raiseFor(int error, const QString& folder) {
@@ -187,10 +220,16 @@ QStringList decodedInByteOrder(std::vector<QByteArray>& names) {
     return decoded;
 }
 
-Listing listFolder(const QString& key) {
+// The listing of `key`, opened through `parent` (the open folder above it) when there is one.
+Listing listFolder(const QString& key, const OpenFolder* parent) {
     const qint64 readStart = nowNs();
-    const QByteArray path = QFile::encodeName(key);
-    const int fd = open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = -1;
+    if (parent && parent->fd() >= 0) {
+        const QByteArray name = QFile::encodeName(key.mid(key.lastIndexOf(QChar(kSep)) + 1));
+        fd = openat(parent->fd(), name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } else {
+        fd = open(QFile::encodeName(key).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
     if (fd < 0)
         raiseFor(errno, key);
     struct statx self;
@@ -199,22 +238,21 @@ Listing listFolder(const QString& key) {
         close(fd);
         raiseFor(error, key);
     }
-    DIR* dir = fdopendir(fd);
-    if (!dir) {
+    Listing listing{key, stampOf(self), false, {}, {}, OpenFolder(fdopendir(fd))};
+    if (!listing.open.isOpen()) {
         const int error = errno;
         close(fd);
         raiseFor(error, key);
     }
-    Listing listing{key, stampOf(self), false, {}, {}};
     listing.reusable = listing.stamp.changedNs + kStampGranularityNs < readStart;
-    std::vector<QByteArray> folders, files;
-    int error = 0;
     try {
+        std::vector<QByteArray> folders, files;
         for (;;) {
             errno = 0;
-            const dirent* entry = readdir(dir);
+            const dirent* entry = readdir(listing.open.dir());
             if (!entry) {
-                error = errno;
+                if (errno != 0)
+                    raiseFor(errno, key);
                 break;
             }
             if (entry->d_name[0] == '.' &&
@@ -231,15 +269,23 @@ Listing listFolder(const QString& key) {
                 break;
             }
         }
-        closedir(dir);
-        if (error != 0)
-            raiseFor(error, key);
         listing.folders = decodedInByteOrder(folders);
         listing.files = decodedInByteOrder(files);
     } catch (const std::bad_alloc&) {
         throw RuntimeError::make(kOutOfMemory, key);
     }
     return listing;
+}
+
+bool isUnchanged(const Listing& listing) {
+    if (!listing.reusable)
+        return false;
+    struct statx info;
+    const bool examined =
+        listing.open.fd() >= 0
+            ? examine(listing.open.fd(), "", AT_EMPTY_PATH, info)
+            : examine(AT_FDCWD, QFile::encodeName(listing.key).constData(), 0, info);
+    return examined && stampOf(info) == listing.stamp;
 }
 
 const Listing& readFolder(const QString& folder) {
@@ -251,14 +297,16 @@ const Listing& readFolder(const QString& folder) {
     while (!chain.empty() && !isAncestorOrSelf(chain.back().key, key))
         chain.pop_back();
     if (!chain.empty() && chain.back().key == key) {
-        struct statx info;
-        const QByteArray path = QFile::encodeName(key);
-        if (chain.back().reusable && examine(AT_FDCWD, path.constData(), 0, info) &&
-            stampOf(info) == chain.back().stamp)
+        if (isUnchanged(chain.back()))
             return chain.back();
         chain.pop_back();
     }
-    chain.push_back(listFolder(key));
+    const bool belowLast = !chain.empty() && isChildOf(key, chain.back().key);
+    Listing listing = listFolder(key, belowLast ? &chain.back().open : nullptr);
+    // Deep walks keep only the upper folders open, within the limit of open files.
+    if (chain.size() >= kMaxOpenFolders)
+        listing.open = OpenFolder();
+    chain.push_back(std::move(listing));
     return chain.back();
 }
 
@@ -333,6 +381,10 @@ QStringList FilesMatching(const QString& folder, const QString& pattern) {
     return matching;
 }
 
+void ReleaseFolderListings() {
+    openChain().clear();
+}
+
 bool MatchesPattern(const QString& name, const QString& pattern) {
     auto same = [](QChar a, QChar b) {
         auto lower = [](char16_t c) -> char16_t { return c >= u'A' && c <= u'Z' ? c + 32 : c; };
@@ -370,7 +422,7 @@ void PlatformFolders::setFolderFailure(const QString& folder, int number) {
 
 void PlatformFolders::reset() {
     hooks() = Hooks{};
-    openChain().clear();
+    ReleaseFolderListings();
 }
 
 } // namespace corvane

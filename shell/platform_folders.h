@@ -33,6 +33,10 @@ QStringList SubFolders(const QString& folder);
 // wildcards, ignoring ASCII case), in byte order.
 QStringList FilesMatching(const QString& folder, const QString& pattern);
 
+// Closes the folders that listings keep open for a walk and drops the listings, so that no
+// drive stays busy once a walk is over.
+void ReleaseFolderListings();
+
 // Whether `name` matches the wildcard `pattern`, ignoring ASCII case.
 bool MatchesPattern(const QString& name, const QString& pattern);
 
