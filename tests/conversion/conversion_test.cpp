@@ -257,6 +257,10 @@ struct BatchCase {
     QList<int> batchSizes;
 };
 
+void PrintTo(const BatchCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class Batches : public Conversion, public ::testing::WithParamInterface<BatchCase> {};
 
 TEST_P(Batches, AtMostThirtyFilesARunAndTheLastIndexAlwaysFlushes) {

@@ -36,6 +36,10 @@ struct FailingOperation {
     const char* namedPath; // the description names this path
 };
 
+void PrintTo(const FailingOperation& operation, std::ostream* out) {
+    *out << operation.what;
+}
+
 class PlatformErrors : public ::testing::TestWithParam<FailingOperation> {};
 
 TEST_P(PlatformErrors, RaiseTheirNumberNamingThePath) {
