@@ -290,6 +290,7 @@ void FileCopy(const QString& source, const QString& target) {
         raise(error, kPathNotFound, to);
     }
     int error = 0;
+    const std::string* failed = &to; // the path the description names
     std::vector<char> buffer(1 << 20);
     for (;;) {
         ssize_t got = read(in, buffer.data(), buffer.size());
@@ -297,6 +298,8 @@ void FileCopy(const QString& source, const QString& target) {
             continue;
         if (got <= 0) {
             error = got < 0 ? errno : 0;
+            if (error != 0)
+                failed = &from;
             break;
         }
         for (ssize_t done = 0; done < got && error == 0;) {
@@ -318,7 +321,7 @@ void FileCopy(const QString& source, const QString& target) {
         error = errno;
     if (error != 0) {
         unlink(temporary.c_str());
-        raise(error, kPathNotFound, to);
+        raise(error, kPathNotFound, *failed);
     }
 }
 

@@ -51,7 +51,9 @@ TEST_P(PlatformErrors, RaiseTheirNumberNamingThePath) {
 
     QString description;
     EXPECT_EQ(errorNumberOf([&] { GetParam().run(dir); }, &description), GetParam().number);
-    EXPECT_TRUE(description.contains(dir.file(GetParam().namedPath))) << description.toStdString();
+    const QString named = *GetParam().namedPath ? dir.file(GetParam().namedPath) : "/proc/self/mem";
+    EXPECT_TRUE(description.contains(named)) << description.toStdString();
+    EXPECT_TRUE(entriesOf(dir.file("target.pk3")).isEmpty()); // nothing half written
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -73,6 +75,10 @@ INSTANTIATE_TEST_SUITE_P(
         FailingOperation{"CopyOverReadOnly",
                          [](auto& d) { FileCopy(d.file("full/file.txt"), d.file("readonly.txt")); },
                          75, "readonly.txt"},
+        // Reading a process's memory from address 0 fails with an I/O error of the device.
+        FailingOperation{"CopyFromAFailingDevice",
+                         [](auto& d) { FileCopy("/proc/self/mem", d.file("target.pk3/mem")); }, 68,
+                         ""},
         FailingOperation{"CopyOverFolder",
                          [](auto& d) { FileCopy(d.file("full/file.txt"), d.file("target.pk3")); },
                          75, "target.pk3"}),
