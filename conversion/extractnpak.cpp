@@ -7,26 +7,15 @@
 
 namespace corvane {
 
-namespace {
-
-QPushButton* makeButton(QWidget* parent, const QString& name, const QString& caption) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    button->setAutoDefault(false);
-    return button;
-}
-
-} // namespace
-
 Extractnpak::Extractnpak()
     : Screen(QStringLiteral("extractnpak"),
              QStringLiteral("Extracting and Packing, Click continue now to start"), 6240, 2745) {
     Label1 = new CaptionLabel(this, QStringLiteral("Label1"));
     lblq2path = new CaptionLabel(this, QStringLiteral("lblq2path"));
     lblq3path = new CaptionLabel(this, QStringLiteral("lblq3path"));
-    OKButton = makeButton(this, QStringLiteral("OKButton"), QStringLiteral("Continue"));
-    Command1 = makeButton(this, QStringLiteral("Command1"), QStringLiteral("Command1"));
-    CancelButton = makeButton(this, QStringLiteral("CancelButton"), QStringLiteral("Exit"));
+    OKButton = makeCommandButton(this, QStringLiteral("OKButton"), QStringLiteral("Continue"));
+    Command1 = makeCommandButton(this, QStringLiteral("Command1"), QStringLiteral("Command1"));
+    CancelButton = makeCommandButton(this, QStringLiteral("CancelButton"), QStringLiteral("Exit"));
 
     placeTwips(Label1, 240, 120, 5895, 1095);
     placeTwips(lblq2path, 240, 1440, 5895, 255);

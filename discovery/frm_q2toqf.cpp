@@ -8,12 +8,6 @@ namespace corvane {
 
 namespace {
 
-QPushButton* commandButton(QWidget* parent, const QString& name, const QString& caption) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    return button;
-}
-
 CaptionLabel* label(QWidget* parent, const QString& name, const QString& caption) {
     auto* control = new CaptionLabel(parent, name);
     control->setCaption(caption);
@@ -42,13 +36,13 @@ FrmQ2toQf::FrmQ2toQf()
 void FrmQ2toQf::buildControls() {
     lblq2 = label(this, QStringLiteral("lblq2"), QStringLiteral("Quake 2 directories found"));
     lstFoundFileq2 = listBox(this, QStringLiteral("lstFoundFileq2"), lblq2);
-    Command1 = commandButton(this, QStringLiteral("Command1"), QStringLiteral("..."));
+    Command1 = makeCommandButton(this, QStringLiteral("Command1"), QStringLiteral("..."));
     lblq3 = label(this, QStringLiteral("lblq3"), QStringLiteral("Quak3 directories found"));
     lstFoundFileq3 = listBox(this, QStringLiteral("lstFoundFileq3"), lblq3);
-    Command2 = commandButton(this, QStringLiteral("Command2"), QStringLiteral("..."));
+    Command2 = makeCommandButton(this, QStringLiteral("Command2"), QStringLiteral("..."));
     lbldir = label(this, QStringLiteral("lbldir"), QString());
-    cmdSearch = commandButton(this, QStringLiteral("cmdSearch"), QStringLiteral("Auto Search"));
-    cmdNext = commandButton(this, QStringLiteral("cmdNext"), QStringLiteral("Next"));
+    cmdSearch = makeCommandButton(this, QStringLiteral("cmdSearch"), QStringLiteral("Auto Search"));
+    cmdNext = makeCommandButton(this, QStringLiteral("cmdNext"), QStringLiteral("Next"));
     Frame1 = new QGroupBox(QStringLiteral("Frame1"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Drvlist = new DriveListBox(Frame1, QStringLiteral("Drvlist"));

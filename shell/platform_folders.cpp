@@ -2,6 +2,8 @@
 
 #include "platform_folders.h"
 
+#include "posix_errors.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QHash>
@@ -112,36 +114,7 @@ bool isChildOf(const QString& key, const QString& ancestor) {
 }
 
 [[noreturn]] void raiseFor(int error, const QString& folder) {
-    int number = kPathFileAccessError;
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-        number = kPathNotFound;
-        break;
-    case EACCES:
-    case EPERM:
-        number = kPermissionDenied;
-        break;
-    case ENOMEM:
-        number = kOutOfMemory;
-        break;
-    case EIO:
-    case ENXIO:
-    case ENODEV:
-    case ENOMEDIUM:
-    case ESTALE:
-    case ENOTCONN:
-    case ETIMEDOUT:
-    case EHOSTDOWN:
-    case EHOSTUNREACH:
-        number = kDeviceUnavailable;
-        break;
-    default:
-        break;
-    }
-    throw RuntimeError::make(number, folder);
+    throw RuntimeError::make(errorNumberFor(error, kPathNotFound), folder);
 }
 
 void failIfHooked(const QString& key) {

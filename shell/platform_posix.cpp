@@ -1,6 +1,7 @@
 // File and process operations of the platform layer on POSIX systems.
 
 #include "platform.h"
+#include "posix_errors.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -141,37 +142,7 @@ bool isReadOnly(const struct stat& info) {
 
 // The run-time error for a failed system call, naming the path involved.
 [[noreturn]] void raise(int error, int notFoundNumber, const std::string& path) {
-    int number = kPathFileAccessError;
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-        number = notFoundNumber;
-        break;
-    case EACCES:
-    case EPERM:
-        number = kPermissionDenied;
-        break;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        number = kDiskFull;
-        break;
-    case ENOMEM:
-        number = kOutOfMemory;
-        break;
-    case ENXIO:
-    case ENODEV:
-    case ENOMEDIUM:
-    case ESTALE:
-    case EIO:
-        number = kDeviceUnavailable;
-        break;
-    default:
-        break;
-    }
-    throw RuntimeError::make(number, decode(path));
+    throw RuntimeError::make(errorNumberFor(error, notFoundNumber), decode(path));
 }
 
 bool matchesPattern(const std::string& pattern, const char* name) {

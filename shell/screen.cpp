@@ -38,6 +38,14 @@ void setTabOrder(std::initializer_list<QWidget*> controls) {
     }
 }
 
+QPushButton* makeCommandButton(QWidget* parent, const QString& objectName, const QString& caption) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(objectName);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
 CaptionLabel::CaptionLabel(QWidget* parent, const QString& objectName) : QLabel(parent) {
     setObjectName(objectName);
     setWordWrap(true);

@@ -5,6 +5,7 @@
 
 #include <QIcon>
 #include <QLabel>
+#include <QPushButton>
 #include <QWidget>
 
 class QCloseEvent;
@@ -19,6 +20,10 @@ void placeTwips(QWidget* control, int left, int top, int width, int height);
 QIcon programIcon();
 // Gives the controls the tab order in which they are listed.
 void setTabOrder(std::initializer_list<QWidget*> controls);
+
+// A command button with its caption. Neither Enter nor Escape presses it: the screens have no
+// default or cancel button.
+QPushButton* makeCommandButton(QWidget* parent, const QString& objectName, const QString& caption);
 
 // A label whose caption is kept exactly as set (line breaks are CR LF), shown word-wrapped.
 class CaptionLabel : public QLabel {

@@ -6,15 +6,6 @@ namespace corvane {
 
 namespace {
 
-QPushButton* makeButton(QWidget* parent, const QString& name, const QString& caption) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    // Neither Enter nor Escape presses a button of this screen.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
 QLabel* makeIconBox(QWidget* parent, const QString& name) {
     auto* box = new QLabel(parent);
     box->setObjectName(name);
@@ -55,8 +46,8 @@ DisclaimerTexts composeDisclaimerTexts() {
 }
 
 Startup::Startup() : Screen(QStringLiteral("Startup"), QStringLiteral("Corvane"), 7815, 3885) {
-    OKButton = makeButton(this, QStringLiteral("OKButton"), QStringLiteral("Continue"));
-    CancelButton = makeButton(this, QStringLiteral("CancelButton"), QStringLiteral("Exit"));
+    OKButton = makeCommandButton(this, QStringLiteral("OKButton"), QStringLiteral("Continue"));
+    CancelButton = makeCommandButton(this, QStringLiteral("CancelButton"), QStringLiteral("Exit"));
     Label1 = new CaptionLabel(this, QStringLiteral("Label1"));
     Label2 = new CaptionLabel(this, QStringLiteral("Label2"));
     Label3 = new CaptionLabel(this, QStringLiteral("Label3"));

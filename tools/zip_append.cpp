@@ -1,5 +1,7 @@
 #include "zip_append.h"
 
+#include "archive_source.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -173,15 +175,19 @@ int addFiles(const std::string& archive, const std::vector<std::string>& files) 
             complain("no files given; " + archive + " not created");
         return exitOk;
     }
-    int error = 0;
-    zip_t* zip = zip_open(archive.c_str(), ZIP_CREATE, &error);
+    zip_error_t why;
+    zip_error_init(&why);
+    // Our own source rather than zip_open's: it lets zip_close keep the unchanged start of the
+    // archive instead of copying every entry into the new file on each run.
+    zip_source_t* source = archiveSource(archive, &why);
+    zip_t* zip = source ? zip_open_from_source(source, ZIP_CREATE, &why) : nullptr;
     if (!zip) {
-        zip_error_t why;
-        zip_error_init_with_code(&why, error);
         complain(archive + ": " + zip_error_strerror(&why));
         zip_error_fini(&why);
+        zip_source_free(source);
         return exitRefused;
     }
+    zip_error_fini(&why);
     auto index = indexEntries(zip);
     int result = exitOk;
     for (const std::string& file : files) {
@@ -202,8 +208,8 @@ int addFiles(const std::string& archive, const std::vector<std::string>& files) 
         if (!addEntry(zip, index, name, path, st))
             result = exitPartial;
     }
-    // libzip writes a temporary file beside the archive and renames it over the old one, so a
-    // failed or killed run leaves the archive as it was.
+    // The source writes a temporary file beside the archive and renames it over the old one,
+    // so a failed or killed run leaves the archive as it was.
     if (zip_close(zip) != 0) {
         complain(archive + ": " + zip_strerror(zip) + "; archive left as it was");
         zip_discard(zip);
