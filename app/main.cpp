@@ -8,7 +8,6 @@
 #include <QApplication>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -18,19 +17,9 @@ const char kUsage[] = "Usage: corvane [--demo | --help]\n"
                       "  --demo         try Corvane on a generated sandbox instead of the drives\n"
                       "  --help         show this help\n";
 
-bool hasDisplay() {
-    for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = std::getenv(variable);
-        if (value && *value)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 int main(int argc, char* argv[]) {
-    bool demo = false;
     if (argc > 2 ||
         (argc == 2 && std::strcmp(argv[1], "--demo") != 0 && std::strcmp(argv[1], "--help") != 0)) {
         std::fprintf(stderr, "corvane: unknown argument '%s'\n%s", argv[argc - 1], kUsage);
@@ -40,8 +29,8 @@ int main(int argc, char* argv[]) {
         std::fputs(kUsage, stdout);
         return 0;
     }
-    demo = argc == 2;
-    if (!hasDisplay()) {
+    const bool demo = argc == 2;
+    if (!corvane::HasDisplay()) {
         std::fputs("corvane: no display found; start it from a desktop session "
                    "(or under xvfb-run on a machine without one)\n",
                    stderr);

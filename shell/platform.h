@@ -61,6 +61,9 @@ enum MsgBoxButtons : int { kOkOnly = 0, kYesNo = 4 };
 enum MsgBoxResult : int { kOk = 1, kYes = 6, kNo = 7 };
 int MsgBox(const QString& prompt, int buttons = kOkOnly, const QString& title = {});
 
+// Whether there is a display to show windows on (or a platform chosen for the toolkit).
+bool HasDisplay();
+
 // Handles pending screen events, then returns.
 void DoEvents();
 // Ends the program at once; no later handler runs.

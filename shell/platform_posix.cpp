@@ -350,6 +350,15 @@ QString MakeTempFolder(const QString& prefix) {
     return decode(pattern);
 }
 
+bool HasDisplay() {
+    for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(variable);
+        if (value && *value)
+            return true;
+    }
+    return false;
+}
+
 QStringList SplitCommandLine(const QString& commandLine) {
     QStringList words;
     qsizetype i = 0;
