@@ -15,6 +15,25 @@ QString quoted(const QString& path) {
     return u'"' + path + u'"';
 }
 
+// An argument in double quotes, written so that the command-line split gives it back whole:
+// a quote inside is escaped, and backslashes before a quote are doubled.
+QString quotedArgument(const QString& argument) {
+    QString line = QStringLiteral("\"");
+    qsizetype backslashes = 0;
+    for (QChar c : argument) {
+        if (c == u'\\') {
+            ++backslashes;
+        } else if (c == u'"') {
+            line += QString(backslashes + 1, u'\\');
+            backslashes = 0;
+        } else {
+            backslashes = 0;
+        }
+        line += c;
+    }
+    return line + QString(backslashes, u'\\') + u'"';
+}
+
 QString toolPath(const QString& programFolder, const QString& tool) {
     return quoted(programFolder + QChar(kSep) + tool);
 }
@@ -34,7 +53,7 @@ void setCommandObserver(std::function<void(const QString&)> callback) {
 QString unpackCommand(const QString& programFolder, const QString& archivePath,
                       const QString& members) {
     QString line = toolPath(programFolder, QStringLiteral("pak.exe")) + QStringLiteral(" -x ") +
-                   quoted(archivePath);
+                   quotedArgument(archivePath);
     if (!members.isEmpty())
         line += u' ' + members;
     return line;
