@@ -341,3 +341,16 @@ TEST_F(Conversion, AProgramFolderThatCannotBeWrittenIsToldBeforeAnyWork) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Conversion, TheWindowCannotBeClosedWhileTheConversionRuns) {
+    screen.show();
+    screen.setScreenEnabled(false); // as the conversion does while its passes run
+    EXPECT_FALSE(runsToEnd([this] { screen.close(); }));
+    EXPECT_TRUE(screen.isVisible());
+    screen.setScreenEnabled(true);
+    EXPECT_TRUE(runsToEnd([this] { screen.close(); }));
+}
+
+} // namespace
