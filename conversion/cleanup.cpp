@@ -6,9 +6,12 @@
 
 namespace corvane {
 
-void ErrorList::record(const RuntimeError& error) {
-    ++m_count;
-    m_texts << error.description() + QStringLiteral("\r\n");
+void ErrorList::attempt(const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const RuntimeError& error) {
+        m_texts << error.description() + QStringLiteral("\r\n");
+    }
 }
 
 void ErrorList::show() const {
@@ -19,34 +22,22 @@ void ErrorList::show() const {
 void Conversion::RemoveTempTree() {
     pakinfo::FillPak0Manifest();
     ErrorList errors;
+    const QString programFolder = AppPath();
 
     // Only the files the manifest names are deleted; nothing else is listed or walked.
     for (const QString& entry : pakinfo::Pak0Manifest) {
-        const QString path = AppPath() + QChar(kSep) + nativePath(entry);
+        const QString path = programFolder + QChar(kSep) + nativePath(entry);
         bool found = true; // a failed look-up goes on as if the file were there
-        try {
-            found = !Dir(path).isEmpty();
-        } catch (const RuntimeError& error) {
-            errors.record(error);
-        }
+        errors.attempt([&] { found = !Dir(path).isEmpty(); });
         if (!found)
             continue;
         m_view.setProgressText(QStringLiteral("Deleting temporary file ") + path);
-        try {
-            Kill(path);
-        } catch (const RuntimeError& error) {
-            errors.record(error);
-        }
+        errors.attempt([&] { Kill(path); });
     }
 
     // Deepest folders first, so each one is empty by the time it is removed.
-    for (const QString& folder : pakinfo::TempFolders()) {
-        try {
-            RmDir(AppPath() + nativePath(folder));
-        } catch (const RuntimeError& error) {
-            errors.record(error);
-        }
-    }
+    for (const QString& folder : pakinfo::TempFolders())
+        errors.attempt([&] { RmDir(programFolder + nativePath(folder)); });
     errors.show();
 }
 

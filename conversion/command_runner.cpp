@@ -65,4 +65,12 @@ QString zipCommand(const QString& programFolder, const QString& archiveName,
            archiveName + fileArguments;
 }
 
+QString toolCommand(const QString& programFolder, const QString& tool,
+                    const QStringList& arguments) {
+    QString line = toolPath(programFolder, tool);
+    for (const QString& argument : arguments)
+        line += u' ' + quotedArgument(argument);
+    return line;
+}
+
 } // namespace corvane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -19,5 +20,9 @@ QString unpackCommand(const QString& programFolder, const QString& archivePath,
                       const QString& members = {});
 QString zipCommand(const QString& programFolder, const QString& archiveName,
                    const QString& fileArguments);
+
+// Any other command line for a tool of the program folder, every argument quoted.
+QString toolCommand(const QString& programFolder, const QString& tool,
+                    const QStringList& arguments);
 
 } // namespace corvane

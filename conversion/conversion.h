@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace corvane {
 
 // What the conversion changes on its screen.
@@ -21,14 +23,23 @@ public:
 // Failures collected while deleting, shown one message box each at the end.
 class ErrorList {
 public:
-    void record(const RuntimeError& error);
-    bool isEmpty() const { return m_texts.isEmpty(); }
+    // Runs one step; a run-time error it raises is recorded and the caller goes on.
+    void attempt(const std::function<void()>& step);
     // One box per failure, in order: "Error with " and the failure's description.
     void show() const;
 
 private:
     QStringList m_texts;
-    Counter16 m_count;
+};
+
+// The files gathered for the next run of the zip tool: each as a blank and its entry.
+struct Batch {
+    QString text;
+    Counter16 count;
+    void add(const QString& entry) {
+        text += u' ' + entry;
+        ++count;
+    }
 };
 
 // The conversion: three archive passes, the removal of the unpacked tree, and the
@@ -51,7 +62,8 @@ public:
 
 private:
     void showTotal();
-    void flushBatch(const QString& archiveName, QString& batchText, Counter16& batchCount);
+    // Hands the batch to the zip tool for `archiveName` and empties it.
+    void flushBatch(const QString& archiveName, Batch& batch);
 
     ConversionView& m_view;
 };

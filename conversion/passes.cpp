@@ -27,17 +27,27 @@ bool isPackedFolder(const QString& folder) {
     return std::find(packed.begin(), packed.end(), folder) != packed.end();
 }
 
-QString inProgramFolder(const QString& entry) {
-    return AppPath() + QChar(kSep) + entry;
+QString inProgramFolder(const QString& relative) {
+    return AppPath() + QChar(kSep) + nativePath(relative);
 }
 
 QString quake2Archive(const QString& name) {
     return pakinfo::Quake2Path + QStringLiteral("baseq2") + QChar(kSep) + name;
 }
 
-// Whether a manifest entry was unpacked and goes into the archive.
-bool isPackable(const QString& entry) {
-    return isPackedFolder(topFolder(entry)) && !Dir(inProgramFolder(entry)).isEmpty();
+// Whether a manifest entry was unpacked into `programFolder` and goes into the archive.
+bool isPackable(const QString& programFolder, const QString& entry) {
+    return isPackedFolder(topFolder(entry)) && !Dir(programFolder + QChar(kSep) + entry).isEmpty();
+}
+
+// Deletes files, then removes folders, in the order given; each failure is one box.
+void removeUnpacked(const QStringList& files, const QStringList& folders) {
+    ErrorList errors;
+    for (const QString& file : files)
+        errors.attempt([&] { Kill(inProgramFolder(file)); });
+    for (const QString& folder : folders)
+        errors.attempt([&] { RmDir(inProgramFolder(folder)); });
+    errors.show();
 }
 
 } // namespace
@@ -46,11 +56,10 @@ void Conversion::showTotal() {
     m_view.setCaption(QStringLiteral("Total files: ") + QString::number(TotalFiles.value()));
 }
 
-void Conversion::flushBatch(const QString& archiveName, QString& batchText, Counter16& batchCount) {
-    const QString cmdline = zipCommand(AppPath(), archiveName, batchText);
-    batchText.clear();
-    TotalFiles += batchCount;
-    batchCount = 0;
+void Conversion::flushBatch(const QString& archiveName, Batch& batch) {
+    const QString cmdline = zipCommand(AppPath(), archiveName, batch.text);
+    TotalFiles += batch.count;
+    batch = Batch{};
     ExecCmd(cmdline);
     showTotal(); // after every run, so the user sees the work move
 }
@@ -63,19 +72,17 @@ void Conversion::RepackPak0() {
     ChDir(AppPath());
     ExecCmd(unpackCommand(AppPath(), quake2Archive(QStringLiteral("pak0.pak"))));
 
-    QString batchText;
-    Counter16 batchCount;
+    // The last index always flushes, so the caption ends up showing the total.
+    const QString programFolder = AppPath();
+    Batch batch;
     const int last = pakinfo::kPak0ManifestSize - 1;
     for (int i = 0; i <= last; ++i) {
         const QString& entry = pakinfo::Pak0Manifest[static_cast<size_t>(i)];
-        if (isPackable(entry)) {
-            batchText += u' ' + entry;
-            ++batchCount;
-        }
-        if (batchCount == kBatchSize || i == last)
-            flushBatch(QStringLiteral("pak0.pk3"), batchText, batchCount);
+        if (isPackable(programFolder, entry))
+            batch.add(entry);
+        if (batch.count == kBatchSize || i == last)
+            flushBatch(QStringLiteral("pak0.pk3"), batch);
     }
-    showTotal();
 }
 
 void Conversion::RepackPak1() {
@@ -84,21 +91,8 @@ void Conversion::RepackPak1() {
                           QStringLiteral("pics/tag1.pcx pics/tag2.pcx")));
     ExecCmd(zipCommand(AppPath(), QStringLiteral("pak1.pk3"),
                        QStringLiteral(" pics\\tag1.pcx pics\\tag2.pcx")));
-
-    ErrorList errors;
-    for (const char* picture : {"tag1.pcx", "tag2.pcx"}) {
-        try {
-            Kill(inProgramFolder(QStringLiteral("pics") + QChar(kSep) + QLatin1String(picture)));
-        } catch (const RuntimeError& error) {
-            errors.record(error);
-        }
-    }
-    try {
-        RmDir(inProgramFolder(QStringLiteral("pics")));
-    } catch (const RuntimeError& error) {
-        errors.record(error);
-    }
-    errors.show();
+    removeUnpacked({QStringLiteral("pics/tag1.pcx"), QStringLiteral("pics/tag2.pcx")},
+                   {QStringLiteral("pics")});
     try {
         TotalFiles += 2;
     } catch (const RuntimeError&) {
@@ -114,41 +108,22 @@ void Conversion::RepackPak2() {
     ChDir(AppPath());
     ExecCmd(unpackCommand(AppPath(), quake2Archive(QStringLiteral("pak2.pak"))));
 
-    QString batchText;
-    Counter16 batchCount;
+    const QString programFolder = AppPath();
+    Batch batch;
     for (const QString& entry : pakinfo::Pak2Manifest) {
-        if (isPackable(entry)) {
-            batchText += u' ' + entry;
-            ++batchCount;
-        }
+        if (isPackable(programFolder, entry))
+            batch.add(entry);
         // Both files or none: a lone file is not worth an archive.
-        if (batchCount == pakinfo::kPak2ManifestSize)
-            flushBatch(QStringLiteral("pak2.pk3"), batchText, batchCount);
+        if (batch.count == pakinfo::kPak2ManifestSize)
+            flushBatch(QStringLiteral("pak2.pk3"), batch);
     }
 
-    ErrorList errors;
-    const QString sep(kSep);
-    const QStringList files = {QStringLiteral("models/weapons/g_flareg/base.pcx"),
-                               QStringLiteral("models/weapons/g_blast/base.pcx")};
-    const QStringList folders = {
-        QStringLiteral("models/objects/grenade2"), QStringLiteral("models/weapons/g_flareg"),
-        QStringLiteral("models/weapons/g_blast"),  QStringLiteral("models/weapons"),
-        QStringLiteral("models/objects"),          QStringLiteral("models")};
-    for (const QString& file : files) {
-        try {
-            Kill(inProgramFolder(nativePath(file)));
-        } catch (const RuntimeError& error) {
-            errors.record(error);
-        }
-    }
-    for (const QString& folder : folders) {
-        try {
-            RmDir(inProgramFolder(nativePath(folder)));
-        } catch (const RuntimeError& error) {
-            errors.record(error);
-        }
-    }
-    errors.show();
+    removeUnpacked({QStringLiteral("models/weapons/g_flareg/base.pcx"),
+                    QStringLiteral("models/weapons/g_blast/base.pcx")},
+                   {QStringLiteral("models/objects/grenade2"),
+                    QStringLiteral("models/weapons/g_flareg"),
+                    QStringLiteral("models/weapons/g_blast"), QStringLiteral("models/weapons"),
+                    QStringLiteral("models/objects"), QStringLiteral("models")});
     m_view.setScreenEnabled(true);
     showTotal();
 }

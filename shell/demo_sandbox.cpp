@@ -23,8 +23,8 @@ void makePak(const QString& archive, const QString& tree, const QStringList& mem
         WriteFile(inFolder(tree, member), placeholder(member));
     }
     MkDirs(tree);
-    RunCommandLine(u'"' + AppPath() + QChar(kSep) + QStringLiteral("pak.exe\" -c \"") + archive +
-                   QStringLiteral("\" \"") + tree + u'"');
+    RunCommandLine(
+        toolCommand(AppPath(), QStringLiteral("pak.exe"), {QStringLiteral("-c"), archive, tree}));
 }
 
 QStringList pak0Members() {
@@ -61,9 +61,10 @@ void makeQuake3(const QString& folder, const QString& work) {
     WriteFile(inFolder(pk3Tree, "readme.txt"), placeholder("baseq3/pak0.pk3"));
     const QString previous = CurDir();
     ChDir(pk3Tree);
-    RunCommandLine(u'"' + AppPath() + QChar(kSep) + QStringLiteral("minizip.exe\" -a \"") +
-                   inFolder(folder, QStringLiteral("baseq3/pak0.pk3")) +
-                   QStringLiteral("\" readme.txt"));
+    RunCommandLine(
+        toolCommand(AppPath(), QStringLiteral("minizip.exe"),
+                    {QStringLiteral("-a"), inFolder(folder, QStringLiteral("baseq3/pak0.pk3")),
+                     QStringLiteral("readme.txt")}));
     ChDir(previous);
 }
 
