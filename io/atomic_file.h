@@ -1,0 +1,51 @@
+#pragma once
+
+// A file that appears under its name only once it is complete, replacing what had the name.
+//
+// The data goes to an unnamed file in the target folder (O_TMPFILE), which vanishes by itself
+// if the process dies; commit() links it in under a temporary name and renames that over the
+// final name. Where the file system has no unnamed files it is written under the temporary
+// name from the start. Temporary names are ".NAME.tmp-XXXXXX" (isTemporaryName), so that a
+// cleanup can tell the leftovers of a killed run from anything else.
+
+#include "fd.h"
+
+#include <string>
+#include <string_view>
+
+#include <sys/types.h>
+
+namespace corvane::io {
+
+// Whether `name` is one that AtomicFile gives its temporary files.
+bool isTemporaryName(std::string_view name);
+
+class AtomicFile {
+public:
+    AtomicFile() = default;
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+    ~AtomicFile() { discard(); }
+
+    // Starts the file `name` in the open folder `folder`, which must stay open until commit()
+    // or discard(). The file gets `mode` as it is (no umask applied). Returns false with errno.
+    bool create(int folder, std::string name, mode_t mode);
+    int fd() const { return m_fd.get(); }
+
+    // Puts the file in place under its name, with Flush after writing its data to the disk
+    // first. False with errno when that fails; the old file of that name is then untouched.
+    enum class Durability { Flush, NoFlush };
+    bool commit(Durability durability = Durability::Flush);
+    // Drops the file; the old file of that name is untouched.
+    void discard();
+
+private:
+    bool linkUnder(const std::string& temporary);
+
+    int m_folder = -1;
+    std::string m_name;
+    std::string m_temporary; // the name it has on disk already; empty while unnamed
+    Fd m_fd;
+};
+
+} // namespace corvane::io

@@ -1,0 +1,243 @@
+#include "tree.h"
+
+#include <cerrno>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace corvane::io {
+
+namespace {
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+std::string lowerAscii(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower)
+        c = lowerAscii(c);
+    return lower;
+}
+
+// The components of `relative`; false (errno EINVAL) for a "." or ".." component.
+bool split(std::string_view relative, std::vector<std::string>& parts) {
+    std::size_t start = 0;
+    while (start <= relative.size()) {
+        std::size_t end = relative.find('/', start);
+        if (end == std::string_view::npos)
+            end = relative.size();
+        const std::string_view part = relative.substr(start, end - start);
+        if (part == "." || part == "..") {
+            errno = EINVAL;
+            return false;
+        }
+        if (!part.empty())
+            parts.emplace_back(part);
+        start = end + 1;
+    }
+    return true;
+}
+
+Kind kindOf(mode_t mode) {
+    if (S_ISREG(mode))
+        return Kind::File;
+    if (S_ISDIR(mode))
+        return Kind::Folder;
+    if (S_ISLNK(mode))
+        return Kind::Link;
+    return Kind::Other;
+}
+
+// The folder that holds `onDisk`, the path of an entry as written on disk.
+std::string parentKey(const std::string& onDisk) {
+    const std::size_t slash = onDisk.rfind('/');
+    return slash == std::string::npos ? std::string() : onDisk.substr(0, slash);
+}
+
+} // namespace
+
+bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lowerAscii(a[i]) != lowerAscii(b[i]))
+            return false;
+    return true;
+}
+
+Tree Tree::open(const std::string& path, Links links) {
+    return Tree(Fd(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)), links);
+}
+
+int Tree::folderFlags() const {
+    return O_DIRECTORY | O_CLOEXEC | (m_links == Links::Refuse ? O_NOFOLLOW : 0);
+}
+
+std::string Tree::match(int folder, const std::string& key, const std::string& part) {
+    struct stat info;
+    if (::fstatat(folder, part.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+        return part;
+    auto listing = m_listings.find(key);
+    if (listing == m_listings.end()) {
+        Fd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        DIR* dir = readable ? ::fdopendir(readable.get()) : nullptr;
+        if (!dir)
+            return part;
+        readable.release();
+        std::unordered_map<std::string, std::string> names;
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == "..")
+                continue;
+            auto [it, added] = names.try_emplace(lowerAscii(name), name);
+            if (!added && name < it->second)
+                it->second = name;
+        }
+        ::closedir(dir);
+        listing = m_listings.emplace(key, std::move(names)).first;
+    }
+    const auto found = listing->second.find(lowerAscii(part));
+    return found == listing->second.end() ? part : found->second;
+}
+
+void Tree::added(const std::string& key, const std::string& name) {
+    const auto listing = m_listings.find(key);
+    if (listing == m_listings.end())
+        return;
+    auto [it, inserted] = listing->second.try_emplace(lowerAscii(name), name);
+    if (!inserted && name < it->second)
+        it->second = name;
+}
+
+void Tree::removed(const std::string& key) {
+    m_listings.erase(key);
+}
+
+Fd Tree::locate(std::string_view relative, std::string& name, std::string& onDisk, bool create,
+                mode_t mode) {
+    std::vector<std::string> parts;
+    if (!split(relative, parts))
+        return Fd();
+    if (parts.empty()) {
+        errno = EINVAL;
+        return Fd();
+    }
+    Fd folder(::fcntl(m_root.get(), F_DUPFD_CLOEXEC, 0));
+    onDisk.clear();
+    for (std::size_t i = 0; folder && i + 1 < parts.size(); ++i) {
+        const std::string part = match(folder.get(), onDisk, parts[i]);
+        int next = ::openat(folder.get(), part.c_str(), O_PATH | folderFlags());
+        if (next < 0 && errno == ENOENT && create) {
+            if (::mkdirat(folder.get(), part.c_str(), mode) == 0)
+                added(onDisk, part);
+            else if (errno != EEXIST)
+                return Fd();
+            next = ::openat(folder.get(), part.c_str(), O_PATH | folderFlags());
+        }
+        if (next < 0) {
+            // A link or a file where a folder is needed counts as a missing folder.
+            if (errno == ELOOP || errno == ENOTDIR)
+                errno = ENOENT;
+            return Fd();
+        }
+        folder.reset(next);
+        onDisk += onDisk.empty() ? part : "/" + part;
+    }
+    if (!folder)
+        return Fd();
+    name = match(folder.get(), onDisk, parts.back());
+    onDisk += onDisk.empty() ? name : "/" + name;
+    return folder;
+}
+
+Tree::Entry Tree::find(std::string_view relative) {
+    Entry entry;
+    std::string name;
+    const Fd folder = locate(relative, name, entry.path, false, 0);
+    struct stat info;
+    const int flags = m_links == Links::Refuse ? AT_SYMLINK_NOFOLLOW : 0;
+    if (!folder || ::fstatat(folder.get(), name.c_str(), &info, flags) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            entry.error = errno;
+        return entry;
+    }
+    entry.kind = kindOf(info.st_mode);
+    return entry;
+}
+
+Fd Tree::openFile(std::string_view relative, int flags, mode_t mode) {
+    std::string name, onDisk;
+    const Fd folder = locate(relative, name, onDisk, false, 0);
+    if (!folder)
+        return Fd();
+    const int nofollow = m_links == Links::Refuse ? O_NOFOLLOW : 0;
+    Fd file(::openat(folder.get(), name.c_str(), flags | O_CLOEXEC | nofollow, mode));
+    if (file && (flags & O_CREAT))
+        added(parentKey(onDisk), name);
+    return file;
+}
+
+Fd Tree::openFolder(std::string_view relative) {
+    std::string name, onDisk;
+    std::vector<std::string> parts;
+    if (!split(relative, parts))
+        return Fd();
+    if (parts.empty())
+        return Fd(::openat(m_root.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Fd folder = locate(relative, name, onDisk, false, 0);
+    if (!folder)
+        return Fd();
+    return Fd(::openat(folder.get(), name.c_str(), O_RDONLY | folderFlags()));
+}
+
+Fd Tree::makeFolders(std::string_view relative, mode_t mode) {
+    std::string name, onDisk;
+    std::vector<std::string> parts;
+    if (!split(relative, parts))
+        return Fd();
+    if (parts.empty())
+        return Fd(::openat(m_root.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Fd folder = locate(relative, name, onDisk, true, mode);
+    if (!folder)
+        return Fd();
+    if (::mkdirat(folder.get(), name.c_str(), mode) == 0)
+        added(parentKey(onDisk), name);
+    else if (errno != EEXIST)
+        return Fd();
+    Fd made(::openat(folder.get(), name.c_str(), O_RDONLY | folderFlags()));
+    if (!made && (errno == ELOOP || errno == ENOTDIR))
+        errno = EEXIST; // something other than a folder holds the name
+    return made;
+}
+
+int Tree::removeFile(std::string_view relative) {
+    std::string name, onDisk;
+    const Fd folder = locate(relative, name, onDisk, false, 0);
+    if (!folder)
+        return errno;
+    struct stat info;
+    if (::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    if (S_ISDIR(info.st_mode))
+        return EISDIR;
+    if (::unlinkat(folder.get(), name.c_str(), 0) != 0)
+        return errno;
+    removed(parentKey(onDisk));
+    return 0;
+}
+
+int Tree::removeFolder(std::string_view relative) {
+    std::string name, onDisk;
+    const Fd folder = locate(relative, name, onDisk, false, 0);
+    if (!folder)
+        return errno;
+    if (::unlinkat(folder.get(), name.c_str(), AT_REMOVEDIR) != 0)
+        return errno;
+    removed(parentKey(onDisk));
+    return 0;
+}
+
+} // namespace corvane::io

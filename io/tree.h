@@ -1,0 +1,86 @@
+#pragma once
+
+// A folder tree reached one component at a time from an open root folder.
+//
+// Paths are relative, with '/' separators; runs of separators count as one, and "." or ".."
+// components are refused (EINVAL), so nothing above the root is ever reached. With
+// Links::Refuse a symbolic link anywhere on the way, or at the end, is never followed: a link
+// where a folder is needed fails with ELOOP, and one at the end is reported as Kind::Link
+// (unlinking it removes the link itself). A component that does not exist exactly is looked up
+// ignoring ASCII case (the smallest matching name in byte order wins), and each folder is
+// listed at most once until forget(): call it after something else changed the tree.
+//
+// Functions that can fail return an errno value (0 on success) or an invalid Fd with errno set.
+
+#include "fd.h"
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include <sys/types.h>
+
+namespace corvane::io {
+
+enum class Links { Refuse, Follow };
+enum class Kind { Missing, File, Folder, Link, Other };
+
+// ASCII letters compared without case; every other byte as it is.
+bool equalIgnoringAsciiCase(std::string_view a, std::string_view b);
+
+class Tree {
+public:
+    Tree() = default;
+    // The tree below the folder `root`, which the tree keeps open.
+    Tree(Fd root, Links links) : m_root(std::move(root)), m_links(links) {}
+    // Opens the folder at `path` (following links to it: the caller chose it) as a tree root.
+    static Tree open(const std::string& path, Links links);
+
+    bool valid() const { return m_root.valid(); }
+    int root() const { return m_root.get(); }
+
+    struct Entry {
+        Kind kind = Kind::Missing;
+        int error = 0;    // why the entry could not be examined; kind is Missing then
+        std::string path; // as written on disk, where it was found
+    };
+    // What stands at `relative`. A folder on the way that is missing gives Missing; one that
+    // cannot be entered gives its error.
+    Entry find(std::string_view relative);
+
+    // Opens the file at `relative` with `flags` (O_CLOEXEC is added; O_NOFOLLOW too when links
+    // are refused). Creating (O_CREAT) uses the name as given when no name matches.
+    Fd openFile(std::string_view relative, int flags, mode_t mode = 0666);
+    // Opens the folder at `relative` for listing ("" is the root itself).
+    Fd openFolder(std::string_view relative);
+    // Opens the folder at `relative`, creating the missing folders on the way with `mode`.
+    Fd makeFolders(std::string_view relative, mode_t mode = 0777);
+
+    // Deletes the file (or link) at `relative`; ENOENT when there is none, EISDIR for a folder.
+    int removeFile(std::string_view relative);
+    // Removes the empty folder at `relative`; ENOENT when there is none, ENOTDIR for a file or
+    // link, ENOTEMPTY when something is still in it.
+    int removeFolder(std::string_view relative);
+
+    // Forgets the folder listings read so far.
+    void forget() { m_listings.clear(); }
+
+private:
+    // The open folder that holds the last component of `relative` and that component's name
+    // as it is on disk (as given when nothing matches). `create` makes missing folders.
+    Fd locate(std::string_view relative, std::string& name, std::string& onDisk, bool create,
+              mode_t mode);
+    // The name in `folder` (known as `key`) that matches `part`, exactly or ignoring case.
+    std::string match(int folder, const std::string& key, const std::string& part);
+    int folderFlags() const;
+    // Keeps the listing of the folder `key` true after the tree itself added or removed `name`.
+    void added(const std::string& key, const std::string& name);
+    void removed(const std::string& key);
+
+    Fd m_root;
+    Links m_links = Links::Refuse;
+    // Per folder (by its path on disk): lower-cased name -> the smallest name in byte order.
+    std::unordered_map<std::string, std::unordered_map<std::string, std::string>> m_listings;
+};
+
+} // namespace corvane::io

@@ -1,0 +1,178 @@
+// The I/O library on real folders: trees that never follow links or climb out, names found
+// ignoring case, files that appear only when complete, and copies.
+
+#include "io/atomic_file.h"
+#include "io/rw.h"
+#include "io/tree.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace corvane::io;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TempDir {
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "corvane-io-XXXXXX").string();
+        path = ::mkdtemp(pattern.data());
+    }
+    ~TempDir() { fs::remove_all(path); }
+    fs::path path;
+};
+
+void writeFile(const fs::path& path, const std::string& contents) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << contents;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A tree beside an outside folder that links point into.
+class TreeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        writeFile(dir.path / "outside/secret.txt", "secret");
+        writeFile(dir.path / "root/models/items/Tris.MD2", "model");
+        writeFile(dir.path / "root/pics/a.pcx", "a");
+        fs::create_symlink(dir.path / "outside", dir.path / "root/linked");
+        fs::create_symlink(dir.path / "outside/secret.txt", dir.path / "root/pics/link.pcx");
+        tree = Tree::open((dir.path / "root").string(), Links::Refuse);
+        ASSERT_TRUE(tree.valid());
+    }
+    TempDir dir;
+    Tree tree;
+};
+
+TEST_F(TreeTest, FindsEntriesIgnoringCaseAndNeverThroughLinks) {
+    struct Case {
+        const char* path;
+        Kind kind;
+        const char* onDisk;
+    };
+    const Case cases[] = {
+        {"models/items/Tris.MD2", Kind::File, "models/items/Tris.MD2"},
+        {"MODELS\\items", Kind::Missing, ""}, // a backslash is part of a name here
+        {"Models//Items/tris.md2", Kind::File, "models/items/Tris.MD2"},
+        {"models", Kind::Folder, "models"},
+        {"linked", Kind::Link, "linked"},
+        {"linked/secret.txt", Kind::Missing, ""},
+        {"pics/link.pcx", Kind::Link, "pics/link.pcx"},
+        {"pics/missing.pcx", Kind::Missing, "pics/missing.pcx"},
+        {"pics/a.pcx/deeper", Kind::Missing, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const Tree::Entry entry = tree.find(c.path);
+        EXPECT_EQ(entry.kind, c.kind);
+        EXPECT_EQ(entry.error, 0);
+        if (*c.onDisk) {
+            EXPECT_EQ(entry.path, c.onDisk);
+        }
+    }
+}
+
+TEST_F(TreeTest, RefusesToClimbOut) {
+    for (const char* path : {"..", "models/../../outside/secret.txt", "./pics/a.pcx"}) {
+        SCOPED_TRACE(path);
+        EXPECT_FALSE(tree.openFile(path, O_RDONLY));
+        EXPECT_EQ(errno, EINVAL);
+        EXPECT_EQ(tree.removeFile(path), EINVAL);
+    }
+}
+
+TEST_F(TreeTest, RemovesOnlyWhatIsInsideAndSaysWhy) {
+    EXPECT_EQ(tree.removeFile("linked/secret.txt"), ENOENT);
+    EXPECT_EQ(tree.removeFolder("linked"), ENOTDIR);
+    EXPECT_EQ(tree.removeFile("pics/link.pcx"), 0); // the link itself goes
+    EXPECT_EQ(readFile(dir.path / "outside/secret.txt"), "secret");
+    EXPECT_EQ(tree.removeFolder("models/items"), ENOTEMPTY);
+    EXPECT_EQ(tree.removeFile("models"), EISDIR);
+    EXPECT_EQ(tree.removeFile("MODELS/ITEMS/TRIS.MD2"), 0);
+    EXPECT_EQ(tree.removeFile("models/items/tris.md2"), ENOENT);
+    EXPECT_EQ(tree.removeFolder("Models/Items"), 0);
+    EXPECT_EQ(tree.removeFolder("models/items"), ENOENT);
+    EXPECT_FALSE(fs::exists(dir.path / "root/models/items"));
+}
+
+TEST_F(TreeTest, OpensAndCreatesWithoutFollowingLinks) {
+    EXPECT_FALSE(tree.openFile("pics/link.pcx", O_RDONLY));
+    EXPECT_EQ(errno, ELOOP);
+    EXPECT_FALSE(tree.makeFolders("linked/new"));
+    EXPECT_FALSE(fs::exists(dir.path / "outside/new"));
+
+    Fd made = tree.makeFolders("sound/boss3");
+    ASSERT_TRUE(made);
+    EXPECT_TRUE(fs::is_directory(dir.path / "root/sound/boss3"));
+    Fd file = tree.openFile("SOUND/boss3/new.wav", O_WRONLY | O_CREAT | O_EXCL);
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(fs::exists(dir.path / "root/sound/boss3/new.wav"));
+    EXPECT_FALSE(tree.makeFolders("pics/a.pcx"));
+    EXPECT_EQ(errno, EEXIST);
+}
+
+TEST_F(TreeTest, FollowsLinksOnlyWhenAskedTo) {
+    Tree following = Tree::open((dir.path / "root").string(), Links::Follow);
+    EXPECT_EQ(following.find("linked/SECRET.TXT").kind, Kind::File);
+    EXPECT_EQ(following.find("pics/link.pcx").kind, Kind::File);
+}
+
+TEST(AtomicFile, AppearsOnlyWhenCommittedAndLeavesNothingBehind) {
+    TempDir dir;
+    writeFile(dir.path / "archive.pk3", "old");
+    const Fd folder(::open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    {
+        AtomicFile file;
+        ASSERT_TRUE(file.create(folder.get(), "archive.pk3", 0640));
+        ASSERT_TRUE(writeAll(file.fd(), "new", 3));
+        EXPECT_EQ(readFile(dir.path / "archive.pk3"), "old");
+    } // dropped without a commit
+    EXPECT_EQ(readFile(dir.path / "archive.pk3"), "old");
+
+    AtomicFile file;
+    ASSERT_TRUE(file.create(folder.get(), "archive.pk3", 0640));
+    ASSERT_TRUE(writeAll(file.fd(), "new", 3));
+    ASSERT_TRUE(file.commit());
+    EXPECT_EQ(readFile(dir.path / "archive.pk3"), "new");
+    EXPECT_EQ(fs::status(dir.path / "archive.pk3").permissions() & fs::perms::all, fs::perms(0640));
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path))
+        ++entries;
+    EXPECT_EQ(entries, 1u);
+}
+
+TEST(AtomicFile, TemporaryNamesAreRecognised) {
+    EXPECT_TRUE(isTemporaryName(".pak0.pk3.tmp-a1B2c3"));
+    for (const char* name : {"pak0.pk3", ".tmp-a1B2c3", ".pak0.pk3.tmp-a1B2", "x.tmp-a1B2c3"})
+        EXPECT_FALSE(isTemporaryName(name)) << name;
+}
+
+TEST(CopyRange, CopiesExactlyTheRangeAndNoticesAShortSource) {
+    TempDir dir;
+    std::string data(3 << 20, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = char(i * 7 % 251);
+    writeFile(dir.path / "in", data);
+    const Fd in(::open((dir.path / "in").c_str(), O_RDONLY | O_CLOEXEC));
+    const Fd out(::open((dir.path / "out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    std::vector<unsigned char> buffer;
+    ASSERT_TRUE(copyRange(in.get(), 100, out.get(), data.size() - 200, buffer));
+    EXPECT_EQ(readFile(dir.path / "out"), data.substr(100, data.size() - 200));
+    EXPECT_FALSE(copyRange(in.get(), data.size() - 10, out.get(), 20, buffer));
+    EXPECT_EQ(errno, ENODATA);
+}
+
+} // namespace
