@@ -2,18 +2,16 @@
 // files: startup.png, search.png (after a search, both folders confirmed) and conversion.png.
 // Usage: corvane_screenshots OUTPUT_FOLDER   (run by scripts/screenshots.sh under Xvfb)
 
-#include "conversion/extractnpak.h"
-#include "discovery/frm_q2toqf.h"
-#include "shell/demo_sandbox.h"
-#include "shell/platform.h"
-#include "shell/platform_folders.h"
-#include "shell/startup.h"
-#include "shell/wizard.h"
+#include "app/demo_sandbox.h"
+#include "app/wizard.h"
+#include "core/platform/files.h"
+#include "ui/desktop_services.h"
+#include "ui/extractnpak.h"
+#include "ui/frm_q2toqf.h"
+#include "ui/startup.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QPixmap>
-#include <QTimer>
 
 #include <cstdio>
 
@@ -25,6 +23,20 @@ void save(QWidget* screen, const QString& file) {
         std::fprintf(stderr, "cannot write %s\n", file.toUtf8().constData());
 }
 
+// The desktop, with the questions answered: the outer Quake 2 folder (the nested copy is
+// offered first) and the Quake 3 one.
+class AnsweringServices : public corvane::DesktopServices {
+public:
+    using DesktopServices::DesktopServices;
+    int messageBox(const QString&, int buttons, const QString&) override {
+        return buttons == corvane::kYesNo ? (m_questions++ == 0 ? corvane::kNo : corvane::kYes)
+                                          : corvane::kOk;
+    }
+
+private:
+    int m_questions = 0;
+};
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -35,15 +47,10 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     using namespace corvane;
     const QString output = QString::fromLocal8Bit(argv[1]);
-    const QString sandbox = MakeDemoSandbox();
-    PlatformFolders::setDriveRoots(QStringList{sandbox + QChar(kSep)});
-    // Confirm the outer Quake 2 folder (the nested copy is offered first) and the Quake 3 one.
-    int questions = 0;
-    Platform::setMessageBoxHandler([&questions](const QString&, int buttons, const QString&) {
-        return buttons == kYesNo ? (questions++ == 0 ? kNo : kYes) : kOk;
-    });
+    const QString sandbox = MakeDemoSandbox(QCoreApplication::applicationDirPath());
+    AnsweringServices services(QStringList{sandbox + QChar(kSep)});
 
-    Wizard wizard;
+    Wizard wizard(services);
     wizard.start();
     save(wizard.startup(), output + "/startup.png");
     wizard.startup()->OKButton->click();

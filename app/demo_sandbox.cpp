@@ -1,0 +1,119 @@
+#include "demo_sandbox.h"
+
+#include "core/conversion/command_lines.h"
+#include "core/conversion/manifests.h"
+#include "core/platform/files.h"
+#include "core/platform/process.h"
+
+namespace corvane {
+
+namespace {
+
+QString inFolder(const QString& folder, const QString& relative) {
+    return folder + QChar(kSep) + nativePath(relative);
+}
+
+QByteArray placeholder(const QString& name) {
+    return "Corvane demo placeholder for " + name.toUtf8() + '\n';
+}
+
+QStringList pak0Members() {
+    pakinfo::FillPak0Manifest();
+    QStringList members;
+    for (const QString& entry : pakinfo::Pak0Manifest) {
+        QString member = entry;
+        member.replace(u'\\', u'/');
+        while (member.startsWith(u'/'))
+            member.remove(0, 1);
+        members << member;
+    }
+    return members;
+}
+
+// Builds the sandbox with the tools of the program folder.
+class SandboxBuilder {
+public:
+    SandboxBuilder(const QString& programFolder, const std::function<void(const QString&)>& say)
+        : m_programFolder(programFolder), m_say(say) {}
+
+    void makeQuake2(const QString& folder, const QString& work) {
+        tell(QStringLiteral("Quake 2 folder with three pak files: ") + folder);
+        MkDirs(inFolder(folder, QStringLiteral("baseq2")));
+        WriteFile(inFolder(folder, QStringLiteral("quake2.exe")), placeholder("quake2.exe"));
+        makePak(inFolder(folder, QStringLiteral("baseq2/pak0.pak")), inFolder(work, "pak0"),
+                pak0Members());
+        makePak(inFolder(folder, QStringLiteral("baseq2/pak1.pak")), inFolder(work, "pak1"),
+                {QStringLiteral("pics/tag1.pcx"), QStringLiteral("pics/tag2.pcx")});
+        makePak(inFolder(folder, QStringLiteral("baseq2/pak2.pak")), inFolder(work, "pak2"),
+                {QStringLiteral("models/weapons/g_blast/base.pcx"),
+                 QStringLiteral("models/weapons/g_flareg/base.pcx")});
+    }
+
+    void makeQuake3(const QString& folder, const QString& work) {
+        tell(QStringLiteral("Quake 3 folder with an empty qfbastion: ") + folder);
+        MkDirs(inFolder(folder, QStringLiteral("baseq3")));
+        MkDirs(inFolder(folder, QStringLiteral("qfbastion")));
+        WriteFile(inFolder(folder, QStringLiteral("quake3.exe")), placeholder("quake3.exe"));
+        const QString pk3Tree = inFolder(work, "pk3");
+        MkDirs(pk3Tree);
+        WriteFile(inFolder(pk3Tree, "readme.txt"), placeholder("baseq3/pak0.pk3"));
+        const QString previous = CurDir();
+        ChDir(pk3Tree);
+        run(toolCommand(m_programFolder, QStringLiteral("minizip.exe"),
+                        {QStringLiteral("-a"), inFolder(folder, QStringLiteral("baseq3/pak0.pk3")),
+                         QStringLiteral("readme.txt")}));
+        ChDir(previous);
+    }
+
+private:
+    void tell(const QString& text) {
+        if (m_say)
+            m_say(text);
+    }
+
+    // Writes placeholder files below `tree` and packs them into `archive` with the pak tool.
+    void makePak(const QString& archive, const QString& tree, const QStringList& members) {
+        for (const QString& member : members) {
+            MkDirs(inFolder(tree, member.section(u'/', 0, -2)));
+            WriteFile(inFolder(tree, member), placeholder(member));
+        }
+        MkDirs(tree);
+        run(toolCommand(m_programFolder, QStringLiteral("pak.exe"),
+                        {QStringLiteral("-c"), archive, tree}));
+    }
+
+    void run(const QString& commandLine) {
+        const ProgramRun result = RunCommandLine(commandLine);
+        if (!result.succeeded())
+            throw RuntimeError(kPathFileAccessError,
+                               commandLine + QStringLiteral(": ") + result.errorOutput.trimmed());
+    }
+
+    QString m_programFolder;
+    std::function<void(const QString&)> m_say;
+};
+
+} // namespace
+
+QString MakeDemoSandbox(const QString& programFolder,
+                        const std::function<void(const QString&)>& say) {
+    const QString sandbox = MakeTempFolder(QStringLiteral("corvane-demo"));
+    const QString work = MakeTempFolder(QStringLiteral("corvane-demo-work"));
+    SandboxBuilder builder(programFolder, say);
+    try {
+        const QString quake2 = inFolder(sandbox, QStringLiteral("Games/Quake 2"));
+        builder.makeQuake2(quake2, inFolder(work, "q2"));
+        // Nested inside the first, so the search offers it first and the question comes twice.
+        builder.makeQuake2(inFolder(quake2, QStringLiteral("backup/quake2")),
+                           inFolder(work, "backup"));
+        builder.makeQuake3(inFolder(sandbox, QStringLiteral("Games/Quake 3 Arena")), work);
+    } catch (const RuntimeError&) {
+        RemoveTree(work);
+        RemoveTree(sandbox);
+        throw;
+    }
+    RemoveTree(work);
+    return sandbox;
+}
+
+} // namespace corvane

@@ -1,0 +1,257 @@
+// File and folder operations on POSIX systems.
+
+#include "files.h"
+
+#include "error_numbers.h"
+#include "io/atomic_file.h"
+#include "io/rw.h"
+#include "io/tree.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace corvane {
+
+namespace {
+
+bool isSeparator(QChar c) {
+    return c == u'\\' || c == u'/';
+}
+
+// `path` with '/' between its components; absolute when it starts with a separator.
+std::string normalized(const QString& path) {
+    std::string result = !path.isEmpty() && isSeparator(path.front()) ? "/" : "";
+    QString part;
+    auto flush = [&] {
+        if (part.isEmpty())
+            return;
+        if (!result.empty() && result.back() != '/')
+            result += '/';
+        result += encodePath(part);
+        part.clear();
+    };
+    for (QChar c : path) {
+        if (isSeparator(c))
+            flush();
+        else
+            part += c;
+    }
+    flush();
+    return result;
+}
+
+std::string join(const std::string& folder, const std::string& name) {
+    if (folder.empty())
+        return name;
+    return folder.back() == '/' ? folder + name : folder + '/' + name;
+}
+
+std::string parentOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool endsWithSeparator(const QString& path) {
+    return !path.isEmpty() && isSeparator(path.back());
+}
+
+bool isReadOnly(const struct stat& info) {
+    return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+// The run-time error for a failed system call, naming the path involved.
+[[noreturn]] void raise(int error, int notFoundNumber, const std::string& path) {
+    throw RuntimeError::make(errorNumberFor(error, notFoundNumber), decodePath(path));
+}
+
+// First entry of `folder` (byte order) that matches `pattern` and the attributes.
+QString firstMatch(const std::string& folder, const std::string& pattern, int attributes) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return {};
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != ".." &&
+            fnmatch(pattern.c_str(), name.c_str(), FNM_CASEFOLD | FNM_PERIOD) == 0)
+            names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        struct stat info;
+        if (stat(join(folder, name).c_str(), &info) != 0)
+            continue;
+        if (S_ISREG(info.st_mode) || (S_ISDIR(info.st_mode) && (attributes & kDirectories)))
+            return decodePath(name);
+    }
+    return {};
+}
+
+} // namespace
+
+std::string encodePath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+QString decodePath(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+QString nativePath(const QString& path) {
+    QString native = path;
+    for (QChar& c : native)
+        if (isSeparator(c))
+            c = QChar(kSep);
+    return native;
+}
+
+std::string resolve(const QString& path) {
+    const std::string exact = normalized(path);
+    const bool absolute = !exact.empty() && exact.front() == '/';
+    const std::string relative = absolute ? exact.substr(1) : exact;
+    if (relative.empty())
+        return exact;
+    io::Tree tree = io::Tree::open(absolute ? "/" : ".", io::Links::Follow);
+    const std::string prefix = absolute ? "/" : "";
+    io::Tree::Entry entry = tree.find(relative);
+    if (entry.kind != io::Kind::Missing)
+        return prefix + entry.path;
+    // A missing entry in an existing folder: the folder as it is spelled, the name as given.
+    const size_t slash = relative.find_last_of('/');
+    if (slash == std::string::npos)
+        return exact;
+    entry = tree.find(relative.substr(0, slash));
+    if (entry.kind != io::Kind::Folder)
+        return exact;
+    return prefix + entry.path + relative.substr(slash);
+}
+
+QString Dir(const QString& path, int attributes) {
+    const std::string resolved = resolve(path);
+    struct stat info;
+    if (endsWithSeparator(path)) {
+        if (stat(resolved.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+            return {};
+        if (attributes & kDirectories)
+            return QStringLiteral(".");
+        return firstMatch(resolved, "*", attributes);
+    }
+    const std::string name = baseName(resolved);
+    if (name.find_first_of("*?") != std::string::npos)
+        return firstMatch(parentOf(resolved), name, attributes);
+    if (stat(resolved.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG || errno == ELOOP)
+            return {};
+        raise(errno, kFileNotFound, resolved);
+    }
+    if (S_ISREG(info.st_mode) || (S_ISDIR(info.st_mode) && (attributes & kDirectories)))
+        return decodePath(name);
+    return {};
+}
+
+void ChDir(const QString& path) {
+    const std::string resolved = resolve(path);
+    if (chdir(resolved.c_str()) != 0)
+        raise(errno, kPathNotFound, resolved);
+}
+
+QString CurDir() {
+    std::vector<char> buffer(4096);
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE)
+            raise(errno, kPathNotFound, ".");
+        buffer.resize(buffer.size() * 2);
+    }
+    return decodePath(buffer.data());
+}
+
+void FileCopy(const QString& source, const QString& target) {
+    const std::string from = resolve(source);
+    const std::string to = resolve(target);
+    const io::Fd in(open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat sourceInfo;
+    if (!in || fstat(in.get(), &sourceInfo) != 0 || !S_ISREG(sourceInfo.st_mode))
+        throw RuntimeError::make(kFileNotFound, decodePath(from));
+    const io::Fd folder(open(parentOf(to).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!folder)
+        throw RuntimeError::make(kPathNotFound, decodePath(parentOf(to)));
+    struct stat targetInfo;
+    if (stat(to.c_str(), &targetInfo) == 0 &&
+        (!S_ISREG(targetInfo.st_mode) || isReadOnly(targetInfo)))
+        throw RuntimeError::make(kPathFileAccessError, decodePath(to));
+
+    io::AtomicFile copy;
+    if (!copy.create(folder.get(), baseName(to), sourceInfo.st_mode & 07777))
+        raise(errno, kPathNotFound, to);
+    std::vector<unsigned char> buffer;
+    if (!io::copyRange(in.get(), 0, copy.fd(), std::uint64_t(sourceInfo.st_size), buffer)) {
+        // ENODATA: the source ended early, so it is the one that failed.
+        raise(errno, kPathNotFound, errno == ENODATA ? from : to);
+    }
+    if (!copy.commit())
+        raise(errno, kPathNotFound, to);
+}
+
+bool IsFolderWritable(const QString& folder) {
+    const io::Fd handle(open(resolve(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    io::AtomicFile probe;
+    return handle && probe.create(handle.get(), ".corvane-write-test", 0600);
+}
+
+qint64 FreeSpace(const QString& folder) {
+    struct statvfs info;
+    if (statvfs(resolve(folder).c_str(), &info) != 0)
+        return -1;
+    return qint64(info.f_bavail) * qint64(info.f_frsize);
+}
+
+void MkDirs(const QString& path) {
+    std::error_code error;
+    std::filesystem::create_directories(resolve(path), error);
+    if (error)
+        raise(error.value(), kPathNotFound, resolve(path));
+}
+
+void WriteFile(const QString& path, const QByteArray& contents) {
+    const std::string resolved = resolve(path);
+    const io::Fd file(open(resolved.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!file || !io::writeAll(file.get(), contents.constData(), size_t(contents.size())))
+        raise(errno, kPathNotFound, resolved);
+}
+
+void RemoveTree(const QString& path) {
+    std::error_code error;
+    std::filesystem::remove_all(resolve(path), error);
+    if (error)
+        raise(error.value(), kPathNotFound, resolve(path));
+}
+
+QString MakeTempFolder(const QString& prefix) {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = join(base && *base ? base : "/tmp", encodePath(prefix) + "-XXXXXX");
+    if (!mkdtemp(pattern.data()))
+        raise(errno, kPathNotFound, pattern);
+    return decodePath(pattern);
+}
+
+} // namespace corvane

@@ -1,0 +1,57 @@
+#pragma once
+
+// File and folder operations on the program's paths. Paths handed in may use '\' or '/' as
+// separators (a run of separators counts as one); a path that does not exist exactly is
+// looked up component by component, ignoring ASCII case. Failures raise RuntimeError with a
+// number and a description that names the path involved.
+
+#include "core/runtime_error.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <string>
+
+namespace corvane {
+
+// The separator of paths the program shows and stores.
+#ifdef _WIN32
+inline constexpr char16_t kSep = u'\\';
+#else
+inline constexpr char16_t kSep = u'/';
+#endif
+
+// `path` with every '\' and '/' turned into kSep (runs are kept as they are).
+QString nativePath(const QString& path);
+// A path for the system, looked up as the header says; a missing path keeps its spelling.
+std::string resolve(const QString& path);
+// Text for the system and back (UTF-8 on POSIX systems).
+std::string encodePath(const QString& path);
+QString decodePath(const std::string& path);
+
+// Attributes of Dir(): ordinary files only, or folders too.
+enum DirAttributes : int { kNormalFiles = 0, kDirectories = 16 };
+
+// Name of the first match of `path`, or "" when there is none. A path that ends with a
+// separator names a folder: with kDirectories it answers "." when the folder exists.
+QString Dir(const QString& path, int attributes = kNormalFiles);
+// Makes a folder the current one; external tools inherit it.
+void ChDir(const QString& path);
+// The current folder.
+QString CurDir();
+// Copies a file, replacing the target; the target never stays half written.
+void FileCopy(const QString& source, const QString& target);
+// Whether files can be created in `folder` (tried for real: modes alone do not tell root).
+bool IsFolderWritable(const QString& folder);
+// Bytes the user may still write on the file system that holds `folder`; -1 when unknown.
+qint64 FreeSpace(const QString& folder);
+// Creates a folder and every missing folder above it.
+void MkDirs(const QString& path);
+// Writes a whole file, replacing one that is there.
+void WriteFile(const QString& path, const QByteArray& contents);
+// Removes a folder with everything in it.
+void RemoveTree(const QString& path);
+// Makes a new, empty folder with a unique name in the system's temporary folder.
+QString MakeTempFolder(const QString& prefix);
+
+} // namespace corvane

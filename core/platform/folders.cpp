@@ -1,0 +1,375 @@
+// Drives and folder listings on POSIX systems.
+
+#include "folders.h"
+
+#include "error_numbers.h"
+#include "files.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QHash>
+#include <QStorageInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace corvane {
+
+namespace {
+
+// What tells an unchanged folder from a changed one, and which mount it lies on.
+struct Stamp {
+    quint64 mountId = 0;
+    quint64 device = 0;
+    quint64 inode = 0;
+    quint64 links = 0;
+    qint64 modifiedNs = 0;
+    qint64 changedNs = 0;
+    bool operator==(const Stamp&) const = default;
+};
+
+// File systems stamp changes with a clock that may lag the real one by a tick; a folder
+// changed that recently may change again without a new stamp, so its listing is not reused.
+constexpr qint64 kStampGranularityNs = 50'000'000;
+
+// An open folder, kept open while the walk is inside it.
+class OpenFolder {
+public:
+    OpenFolder() = default;
+    explicit OpenFolder(DIR* dir) : m_dir(dir) {}
+    OpenFolder(OpenFolder&& other) noexcept : m_dir(std::exchange(other.m_dir, nullptr)) {}
+    OpenFolder& operator=(OpenFolder&& other) noexcept {
+        std::swap(m_dir, other.m_dir);
+        return *this;
+    }
+    ~OpenFolder() {
+        if (m_dir)
+            closedir(m_dir);
+    }
+
+    bool isOpen() const { return m_dir != nullptr; }
+    DIR* dir() const { return m_dir; }
+    int fd() const { return m_dir ? dirfd(m_dir) : -1; }
+
+private:
+    DIR* m_dir = nullptr;
+};
+
+constexpr size_t kMaxOpenFolders = 64;
+
+} // namespace
+
+struct DiskFolders::Listing {
+    QString key;
+    Stamp stamp;
+    bool reusable = false;
+    QStringList folders;
+    QStringList files;
+    OpenFolder open;
+};
+
+namespace {
+
+using Listing = DiskFolders::Listing;
+
+// A folder path without trailing separators ("/" stays "/").
+QString folderKey(const QString& folder) {
+    qsizetype end = folder.size();
+    while (end > 1 && folder[end - 1] == QChar(kSep))
+        --end;
+    return folder.left(end);
+}
+
+bool isAncestorOrSelf(const QString& ancestor, const QString& key) {
+    if (!key.startsWith(ancestor))
+        return false;
+    return key.size() == ancestor.size() || ancestor.endsWith(QChar(kSep)) ||
+           key[ancestor.size()] == QChar(kSep);
+}
+
+// Whether `key` lies directly inside `ancestor`, a folder above it.
+bool isChildOf(const QString& key, const QString& ancestor) {
+    const qsizetype parentLength = ancestor == QString(kSep) ? 0 : ancestor.size();
+    return key.lastIndexOf(QChar(kSep)) == parentLength;
+}
+
+[[noreturn]] void raiseFor(int error, const QString& folder) {
+    throw RuntimeError::make(errorNumberFor(error, kPathNotFound), folder);
+}
+
+// statx of `name` under the folder `dirFd` (an empty name: the folder itself); false when
+// the entry cannot be examined.
+bool examine(int dirFd, const char* name, int flags, struct statx& info) {
+    const unsigned mask =
+        STATX_TYPE | STATX_INO | STATX_NLINK | STATX_MTIME | STATX_CTIME | STATX_MNT_ID;
+    return statx(dirFd, name, flags | AT_NO_AUTOMOUNT, mask, &info) == 0;
+}
+
+Stamp stampOf(const struct statx& info) {
+    Stamp stamp;
+    stamp.mountId = (info.stx_mask & STATX_MNT_ID) ? info.stx_mnt_id : 0;
+    stamp.device = (quint64(info.stx_dev_major) << 32) | info.stx_dev_minor;
+    stamp.inode = info.stx_ino;
+    stamp.links = info.stx_nlink;
+    stamp.modifiedNs = info.stx_mtime.tv_sec * 1'000'000'000LL + info.stx_mtime.tv_nsec;
+    stamp.changedNs = info.stx_ctime.tv_sec * 1'000'000'000LL + info.stx_ctime.tv_nsec;
+    return stamp;
+}
+
+qint64 nowNs() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec * 1'000'000'000LL + now.tv_nsec;
+}
+
+// Same mount as the folder: where the kernel tells mount ids, by id (so bind mounts count
+// as other mounts); elsewhere by device.
+bool onSameMount(const Stamp& entry, const Stamp& folder) {
+    if (entry.mountId != 0 && folder.mountId != 0)
+        return entry.mountId == folder.mountId;
+    return entry.device == folder.device;
+}
+
+enum class EntryKind { Other, Folder, File };
+
+EntryKind kindOf(int dirFd, const dirent& entry, const Stamp& folder) {
+    struct statx info;
+    switch (entry.d_type) {
+    case DT_REG:
+        return EntryKind::File;
+    case DT_DIR:
+    case DT_UNKNOWN:
+        if (!examine(dirFd, entry.d_name, AT_SYMLINK_NOFOLLOW, info))
+            return EntryKind::Other;
+        if (S_ISDIR(info.stx_mode))
+            return onSameMount(stampOf(info), folder) ? EntryKind::Folder : EntryKind::Other;
+        if (S_ISREG(info.stx_mode))
+            return EntryKind::File;
+        if (!S_ISLNK(info.stx_mode))
+            return EntryKind::Other;
+        [[fallthrough]];
+    case DT_LNK:
+        // A link to a file lists as that file; a link to a folder is never entered.
+        if (examine(dirFd, entry.d_name, 0, info) && S_ISREG(info.stx_mode))
+            return EntryKind::File;
+        return EntryKind::Other;
+    default:
+        return EntryKind::Other;
+    }
+}
+
+// The names in byte order, without those that do not come back the same from their text.
+QStringList decodedInByteOrder(std::vector<QByteArray>& names) {
+    std::sort(names.begin(), names.end());
+    QStringList decoded;
+    decoded.reserve(qsizetype(names.size()));
+    for (const QByteArray& name : names) {
+        QString text = QFile::decodeName(name);
+        if (QFile::encodeName(text) == name)
+            decoded << std::move(text);
+    }
+    return decoded;
+}
+
+// The listing of `key`, opened through `parent` (the open folder above it) when there is one.
+Listing listFolder(const QString& key, const OpenFolder* parent) {
+    const qint64 readStart = nowNs();
+    int fd = -1;
+    if (parent && parent->fd() >= 0) {
+        const QByteArray name = QFile::encodeName(key.mid(key.lastIndexOf(QChar(kSep)) + 1));
+        fd = openat(parent->fd(), name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } else {
+        fd = open(QFile::encodeName(key).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (fd < 0)
+        raiseFor(errno, key);
+    struct statx self;
+    if (!examine(fd, "", AT_EMPTY_PATH, self)) {
+        const int error = errno;
+        close(fd);
+        raiseFor(error, key);
+    }
+    Listing listing{key, stampOf(self), false, {}, {}, OpenFolder(fdopendir(fd))};
+    if (!listing.open.isOpen()) {
+        const int error = errno;
+        close(fd);
+        raiseFor(error, key);
+    }
+    listing.reusable = listing.stamp.changedNs + kStampGranularityNs < readStart;
+    try {
+        std::vector<QByteArray> folders, files;
+        for (;;) {
+            errno = 0;
+            const dirent* entry = readdir(listing.open.dir());
+            if (!entry) {
+                if (errno != 0)
+                    raiseFor(errno, key);
+                break;
+            }
+            if (entry->d_name[0] == '.' &&
+                (entry->d_name[1] == '\0' || (entry->d_name[1] == '.' && entry->d_name[2] == '\0')))
+                continue;
+            switch (kindOf(fd, *entry, listing.stamp)) {
+            case EntryKind::Folder:
+                folders.emplace_back(entry->d_name);
+                break;
+            case EntryKind::File:
+                files.emplace_back(entry->d_name);
+                break;
+            case EntryKind::Other:
+                break;
+            }
+        }
+        listing.folders = decodedInByteOrder(folders);
+        listing.files = decodedInByteOrder(files);
+    } catch (const std::bad_alloc&) {
+        throw RuntimeError::make(kOutOfMemory, key);
+    }
+    return listing;
+}
+
+bool isUnchanged(const Listing& listing) {
+    if (!listing.reusable)
+        return false;
+    struct statx info;
+    const bool examined =
+        listing.open.fd() >= 0
+            ? examine(listing.open.fd(), "", AT_EMPTY_PATH, info)
+            : examine(AT_FDCWD, QFile::encodeName(listing.key).constData(), 0, info);
+    return examined && stampOf(info) == listing.stamp;
+}
+
+bool isPseudoFileSystem(const QByteArray& type) {
+    static const QList<QByteArray> pseudo = {
+        "proc",       "sysfs",   "devtmpfs",  "devpts",   "tmpfs",       "ramfs",    "cgroup",
+        "cgroup2",    "mqueue",  "debugfs",   "tracefs",  "securityfs",  "pstore",   "bpf",
+        "configfs",   "fusectl", "hugetlbfs", "autofs",   "binfmt_misc", "efivarfs", "nsfs",
+        "rpc_pipefs", "overlay", "squashfs",  "selinuxfs"};
+    return pseudo.contains(type);
+}
+
+bool isNetworkFileSystem(const QByteArray& type) {
+    static const QList<QByteArray> network = {"nfs", "nfs4", "cifs", "smb3",      "smbfs",
+                                              "9p",  "afs",  "ceph", "glusterfs", "lustre"};
+    return network.contains(type);
+}
+
+bool holdsUserFiles(const QStorageInfo& volume) {
+    const QByteArray type = volume.fileSystemType();
+    if (isPseudoFileSystem(type))
+        return false;
+    return volume.device().startsWith("/dev/") || isNetworkFileSystem(type) ||
+           type.startsWith("fuse");
+}
+
+bool isFolder(const QString& path) {
+    struct stat info;
+    return stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+QStringList mountedDriveRoots() {
+    std::vector<QByteArray> mountPoints;
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+        const QString mountPoint = folderKey(volume.rootPath());
+        // Files mounted over files (as containers do) are no drives.
+        if (mountPoint == QString(kSep) || !holdsUserFiles(volume) || !isFolder(mountPoint))
+            continue;
+        mountPoints.push_back(QFile::encodeName(mountPoint));
+    }
+    std::sort(mountPoints.begin(), mountPoints.end());
+    mountPoints.erase(std::unique(mountPoints.begin(), mountPoints.end()), mountPoints.end());
+    QStringList roots{QString(kSep)};
+    for (const QByteArray& mountPoint : mountPoints)
+        roots << QFile::decodeName(mountPoint) + kSep;
+    return roots;
+}
+
+} // namespace
+
+DiskFolders::DiskFolders(std::optional<QStringList> roots) : m_roots(std::move(roots)) {}
+DiskFolders::~DiskFolders() = default;
+
+const DiskFolders::Listing& DiskFolders::read(const QString& folder) {
+    const QString key = folderKey(folder);
+    if (!key.startsWith(QChar(kSep)))
+        throw RuntimeError::make(kPathNotFound, folder);
+    while (!m_chain.empty() && !isAncestorOrSelf(m_chain.back()->key, key))
+        m_chain.pop_back();
+    if (!m_chain.empty() && m_chain.back()->key == key) {
+        if (isUnchanged(*m_chain.back()))
+            return *m_chain.back();
+        m_chain.pop_back();
+    }
+    const bool belowLast = !m_chain.empty() && isChildOf(key, m_chain.back()->key);
+    auto listing =
+        std::make_unique<Listing>(listFolder(key, belowLast ? &m_chain.back()->open : nullptr));
+    // Deep walks keep only the upper folders open, within the limit of open files.
+    if (m_chain.size() >= kMaxOpenFolders)
+        listing->open = OpenFolder();
+    m_chain.push_back(std::move(listing));
+    return *m_chain.back();
+}
+
+QStringList DiskFolders::driveRoots() {
+    return m_roots ? *m_roots : mountedDriveRoots();
+}
+
+void DiskFolders::probeDrive(const QString& root) {
+    if (!isFolder(folderKey(root)))
+        throw RuntimeError::make(kDeviceUnavailable, root);
+}
+
+QStringList DiskFolders::subFolders(const QString& folder) {
+    return read(folder).folders;
+}
+
+QStringList DiskFolders::filesMatching(const QString& folder, const QString& pattern) {
+    QStringList matching;
+    for (const QString& name : read(folder).files)
+        if (MatchesPattern(name, pattern))
+            matching << name;
+    return matching;
+}
+
+void DiskFolders::release() {
+    m_chain.clear();
+}
+
+bool MatchesPattern(const QString& name, const QString& pattern) {
+    auto same = [](QChar a, QChar b) {
+        auto lower = [](char16_t c) -> char16_t { return c >= u'A' && c <= u'Z' ? c + 32 : c; };
+        return lower(a.unicode()) == lower(b.unicode());
+    };
+    // Greedy matching that backtracks to the last '*' on a mismatch.
+    qsizetype n = 0, p = 0, starP = -1, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() &&
+            (pattern[p] == u'?' || (pattern[p] != u'*' && same(pattern[p], name[n])))) {
+            ++n;
+            ++p;
+        } else if (p < pattern.size() && pattern[p] == u'*') {
+            starP = p++;
+            starN = n;
+        } else if (starP >= 0) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*')
+        ++p;
+    return p == pattern.size();
+}
+
+} // namespace corvane
