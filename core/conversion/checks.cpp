@@ -149,7 +149,7 @@ void Conversion::checkBeforeWork() {
     for (const QString& folder : pakinfo::TempFolders())
         if (const io::Kind kind = kindIn(folder);
             kind != io::Kind::Missing && kind != io::Kind::Folder)
-            stopBeforeWork(m_work->pathOf(folder.mid(1)) +
+            stopBeforeWork(m_work->pathOf(pakinfo::relativeFolder(folder)) +
                            QStringLiteral(" stands where the conversion needs a folder.\r\nMove "
                                           "it away, then run Corvane again."));
     for (const QString& archive : kArchives)
@@ -179,7 +179,7 @@ void Conversion::removeLeftovers() {
     // Temporary files of killed tool runs would keep their folders from being removed.
     m_work->removeTemporaries(QString());
     for (const QString& folder : pakinfo::TempFolders())
-        m_work->removeTemporaries(folder);
+        m_work->removeTemporaries(pakinfo::relativeFolder(folder));
     // An archive that does not end like a zip, or one a killed run was changing, is no
     // finished archive: it would be installed half made.
     for (const QString& archive : kArchives) {

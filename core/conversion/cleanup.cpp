@@ -38,7 +38,7 @@ void Conversion::RemoveTempTree() {
 
     // Deepest folders first, so each one is empty by the time it is removed.
     for (const QString& folder : pakinfo::TempFolders())
-        errors.attempt([&] { m_work->removeFolder(folder); });
+        errors.attempt([&] { m_work->removeFolder(pakinfo::relativeFolder(folder)); });
     errors.show(m_services);
 }
 
@@ -75,8 +75,8 @@ void Conversion::removeWhatTheRunMade() {
     for (const QString& file : files)
         ignored.attempt([&] { m_work->deleteFile(file); });
     for (const QString& folder : pakinfo::TempFolders()) {
-        ignored.attempt([&] { m_work->removeTemporaries(folder); });
-        ignored.attempt([&] { m_work->removeFolder(folder); });
+        ignored.attempt([&] { m_work->removeTemporaries(pakinfo::relativeFolder(folder)); });
+        ignored.attempt([&] { m_work->removeFolder(pakinfo::relativeFolder(folder)); });
     }
 }
 

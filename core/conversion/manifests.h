@@ -37,6 +37,10 @@ void FillPak2Manifest();
 // Pak0Manifest file, each after all of its own sub-folders. Each text begins with a backslash
 // and is meant as the program folder followed by the text. Built once, on first use.
 const std::array<QString, kTempFolderCount>& TempFolders();
+// A TempFolders() text as a path relative to the program folder: without its backslash.
+inline QString relativeFolder(const QString& folder) {
+    return folder.mid(1);
+}
 
 namespace detail {
 // The constant tables generated from the text files, one string per line.

@@ -1,0 +1,434 @@
+// The whole conversion on real folders with the real tools: every road from "Continue" to the
+// archives in qfbastion, what the user is told on the way, and that nothing outside the
+// program's own folders changes.
+
+#include "core/conversion/conversion.h"
+#include "core/conversion/manifests.h"
+#include "core/game_paths.h"
+#include "core/platform/files.h"
+#include "support/support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+// Whether a manifest entry lies in one of the folders that go into pak0.pk3.
+bool isPacked(const QString& entry) {
+    for (const char* top : {"env\\", "models\\", "pics\\", "sound\\", "sprites\\"})
+        if (entry.startsWith(QLatin1String(top)))
+            return true;
+    return false;
+}
+
+// The member name of a manifest entry: '/' separators, no leading separator.
+QByteArray memberOf(const QString& entry) {
+    QString member = entry;
+    member.replace('\\', '/');
+    while (member.startsWith('/'))
+        member.remove(0, 1);
+    return member.toUtf8();
+}
+
+QByteArray contentsOf(const QByteArray& member) {
+    return "contents of " + member + '\n';
+}
+
+using Members = std::vector<std::pair<QByteArray, QByteArray>>;
+
+Members pak0Members() {
+    pakinfo::FillPak0Manifest();
+    Members members;
+    for (const QString& entry : pakinfo::Pak0Manifest)
+        members.emplace_back(memberOf(entry), contentsOf(memberOf(entry)));
+    return members;
+}
+
+// A program folder with the real tools, a Quake 2 folder with three packs, a Quake 3 folder
+// with qfbastion, and an outside folder a link may point to. Names carry blanks and accents.
+struct Games {
+    Games() {
+        makeDirs(programFolder);
+        QFile::copy(CORVANE_PAK, programFolder + "/pak");
+        QFile::copy(CORVANE_MINIZIP, programFolder + "/minizip");
+        writeFile(programFolder + "/notes.txt", "the user's own");
+        writePak("pak0.pak", pak0Members());
+        writePak(
+            "pak1.pak",
+            {{"pics/tag1.pcx", "tag1"}, {"pics/tag2.pcx", "tag2"}, {"pics/m_main.pcx", "menu"}});
+        writePak("pak2.pak", {{"models/weapons/g_blast/base.pcx", "blast"},
+                              {"models/weapons/g_flareg/base.pcx", "flare"}});
+        writeFile(quake3 + "baseq3/pak0.pk3");
+        makeDirs(quake3 + "qfbastion");
+        for (const char* file : {"models/items/armor/body/tris.md2", "env/unit1_rt.pcx"})
+            writeFile(outside + '/' + file, "outside the program's folders");
+        paths = {quake2, quake3};
+    }
+    void writePak(const QString& name, const Members& members) {
+        writeFile(quake2 + "baseq2/" + name, packBytes(members));
+    }
+    // Puts a script before the zip tool that logs each run's archive and number of files.
+    QString logZipRuns() {
+        QFile::rename(programFolder + "/minizip", programFolder + "/minizip.real");
+        writeFile(programFolder + "/minizip",
+                  "#!/bin/sh\necho \"$2 $(($# - 2))\" >>\"$0.log\"\nexec \"$0.real\" \"$@\"\n");
+        QFile::setPermissions(programFolder + "/minizip", QFile::ReadOwner | QFile::ExeOwner);
+        return programFolder + "/minizip.log";
+    }
+
+    TempDir root{"corvane-road"};
+    QString programFolder = root.file("Program Folder \u00e9t\u00e9");
+    QString quake2 = root.file("Games/Quake 2 \u00fc/");
+    QString quake3 = root.file("Games/Quake 3 \u00fc/");
+    QString outside = root.file("outside");
+    GamePaths paths;
+};
+
+// Keeps what the conversion shows.
+struct RecordingView : ConversionView {
+    void setScreenEnabled(bool enabled) override { screenEnabled = enabled; }
+    void setOkButtonEnabled(bool enabled) override { okEnabled = enabled; }
+    void setCaption(const QString& text) override { caption = text; }
+    void setProgressText(const QString& text) override { progress = text; }
+    bool screenEnabled = true, okEnabled = true;
+    QString caption, progress;
+};
+
+QStringList sorted(QStringList list) {
+    list.sort();
+    return list;
+}
+
+QStringList zipMembers(const QString& archive) {
+    const Finished listing = runProgram("unzip", {"-Z1", archive});
+    return sorted(listing.out.split('\n', Qt::SkipEmptyParts));
+}
+
+struct Road {
+    const char* name;
+    std::function<void(Games&)> setup;
+    // The boxes shown, with <PF>, <Q2> and <Q3> for the folders; one ending in "..." is
+    // matched by its start.
+    QStringList boxes;
+    Outcome outcome;
+    QStringList installed; // archives in qfbastion afterwards
+    bool asUser = false;   // real modes: run as an unprivileged user
+};
+
+const QStringList kAllCopied = {"PAK0.PK3 was copied to<Q3>qfbastion/pak0.pk3",
+                                "PAK1.PK3 was copied to<Q3>qfbastion/pak1.pk3",
+                                "PAK2.PK3 was copied to<Q3>qfbastion/pak2.pk3"};
+const QStringList kAll = {"pak0.pk3", "pak1.pk3", "pak2.pk3"};
+const QString kNeedsFolder = " stands where the conversion needs a folder.\r\nMove it away, "
+                             "then run Corvane again.";
+
+void chmodPath(const QString& path, mode_t mode) {
+    ASSERT_EQ(chmod(QFile::encodeName(path).constData(), mode), 0) << path;
+}
+
+const Road kRoads[] = {
+    {"ConvertsAndInstallsTheThreeArchives", [](Games&) {}, kAllCopied, Outcome::Installed, kAll},
+    {"EmptyQuake2Path",
+     [](Games& g) { g.paths.quake2.clear(); },
+     {"missing important path information, cannot continue!!",
+      "Either you didnt install Quake2, or you selected no on a valid Quake2 path!!"},
+     Outcome::PathMissing,
+     {}},
+    {"LinkInTheProgramFolderIsNeverFollowed",
+     [](Games& g) { QFile::link(g.outside + "/models", g.programFolder + "/models"); },
+     {"<PF>/models" + kNeedsFolder},
+     Outcome::CheckFailed,
+     {}},
+    {"StrayFileWhereAFolderGoes",
+     [](Games& g) { writeFile(g.programFolder + "/sound/boss3", "a file"); },
+     {"<PF>/sound/boss3" + kNeedsFolder},
+     Outcome::CheckFailed,
+     {}},
+    {"PipeForAPakDoesNotHang",
+     [](Games& g) {
+         QFile::remove(g.quake2 + "baseq2/pak1.pak");
+         ASSERT_EQ(mkfifo(QFile::encodeName(g.quake2 + "baseq2/pak1.pak").constData(), 0644), 0);
+     },
+     {"<Q2>baseq2/pak1.pak cannot be unpacked: not an ordinary file"},
+     Outcome::CheckFailed,
+     {}},
+    {"NotAPak",
+     [](Games& g) { writeFile(g.quake2 + "baseq2/pak2.pak", "hello"); },
+     {"<Q2>baseq2/pak2.pak cannot be unpacked: not a Quake 2 pak file"},
+     Outcome::CheckFailed,
+     {}},
+    {"CorruptPakStopsWithTheToolsOwnWords",
+     [](Games& g) { writeFile(g.quake2 + "baseq2/pak0.pak", "PACK\xff\xff\xff\x7f\x40"); },
+     {"pak0.pak could not be unpacked:\r\npak: ..."},
+     Outcome::ToolFailed,
+     {}},
+    {"MissingQfbastion",
+     [](Games& g) { QDir(g.quake3 + "qfbastion").removeRecursively(); },
+     {"The folder qfbastion is missing in <Q3>\r\nThe pk3 files are installed there: create "
+      "it, then run Corvane again."},
+     Outcome::CheckFailed,
+     {}},
+    {"MissingTool",
+     [](Games& g) { QFile::remove(g.programFolder + "/minizip"); },
+     {"<PF>/minizip is missing or cannot be run.\r\nInstall Corvane again, then run it "
+      "again."},
+     Outcome::CheckFailed,
+     {}},
+    {"LeftoversOfAKilledRunAreCleared",
+     [](Games& g) {
+         writeFile(g.programFolder + "/models/items/armor/body/.tris.md2.tmp-a1B2c3", "half");
+         writeFile(g.programFolder + "/pak0.pk3", "");
+         writeFile(g.programFolder + "/pak1.pk3", "PK\x05\x06 but changed by a killed run");
+         writeFile(g.programFolder + "/pak1.pk3-journal", "journal");
+     },
+     kAllCopied, Outcome::Installed, kAll},
+    {"TheSecondArchiveWithoutItsPictures",
+     [](Games& g) {
+         g.writePak("pak1.pak", {{"pics/other.pcx", "other"}});
+     },
+     {"Some files of pak1.pak were not unpacked:\r\npak: ...", kAllCopied[0],
+      "PAK1.PK3 was not copied for some reason, check<PF>", kAllCopied[2]},
+     Outcome::NotAllInstalled,
+     {"pak0.pk3", "pak2.pk3"}},
+    {"AFileOfTheUsersKeepsItsFolders",
+     [](Games& g) { writeFile(g.programFolder + "/models/items/ammo/shells/mine.txt"); },
+     {"Error with Path/File access error: <PF>/models/items/ammo/shells\r\n",
+      "Error with Path/File access error: <PF>/models/items/ammo\r\n",
+      "Error with Path/File access error: <PF>/models/items\r\n",
+      "Error with Path/File access error: <PF>/models\r\n",
+      "Error with Path/File access error: <PF>/models\r\n", kAllCopied[0], kAllCopied[1],
+      kAllCopied[2]},
+     Outcome::Installed,
+     kAll},
+    {"UnwritableQfbastion",
+     [](Games& g) { chmodPath(g.quake3 + "qfbastion", 0555); },
+     {"Corvane cannot write to <Q3>qfbastion\r\nThe pk3 files are installed there: make it "
+      "writable, then run Corvane again."},
+     Outcome::CheckFailed,
+     {},
+     true},
+    {"UnwritableProgramFolderWorksInTheCache",
+     [](Games& g) {
+         qputenv("XDG_CACHE_HOME", QFile::encodeName(g.root.file("cache")));
+         chmodPath(g.programFolder, 0555);
+     },
+     {"PAK0.PK3 was copied to<Q3>qfbastion/pak0.pk3",
+      "PAK1.PK3 was copied to<Q3>qfbastion/pak1.pk3",
+      "PAK2.PK3 was copied to<Q3>qfbastion/pak2.pk3"},
+     Outcome::Installed,
+     kAll,
+     true},
+    {"NeitherProgramFolderNorCacheWritable",
+     [](Games& g) {
+         qputenv("XDG_CACHE_HOME", QFile::encodeName(g.root.file("cache")));
+         makeDirs(g.root.file("cache"));
+         chmodPath(g.root.file("cache"), 0555);
+         chmodPath(g.programFolder, 0555);
+     },
+     {"Corvane cannot write to its program folder <PF> nor to its work folder ..."},
+     Outcome::CheckFailed,
+     {},
+     true},
+};
+
+class Roads : public ::testing::TestWithParam<Road> {
+protected:
+    void TearDown() override {
+        qunsetenv("XDG_CACHE_HOME");
+        ChDir(QDir::tempPath());
+    }
+};
+
+TEST_P(Roads, TellTheTruthAndTouchNothingOutside) {
+    const Road& road = GetParam();
+    if (road.asUser && rerunUnprivileged())
+        return;
+    Games games;
+    road.setup(games);
+    const auto programBefore = snapshot(games.programFolder);
+    const auto outsideBefore = snapshot(games.outside);
+    FakeServices services(games.programFolder);
+    RecordingView view;
+    Conversion conversion(services, games.paths, view);
+
+    EXPECT_EQ(conversion.run(), road.outcome);
+
+    QStringList prompts = services.prompts();
+    for (QString& prompt : prompts)
+        prompt.replace(games.quake3, "<Q3>")
+            .replace(games.quake2, "<Q2>")
+            .replace(games.programFolder, "<PF>");
+    ASSERT_EQ(prompts.size(), road.boxes.size()) << prompts.join("\n|");
+    for (qsizetype i = 0; i < prompts.size(); ++i) {
+        const QString& expected = road.boxes[i];
+        if (expected.endsWith("..."))
+            EXPECT_TRUE(prompts[i].startsWith(expected.chopped(3))) << prompts[i];
+        else
+            EXPECT_EQ(prompts[i], expected);
+    }
+    EXPECT_EQ(sorted(QDir(games.quake3 + "qfbastion").entryList(QDir::Files | QDir::Hidden)),
+              road.installed);
+    EXPECT_EQ(snapshot(games.outside), outsideBefore);
+    const bool worked = road.outcome == Outcome::Installed ||
+                        road.outcome == Outcome::NotAllInstalled ||
+                        road.outcome == Outcome::ToolFailed;
+    if (!worked) {
+        EXPECT_EQ(snapshot(games.programFolder), programBefore) << "touched before any work";
+    } else if (road.outcome != Outcome::NotAllInstalled) {
+        // Only the user's own files stay; nothing the run made, no leftover.
+        QStringList left = snapshot(games.programFolder).keys();
+        left.removeIf([](const QString& path) { return path.startsWith("models/items/"); });
+        EXPECT_TRUE(left == QStringList({"minizip", "notes.txt", "pak"}) ||
+                    left.contains("models/"))
+            << left.join(' ');
+    }
+    if (road.outcome == Outcome::Installed && !road.asUser) {
+        EXPECT_EQ(view.caption, "Total files: 1128");
+        QStringList packed;
+        for (const QString& entry : pakinfo::Pak0Manifest)
+            if (isPacked(entry))
+                packed << memberOf(entry);
+        EXPECT_EQ(zipMembers(games.quake3 + "qfbastion/pak0.pk3"), sorted(packed));
+        const Finished sample = runProgram(
+            "unzip", {"-p", games.quake3 + "qfbastion/pak0.pk3", "sound/boss3/BS3ATCK1.WAV"});
+        EXPECT_EQ(sample.out.toUtf8(), contentsOf("sound/boss3/BS3ATCK1.WAV"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Continue, Roads, ::testing::ValuesIn(kRoads),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The first pass hands at most 30 files to each zip run, and the last manifest index always
+// ends a run, also an empty one.
+struct BatchCase {
+    const char* name;
+    std::function<bool(int packedSeen, bool last)> keep; // which packed entries the pak holds
+    QStringList runs;                                    // files per pak0.pk3 run
+};
+
+class Batches : public ::testing::TestWithParam<BatchCase> {};
+
+TEST_P(Batches, AtMostThirtyFilesARunAndTheLastIndexAlwaysFlushes) {
+    Games games;
+    const Members all = pak0Members();
+    Members members;
+    int seen = 0;
+    for (const auto& member : all) {
+        const bool packed = isPacked(QString(member.first).replace('/', '\\'));
+        if (!packed || GetParam().keep(++seen, &member == &all.back()))
+            members.push_back(member);
+    }
+    games.writePak("pak0.pak", members);
+    const QString log = games.logZipRuns();
+    FakeServices services(games.programFolder);
+    RecordingView view;
+    Conversion conversion(services, games.paths, view);
+    conversion.run();
+    QStringList runs = QString::fromUtf8(readFile(log)).split('\n', Qt::SkipEmptyParts);
+    runs.removeIf([](const QString& run) { return !run.startsWith("pak0.pk3 "); });
+    for (QString& run : runs)
+        run.remove("pak0.pk3 ");
+    EXPECT_EQ(runs, GetParam().runs);
+}
+
+QStringList everything() {
+    QStringList runs(37, "30");
+    return runs << "14";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FirstPass, Batches,
+    ::testing::Values(BatchCase{"Everything", [](int, bool) { return true; }, everything()},
+                      BatchCase{"Nothing", [](int, bool) { return false; }, {"0"}},
+                      BatchCase{"ThirtyOne",
+                                [](int seen, bool last) { return seen <= 31 && !last; },
+                                {"30", "1"}},
+                      BatchCase{"ThirtiethAtTheLastIndex",
+                                [](int seen, bool last) { return last || seen <= 29; },
+                                {"30"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A disk that fills up while the archive grows: the run stops with the tool's own words and
+// installs nothing. On a small file system of its own where this process may mount one, else
+// with a limit on the size of the files the tools write.
+enum class SmallDisk { Mounted, FileSizeLimit };
+
+class FullDisk : public ::testing::TestWithParam<SmallDisk> {};
+
+TEST_P(FullDisk, StopsTheRunInstallsNothingAndLeavesNothing) {
+    Games games;
+    // Game data that does not compress, so the archive needs about as much room as the tree.
+    QRandomGenerator random(7);
+    Members members;
+    for (auto [name, contents] : pak0Members()) {
+        if (isPacked(QString(name).replace('/', '\\'))) {
+            contents.resize(4096);
+            random.fillRange(reinterpret_cast<quint32*>(contents.data()), 1024);
+        }
+        members.emplace_back(name, contents);
+    }
+    games.writePak("pak0.pak", members);
+    const qint64 paks = QFileInfo(games.quake2 + "baseq2/pak0.pak").size();
+    bool mounted = false;
+    rlimit before{};
+    if (GetParam() == SmallDisk::Mounted) {
+        const qint64 tools = QFileInfo(CORVANE_PAK).size() + QFileInfo(CORVANE_MINIZIP).size();
+        // Room for the tree, whose small files take a block each, but not for the archive too.
+        const qint64 blocks = qint64(members.size()) * 4096;
+        const QByteArray options = "size=" + QByteArray::number(tools + blocks + paks * 6 / 5);
+        if (!isRoot() || mount("corvane-test", QFile::encodeName(games.programFolder).constData(),
+                               "tmpfs", 0, options.constData()) != 0)
+            GTEST_SKIP() << "no small file system can be mounted here";
+        mounted = true;
+        QFile::copy(CORVANE_PAK, games.programFolder + "/pak");
+        QFile::copy(CORVANE_MINIZIP, games.programFolder + "/minizip");
+    } else {
+        // The tools then get an error instead of being killed.
+        signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &before);
+        rlimit limit = before;
+        limit.rlim_cur = rlim_t(paks / 4);
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    FakeServices services(games.programFolder);
+    RecordingView view;
+    Conversion conversion(services, games.paths, view);
+    const Outcome outcome = conversion.run();
+    if (!mounted)
+        setrlimit(RLIMIT_FSIZE, &before);
+
+    EXPECT_EQ(outcome, Outcome::ToolFailed);
+    ASSERT_EQ(services.boxes().size(), 1u) << services.prompts().join('|');
+    EXPECT_TRUE(services.prompts()[0].startsWith("pak0.pk3 could not be made:\r\nminizip: "))
+        << services.prompts()[0];
+    EXPECT_TRUE(QDir(games.quake3 + "qfbastion").isEmpty());
+    QStringList left =
+        QDir(games.programFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    left.removeAll("notes.txt");
+    EXPECT_EQ(sorted(left), (QStringList{"minizip", "pak"}));
+    if (mounted)
+        umount2(QFile::encodeName(games.programFolder).constData(), MNT_DETACH);
+}
+
+INSTANTIATE_TEST_SUITE_P(Conversion, FullDisk,
+                         ::testing::Values(SmallDisk::Mounted, SmallDisk::FileSizeLimit),
+                         [](const auto& info) {
+                             return info.param == SmallDisk::Mounted ? "Mounted" : "FileSizeLimit";
+                         });
+
+} // namespace

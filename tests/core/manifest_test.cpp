@@ -1,0 +1,94 @@
+// The compiled-in file lists, checked by the rules the conversion relies on, and pinned as a
+// whole by one fingerprint each.
+
+#include "core/conversion/manifests.h"
+#include "support/support.h"
+
+#include <QCryptographicHash>
+#include <QSet>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace corvane::pakinfo {
+namespace {
+
+QStringList filled() {
+    FillPak0Manifest();
+    return {Pak0Manifest.begin(), Pak0Manifest.end()};
+}
+
+QString fingerprint(const QStringList& texts) {
+    return QCryptographicHash::hash(texts.join('\n').toLatin1(), QCryptographicHash::Sha256)
+        .toHex()
+        .left(16);
+}
+
+TEST(Manifests, AreTheListsTheyAlwaysWere) {
+    const auto& folders = TempFolders();
+    EXPECT_EQ(fingerprint(filled()), "db7f75aeac50c6c1");
+    EXPECT_EQ(fingerprint({folders.begin(), folders.end()}), "9326427238b5361a");
+    FillPak2Manifest();
+    EXPECT_EQ(
+        QStringList(Pak2Manifest.begin(), Pak2Manifest.end()),
+        (QStringList{"models\\weapons\\g_blast\\base.pcx", "models\\weapons\\g_flareg\\base.pcx"}));
+}
+
+TEST(Manifests, EachFillStepWritesExactlyItsRangeAndFillingAgainChangesNothing) {
+    const QStringList whole = filled();
+    const struct {
+        void (*fill)();
+        int first, end;
+    } steps[] = {{FillPak0ManifestPart1, 0, 750},
+                 {FillPak0ManifestPart2, 750, 1650},
+                 {FillPak0ManifestPart3, 1650, 2320},
+                 {FillPak0ManifestPart4, 2320, 2660},
+                 {FillPak0ManifestPart5, 2660, kPak0ManifestSize}};
+    for (const auto& step : steps) {
+        Pak0Manifest.fill(QString());
+        step.fill();
+        for (int i = 0; i < kPak0ManifestSize; ++i)
+            ASSERT_EQ(Pak0Manifest[size_t(i)].isEmpty(), i < step.first || i >= step.end) << i;
+    }
+    EXPECT_EQ(filled(), whole);
+}
+
+TEST(Manifests, EntriesAreRelativePathsOnceEachEvenIgnoringCase) {
+    QSet<QString> seen;
+    for (const QString& entry : filled()) {
+        SCOPED_TRACE(entry.toStdString());
+        // Only one entry starts with separators; the file system reads them as one.
+        QString path = entry;
+        while (path.startsWith('\\'))
+            path.remove(0, 1);
+        EXPECT_TRUE(path == entry || entry == "\\\\sound\\boss3\\BS3SRCH3.WAV");
+        EXPECT_FALSE(path.isEmpty() || path.contains("\\\\") || path.endsWith('\\'));
+        for (QChar c : path)
+            EXPECT_TRUE(c > ' ' && c < QChar(0x7f) && c != '/') << int(c.unicode());
+        EXPECT_FALSE(seen.contains(path.toLower()));
+        seen.insert(path.toLower());
+    }
+}
+
+TEST(Manifests, TempFoldersAreTheFoldersOfTheFilesEachAfterItsSubFolders) {
+    std::set<QString> holding;
+    for (QString entry : filled()) {
+        while (entry.startsWith('\\'))
+            entry.remove(0, 1);
+        for (qsizetype at = entry.lastIndexOf('\\'); at > 0; at = entry.lastIndexOf('\\')) {
+            entry.truncate(at);
+            holding.insert('\\' + entry);
+        }
+    }
+    const auto& folders = TempFolders();
+    EXPECT_EQ(std::set<QString>(folders.begin(), folders.end()), holding);
+    EXPECT_EQ(holding.size(), folders.size()) << "a folder is listed twice";
+    for (size_t i = 0; i < folders.size(); ++i)
+        for (size_t j = i + 1; j < folders.size(); ++j)
+            EXPECT_FALSE(folders[j].startsWith(folders[i] + '\\')) << folders[i] << folders[j];
+}
+
+} // namespace
+} // namespace corvane::pakinfo

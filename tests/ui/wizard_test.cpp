@@ -1,0 +1,195 @@
+// The wizard as a user meets it, through the real windows: the demo sandbox from the
+// disclaimer to the archives in qfbastion, every way out, the windows that cannot be closed
+// while work runs, and the program's arguments.
+
+#include "app/demo_sandbox.h"
+#include "app/wizard.h"
+#include "core/platform/files.h"
+#include "support/support.h"
+#include "ui/extractnpak.h"
+#include "ui/frm_q2toqf.h"
+#include "ui/startup.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+// A program folder with the real tools, the demo sandbox as the only drive.
+class Demo : public ::testing::Test {
+protected:
+    void SetUp() override {
+        makeDirs(programFolder);
+        ASSERT_TRUE(QFile::copy(CORVANE_PAK, programFolder + "/pak"));
+        ASSERT_TRUE(QFile::copy(CORVANE_MINIZIP, programFolder + "/minizip"));
+        sandbox = MakeDemoSandbox(programFolder);
+        services = std::make_unique<FakeServices>(programFolder, QStringList{sandbox + '/'});
+    }
+    void TearDown() override {
+        QDir(sandbox).removeRecursively();
+        ChDir(QDir::tempPath());
+        EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty()) << "a window was left behind";
+    }
+
+    TempDir dir;
+    QString programFolder = dir.file("Corvane");
+    QString sandbox;
+    std::unique_ptr<FakeServices> services;
+};
+
+TEST_F(Demo, TheWizardConvertsTheSandboxFromTheDisclaimerToQfbastion) {
+    Wizard wizard(*services);
+    wizard.start();
+    EXPECT_EQ(wizard.search(), nullptr);
+    wizard.startup()->OKButton->click();
+    EXPECT_FALSE(wizard.startup()->isVisible());
+    ASSERT_TRUE(wizard.search()->isVisible());
+    EXPECT_FALSE(wizard.search()->cmdNext->isEnabled());
+
+    // The nested copy is offered first; No to it, Yes to the outer one and to Quake 3.
+    services->answer({kNo, kYes, kYes});
+    wizard.search()->cmdSearch->click();
+    ASSERT_FALSE(services->ended());
+    EXPECT_TRUE(wizard.search()->cmdSearch->isHidden());
+    EXPECT_EQ(wizard.search()->lstFoundFileq2->count(), 2);
+    EXPECT_EQ(wizard.search()->lstFoundFileq3->item(0)->text(), sandbox + "/Games/Quake 3 Arena/");
+    ASSERT_TRUE(wizard.search()->cmdNext->isEnabled());
+
+    wizard.search()->cmdNext->click();
+    Extractnpak* conversion = wizard.conversion();
+    ASSERT_TRUE(conversion && conversion->isVisible());
+    EXPECT_FALSE(wizard.search()->isVisible());
+    EXPECT_EQ(conversion->lblq2path->caption(), sandbox + "/Games/Quake 2/");
+    EXPECT_EQ(conversion->lblq3path->caption(), sandbox + "/Games/Quake 3 Arena/");
+
+    EXPECT_TRUE(runsToEnd(*services, [&] { conversion->OKButton->click(); }));
+    EXPECT_FALSE(conversion->OKButton->isEnabled());
+    EXPECT_EQ(conversion->caption(), "Total files: 1128");
+    EXPECT_EQ(QDir(sandbox + "/Games/Quake 3 Arena/qfbastion").entryList(QDir::Files),
+              (QStringList{"pak0.pk3", "pak1.pk3", "pak2.pk3"}));
+    EXPECT_TRUE(services->prompts().back().startsWith("PAK2.PK3 was copied to"));
+}
+
+TEST_F(Demo, ClosingTheWindowDuringTheSearchEndsTheProgram) {
+    Wizard wizard(*services);
+    wizard.start();
+    wizard.startup()->OKButton->click();
+    FrmQ2toQf* search = wizard.search();
+    QTimer::singleShot(0, search, [search] { search->close(); });
+    EXPECT_TRUE(runsToEnd(*services, [search] { search->cmdSearch_Click(); }));
+    EXPECT_TRUE(services->boxes().empty()) << "the search went on to the questions";
+    EXPECT_TRUE(wizard.paths().quake2.isEmpty());
+}
+
+TEST(Wizard, EveryExitAndEveryCloseEndsTheProgramAtOnce) {
+    const struct {
+        const char* name;
+        int screen; // the screen to leave: 0 disclaimer, 1 search, 2 conversion
+        std::function<void(Wizard&)> leave;
+    } ways[] = {
+        {"disclaimer Exit", 0, [](Wizard& w) { w.startup()->CancelButton->click(); }},
+        {"disclaimer close", 0, [](Wizard& w) { w.startup()->close(); }},
+        {"search close", 1, [](Wizard& w) { w.search()->close(); }},
+        {"conversion Exit", 2, [](Wizard& w) { w.conversion()->CancelButton->click(); }},
+        {"conversion close", 2, [](Wizard& w) { w.conversion()->close(); }},
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.name);
+        FakeServices services;
+        Wizard wizard(services);
+        wizard.start();
+        if (way.screen > 0)
+            wizard.startup()->OKButton->click();
+        if (way.screen > 1)
+            wizard.search()->cmdNext_Click();
+        EXPECT_TRUE(runsToEnd(services, [&] { way.leave(wizard); }));
+        EXPECT_TRUE(services.boxes().empty());
+        EXPECT_EQ(wizard.search() != nullptr, way.screen > 0) << "a screen was made too early";
+    }
+}
+
+TEST(Wizard, TheConversionWindowCannotBeClosedWhileTheConversionRuns) {
+    FakeServices services;
+    GamePaths paths;
+    Extractnpak screen(services, paths);
+    screen.show();
+    screen.setScreenEnabled(false); // as the conversion does while its passes run
+    EXPECT_FALSE(runsToEnd(services, [&] { screen.close(); }));
+    EXPECT_TRUE(screen.isVisible());
+    screen.setScreenEnabled(true);
+    EXPECT_TRUE(runsToEnd(services, [&] { screen.close(); }));
+}
+
+TEST(Disclaimer, TextsAreComposedExactlyWithContinueFocused) {
+    FakeServices services;
+    Startup startup(services);
+    startup.show();
+    EXPECT_EQ(startup.Label1->caption(),
+              QString::fromUtf8(
+                  "This Program will search your hard drives for installations of \xc2\xaeQuake 2 "
+                  "and \xc2\xaeQuake 3 to make pk3 files from q2 pak files for use in QFusion "
+                  "Bastion... \r\n\r\nThis program is intended to make converting files from "
+                  "\xc2\xaeQuake2 for \xc2\xaeQuake3 and Qfusion easier on typical user who would "
+                  "find this difficult or tedious to do. \r\nYou may need administrative "
+                  "priviledges on the machine due to the nature of the the application."));
+    EXPECT_EQ(startup.Label3->caption(),
+              QString::fromUtf8("You need licensed copies of \xc2\xaeQuake 2 and \xc2\xaeQuake 3 "
+                                "to use this application. \r\nIf you don't have them installed "
+                                "exit this program and install them, then rerun this application. "
+                                "\r\nIf you don't have one or the other of these installed you "
+                                "will not be able to play this game .\r\n"));
+    EXPECT_EQ(startup.focusWidget(), startup.OKButton);
+    EXPECT_FALSE(startup.OKButton->autoDefault() || startup.CancelButton->autoDefault());
+}
+
+TEST(Program, ArgumentsAndNoDisplayGetAClearMessage) {
+    const struct {
+        QStringList arguments;
+        QStringList environment;
+        int exitCode;
+        const char* said; // on standard error, or on standard output for a success
+    } cases[] = {
+        {{"--help"}, {}, 0, "Usage: corvane"},
+        {{"--bogus"}, {}, 2, "unknown argument '--bogus'"},
+        {{"--demo", "--help"}, {}, 2, "Usage: corvane"},
+        {{}, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, 1, "no display found"},
+    };
+    for (const auto& c : cases) {
+        const Finished run = runProgram(CORVANE_PROGRAM, c.arguments, c.environment);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.arguments.join(' ');
+        EXPECT_TRUE((c.exitCode == 0 ? run.out : run.err).contains(c.said)) << run.err;
+    }
+}
+
+TEST(Program, InstallsItsFolderLauncherDesktopEntryAndIcon) {
+    TempDir prefix("corvane-prefix");
+    const Finished install =
+        runProgram("cmake", {"--install", CORVANE_BUILD_DIR, "--prefix", prefix.path()});
+    ASSERT_EQ(install.exitCode, 0) << install.err;
+    for (const char* file :
+         {"lib/corvane/corvane", "lib/corvane/pak", "lib/corvane/minizip", "bin/corvane",
+          "share/applications/corvane.desktop", "share/icons/hicolor/32x32/apps/corvane.png"})
+        EXPECT_TRUE(QFileInfo(prefix.file(file)).isFile()) << file;
+    if (!QStandardPaths::findExecutable("desktop-file-validate").isEmpty()) {
+        const Finished valid = runProgram("desktop-file-validate",
+                                          {prefix.file("share/applications/corvane.desktop")});
+        EXPECT_EQ(valid.exitCode, 0) << valid.out << valid.err;
+    }
+    // The launcher finds the program folder wherever the prefix is.
+    EXPECT_EQ(runProgram(prefix.file("bin/corvane"), {"--help"}).exitCode, 0);
+    const Finished uninstall =
+        runProgram(CORVANE_SOURCE_DIR "/scripts/uninstall.sh", {prefix.path()});
+    EXPECT_EQ(uninstall.exitCode, 0) << uninstall.err;
+    EXPECT_FALSE(exists(prefix.file("bin/corvane")) || exists(prefix.file("lib/corvane")));
+}
+
+} // namespace
