@@ -1,224 +1,210 @@
 #include "archive_source.h"
 
+#include "io/atomic_file.h"
+#include "io/fd.h"
+#include "io/journal.h"
+#include "io/rw.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace minizip {
 namespace {
 
-// Big enough that writing and copying cost few system calls, small next to the archive.
-constexpr std::size_t bufferSize = std::size_t(1) << 20;
+using corvane::io::Fd;
+
+// Past this, the end of the archive is not saved to a journal: the whole archive is written.
+constexpr zip_uint64_t kMaxSaved = zip_uint64_t(4) << 20;
+// Big enough that writing costs few system calls, small next to the archive.
+constexpr std::size_t kBufferSize = std::size_t(1) << 20;
+
+// libzip's writes, gathered so that they reach the file in large pieces. libzip goes back to
+// fill in each entry's header after its data; while that header is still here it is only
+// changed here, so each byte goes to the file once.
+class WriteBuffer {
+public:
+    void start(int fd, zip_uint64_t at) {
+        m_fd = fd;
+        m_base = m_cursor = m_end = at;
+        m_data.clear();
+        m_data.reserve(kBufferSize);
+    }
+    zip_uint64_t tell() const { return m_cursor; }
+    zip_uint64_t end() const { return m_end; }
+
+    bool write(const void* data, std::size_t length) {
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        if (m_cursor < m_base || m_cursor > m_base + m_data.size() ||
+            m_cursor + length > m_base + kBufferSize) {
+            if (!flush())
+                return false;
+            m_base = m_cursor;
+        }
+        if (length >= kBufferSize) {
+            if (!corvane::io::writeAllAt(m_fd, bytes, length, m_cursor))
+                return false;
+            m_base = m_cursor += length;
+        } else {
+            const std::size_t at = std::size_t(m_cursor - m_base);
+            if (at + length > m_data.size())
+                m_data.resize(at + length);
+            std::memcpy(m_data.data() + at, bytes, length);
+            m_cursor += length;
+        }
+        m_end = std::max(m_end, m_cursor);
+        return true;
+    }
+    void seek(zip_uint64_t at) { m_cursor = at; }
+    bool flush() {
+        if (!corvane::io::writeAllAt(m_fd, m_data.data(), m_data.size(), m_base))
+            return false;
+        m_base += m_data.size();
+        m_data.clear();
+        return true;
+    }
+
+private:
+    int m_fd = -1;
+    zip_uint64_t m_base = 0, m_cursor = 0, m_end = 0;
+    std::vector<unsigned char> m_data; // bytes from m_base on, not yet in the file
+};
+
+enum class Writing { No, InPlace, Whole };
 
 struct Archive {
-    std::string path;
+    Fd folder;
+    std::string name;
     zip_error_t error{};
     bool trace = false;
 
-    int readFd = -1;
+    Fd readFd;
     zip_uint64_t size = 0; // of the archive open for reading
     zip_uint64_t readAt = 0;
 
-    std::string tempPath;
-    int writeFd = -1;
-    std::vector<char> pending; // written by libzip, not yet to the file; it goes at pendingAt
-    zip_uint64_t pendingAt = 0;
-    zip_uint64_t written = 0; // length of the new archive so far
-
-    zip_uint64_t writeAt() const { return pendingAt + pending.size(); }
+    Writing writing = Writing::No;
+    Fd inPlace; // the archive itself, open for writing
+    corvane::io::Journal journal;
+    corvane::io::AtomicFile whole;
+    WriteBuffer out;
 
     zip_int64_t fail(int zipError, int systemError) {
         zip_error_set(&error, zipError, systemError);
         return -1;
     }
 
-    bool writeAll(const char* data, std::size_t length, zip_uint64_t at) {
-        while (length > 0) {
-            const ssize_t n = ::pwrite(writeFd, data, length, off_t(at));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                fail(ZIP_ER_WRITE, n < 0 ? errno : ENOSPC);
-                return false;
-            }
-            data += n, length -= std::size_t(n), at += zip_uint64_t(n);
-        }
-        return true;
-    }
-
-    bool flush() {
-        if (!writeAll(pending.data(), pending.size(), pendingAt))
-            return false;
-        pendingAt += pending.size();
-        pending.clear();
-        return true;
-    }
-
-    zip_int64_t write(const void* data, zip_uint64_t length) {
-        const char* bytes = static_cast<const char*>(data);
-        if (pending.size() + length > bufferSize) {
-            if (!flush())
-                return -1;
-            if (length >= bufferSize) {
-                if (!writeAll(bytes, length, pendingAt))
-                    return -1;
-                pendingAt += length;
-                written = std::max(written, pendingAt);
-                return zip_int64_t(length);
-            }
-        }
-        pending.insert(pending.end(), bytes, bytes + length);
-        written = std::max(written, writeAt());
-        return zip_int64_t(length);
-    }
-
-    // Creates the temporary file beside the archive, with the mode the archive is to keep.
-    bool createTemp() {
+    mode_t newMode() const {
         struct stat st {};
-        mode_t mode = 0;
-        if (::stat(path.c_str(), &st) == 0) {
-            mode = st.st_mode & 07777;
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode = 0666 & ~mask;
-        }
-        std::string name = path + ".XXXXXX";
-        writeFd = ::mkostemp(name.data(), O_CLOEXEC);
-        if (writeFd < 0) {
-            fail(ZIP_ER_TMPOPEN, errno);
+        if (readFd && ::fstat(readFd.get(), &st) == 0)
+            return st.st_mode & 07777;
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return 0666 & ~mask;
+    }
+
+    // Reads at the read position. Bytes from the journal's offset on may already be written
+    // over: they come from the saved copy.
+    zip_int64_t read(void* data, zip_uint64_t length) {
+        const zip_uint64_t wanted = std::min(length, size - std::min(size, readAt));
+        const zip_uint64_t saved = writing == Writing::InPlace ? journal.offset() : size;
+        const std::size_t fromFile = std::size_t(std::min(wanted, saved - std::min(saved, readAt)));
+        if (!corvane::io::readAllAt(readFd.get(), data, fromFile, readAt))
+            return fail(ZIP_ER_READ, errno == ENODATA ? EIO : errno);
+        if (wanted > fromFile)
+            std::memcpy(static_cast<unsigned char*>(data) + fromFile,
+                        journal.saved().data() + (readAt + fromFile - saved),
+                        std::size_t(wanted - fromFile));
+        readAt += wanted;
+        return zip_int64_t(wanted);
+    }
+
+    // Starts updating the archive in place after its first `kept` bytes; false when that is
+    // not possible or not worth it, and libzip then writes the whole archive.
+    bool beginInPlace(zip_uint64_t kept) {
+        if (kept > size || size - kept > kMaxSaved)
+            return false;
+        struct stat reading {}, writingTo {};
+        // A read-only archive, or another file now under its name, is written anew instead.
+        inPlace.reset(::openat(folder.get(), name.c_str(),
+                               O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!inPlace || ::fstat(readFd.get(), &reading) != 0 ||
+            ::fstat(inPlace.get(), &writingTo) != 0 || reading.st_dev != writingTo.st_dev ||
+            reading.st_ino != writingTo.st_ino ||
+            !journal.begin(folder.get(), name, inPlace.get(), kept)) {
+            inPlace.reset();
             return false;
         }
-        tempPath = std::move(name);
-        if (::fchmod(writeFd, mode) != 0) {
-            fail(ZIP_ER_TMPOPEN, errno);
-            discardTemp();
-            return false;
-        }
-        pending.clear();
-        pending.reserve(bufferSize);
-        pendingAt = written = 0;
+        writing = Writing::InPlace;
+        out.start(inPlace.get(), kept);
+        if (trace)
+            std::fprintf(stderr, "minizip: updating the archive in place after its first %llu bytes\n",
+                         static_cast<unsigned long long>(kept));
         return true;
     }
 
-    void discardTemp() {
-        if (writeFd >= 0)
-            ::close(writeFd);
-        writeFd = -1;
-        if (!tempPath.empty())
-            ::unlink(tempPath.c_str());
-        tempPath.clear();
-        pending.clear();
-    }
-
-    // Copies the first `length` bytes of the archive into the empty temporary file: in the
-    // kernel where it can, else through the buffer.
-    bool clone(zip_uint64_t length) {
-        const int from = readFd >= 0 ? readFd : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (from < 0) {
-            fail(ZIP_ER_OPEN, errno);
-            return false;
-        }
-        loff_t in = 0, out = 0;
-        bool inKernel = true;
-        bool ok = true;
-        pending.resize(bufferSize);
-        while (ok && zip_uint64_t(in) < length) {
-            const zip_uint64_t left = length - zip_uint64_t(in);
-            if (inKernel) {
-                const ssize_t n =
-                    ::copy_file_range(from, &in, writeFd, &out,
-                                      std::size_t(std::min(left, zip_uint64_t(1) << 30)), 0);
-                if (n > 0 || (n < 0 && errno == EINTR))
-                    continue;
-                // Other file systems, old kernels: copy through the buffer instead.
-                if (n < 0 &&
-                    (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
-                    inKernel = false;
-                    continue;
-                }
-                fail(n < 0 ? ZIP_ER_WRITE : ZIP_ER_READ, n < 0 ? errno : EIO);
-                ok = false;
-                continue;
-            }
-            const ssize_t n = ::pread(from, pending.data(),
-                                      std::size_t(std::min(left, zip_uint64_t(bufferSize))), in);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                fail(ZIP_ER_READ, n < 0 ? errno : EIO); // the archive shrank under us
-                ok = false;
-                continue;
-            }
-            ok = writeAll(pending.data(), std::size_t(n), zip_uint64_t(out));
-            in += n, out += n;
-        }
-        pending.clear();
-        if (from != readFd)
-            ::close(from);
-        pendingAt = written = length;
-        return ok;
+    zip_int64_t beginWhole() {
+        if (!whole.create(folder.get(), name, newMode()))
+            return fail(ZIP_ER_TMPOPEN, errno);
+        writing = Writing::Whole;
+        out.start(whole.fd(), 0);
+        if (trace)
+            std::fputs("minizip: writing the whole archive\n", stderr);
+        return 0;
     }
 
     zip_int64_t commit() {
-        if (!flush()) {
-            discardTemp();
-            return -1;
+        const bool done = out.flush() && (writing == Writing::InPlace
+                                              ? journal.commit(out.end())
+                                              : whole.commit());
+        if (!done) {
+            const int why = errno;
+            rollback();
+            return fail(ZIP_ER_WRITE, why);
         }
-        const int fd = writeFd;
-        writeFd = -1;
-        if (::close(fd) != 0) {
-            fail(ZIP_ER_WRITE, errno);
-            discardTemp();
-            return -1;
-        }
-        if (::rename(tempPath.c_str(), path.c_str()) != 0) {
-            fail(ZIP_ER_RENAME, errno);
-            discardTemp();
-            return -1;
-        }
-        tempPath.clear();
+        writing = Writing::No;
         return 0;
+    }
+
+    void rollback() {
+        if (writing == Writing::InPlace)
+            journal.rollback(); // on failure the journal stays, for the next run to use
+        whole.discard();
+        writing = Writing::No;
     }
 
     zip_int64_t handle(void* data, zip_uint64_t length, zip_source_cmd_t command) {
         switch (command) {
         case ZIP_SOURCE_OPEN: {
-            readFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            readFd.reset(::openat(folder.get(), name.c_str(),
+                                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
             struct stat st {};
-            if (readFd < 0 || ::fstat(readFd, &st) != 0)
+            if (!readFd || ::fstat(readFd.get(), &st) != 0)
                 return fail(ZIP_ER_OPEN, errno);
+            if (!S_ISREG(st.st_mode))
+                return fail(ZIP_ER_OPEN, EINVAL);
             size = zip_uint64_t(st.st_size);
             readAt = 0;
             return 0;
         }
-        case ZIP_SOURCE_READ: {
-            const std::size_t wanted = std::size_t(std::min(length, size - std::min(size, readAt)));
-            ssize_t n = 0;
-            do
-                n = ::pread(readFd, data, wanted, off_t(readAt));
-            while (n < 0 && errno == EINTR);
-            if (n < 0)
-                return fail(ZIP_ER_READ, errno);
-            readAt += zip_uint64_t(n);
-            return n;
-        }
+        case ZIP_SOURCE_READ:
+            return read(data, length);
         case ZIP_SOURCE_CLOSE:
-            if (readFd >= 0)
-                ::close(readFd);
-            readFd = -1;
+            readFd.reset();
             return 0;
         case ZIP_SOURCE_STAT: {
             zip_stat_t* zs = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &error);
             if (!zs)
                 return -1;
             struct stat st {};
-            if ((readFd >= 0 ? ::fstat(readFd, &st) : ::stat(path.c_str(), &st)) != 0)
+            if ((readFd ? ::fstat(readFd.get(), &st)
+                        : ::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW)) != 0)
                 return fail(ZIP_ER_READ, errno); // ENOENT: libzip then creates the archive
             zip_stat_init(zs);
             zs->size = zip_uint64_t(st.st_size);
@@ -243,43 +229,29 @@ struct Archive {
         case ZIP_SOURCE_ACCEPT_EMPTY:
             return 0; // an empty file is someone's, not an archive to add to
         case ZIP_SOURCE_BEGIN_WRITE:
-            if (!createTemp())
-                return -1;
-            if (trace)
-                std::fputs("minizip: writing the whole archive\n", stderr);
-            return 0;
+            return beginWhole();
         case ZIP_SOURCE_BEGIN_WRITE_CLONING:
-            if (!createTemp())
-                return -1;
-            if (!clone(length)) {
-                discardTemp(); // libzip then writes the whole archive instead
-                return -1;
-            }
-            if (trace)
-                std::fprintf(stderr, "minizip: kept the first %llu bytes of the archive\n",
-                             static_cast<unsigned long long>(length));
-            return 0;
+            return beginInPlace(length) ? 0 : fail(ZIP_ER_OPNOTSUPP, 0);
         case ZIP_SOURCE_WRITE:
-            return write(data, length);
+            return out.write(data, std::size_t(length)) ? zip_int64_t(length)
+                                                        : fail(ZIP_ER_WRITE, errno);
         case ZIP_SOURCE_SEEK_WRITE: {
-            if (!flush())
-                return -1;
             const zip_int64_t at =
-                zip_source_seek_compute_offset(writeAt(), written, data, length, &error);
+                zip_source_seek_compute_offset(out.tell(), out.end(), data, length, &error);
             if (at < 0)
                 return -1;
-            pendingAt = zip_uint64_t(at);
+            out.seek(zip_uint64_t(at));
             return 0;
         }
         case ZIP_SOURCE_TELL_WRITE:
-            return zip_int64_t(writeAt()); // known without writing the buffer out
+            return zip_int64_t(out.tell());
         case ZIP_SOURCE_COMMIT_WRITE:
             return commit();
         case ZIP_SOURCE_ROLLBACK_WRITE:
-            discardTemp();
+            rollback();
             return 0;
         case ZIP_SOURCE_REMOVE:
-            if (::unlink(path.c_str()) != 0)
+            if (::unlinkat(folder.get(), name.c_str(), 0) != 0)
                 return fail(ZIP_ER_REMOVE, errno);
             return 0;
         case ZIP_SOURCE_SUPPORTS:
@@ -292,9 +264,7 @@ struct Archive {
     }
 
     ~Archive() {
-        if (readFd >= 0)
-            ::close(readFd);
-        discardTemp(); // only left when libzip neither committed nor rolled back
+        rollback(); // only left to do when libzip neither committed nor rolled back
         zip_error_fini(&error);
     }
 };
@@ -309,9 +279,10 @@ zip_int64_t callback(void* state, void* data, zip_uint64_t length, zip_source_cm
 
 } // namespace
 
-zip_source_t* archiveSource(const std::string& path, zip_error_t* error) {
+zip_source_t* archiveSource(int folder, const std::string& name, zip_error_t* error) {
     auto* archive = new Archive;
-    archive->path = path;
+    archive->folder.reset(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+    archive->name = name;
     zip_error_init(&archive->error);
     archive->trace = std::getenv("CORVANE_MINIZIP_TRACE") != nullptr;
     zip_source_t* source = zip_source_function_create(callback, archive, error);

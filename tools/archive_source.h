@@ -7,12 +7,18 @@
 
 namespace minizip {
 
-// A read/write source over the archive at `path`, which need not exist yet. On zip_close it
-// writes the new archive to `path.XXXXXX` (the old archive's mode, or 0666 less the umask) and
-// renames it over `path`; a failed or killed run leaves `path` as it was. It supports
-// ZIP_SOURCE_BEGIN_WRITE_CLONING, so libzip starts the new archive as an in-kernel copy of the
-// unchanged start of the old one and writes only what follows. With CORVANE_MINIZIP_TRACE set
-// it says on stderr which of the two ways it writes. Returns null and sets `error` on failure.
-zip_source_t* archiveSource(const std::string& path, zip_error_t* error);
+// A read/write source over the archive `name` in the open folder `folder` (which it keeps
+// open; the archive need not exist yet). The archive is never reached through a link.
+//
+// On zip_close libzip asks it to keep the archive's unchanged start
+// (ZIP_SOURCE_BEGIN_WRITE_CLONING). Then, when what follows that start is small, the source
+// updates the archive in place behind a journal (io/journal.h): it saves those bytes, writes
+// the new entries and central directory over them, and reads whatever libzip still needs from
+// the saved copy. Otherwise, or for a new archive, it writes a new file that replaces the old
+// one only when complete (io/atomic_file.h), with the old one's mode (a new archive gets 0666
+// less the umask). Either way a failed or killed run leaves the archive as it was, once the
+// journal has been recovered. With CORVANE_MINIZIP_TRACE set it says on stderr which way it
+// writes. Returns null and sets `error` on failure.
+zip_source_t* archiveSource(int folder, const std::string& name, zip_error_t* error);
 
 } // namespace minizip
