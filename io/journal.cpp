@@ -37,7 +37,8 @@ std::uint64_t get64(const unsigned char* p) {
 std::uint32_t checksum(const unsigned char* header, const std::vector<unsigned char>& saved) {
     uLong crc = ::crc32(0, header, 24);
     for (std::size_t at = 0; at < saved.size(); at += 1u << 30)
-        crc = ::crc32(crc, saved.data() + at, uInt(std::min<std::size_t>(saved.size() - at, 1u << 30)));
+        crc = ::crc32(crc, saved.data() + at,
+                      uInt(std::min<std::size_t>(saved.size() - at, 1u << 30)));
     return std::uint32_t(crc);
 }
 
@@ -143,8 +144,7 @@ int recover(int folder, const std::string& name) {
     if (whole) {
         saved.resize(size - kHeaderSize);
         const std::uint32_t crc = std::uint32_t(header[24]) | std::uint32_t(header[25]) << 8 |
-                                  std::uint32_t(header[26]) << 16 |
-                                  std::uint32_t(header[27]) << 24;
+                                  std::uint32_t(header[26]) << 16 | std::uint32_t(header[27]) << 24;
         whole = offset <= length && length - offset == saved.size() &&
                 readAllAt(journal.get(), saved.data(), saved.size(), kHeaderSize) &&
                 checksum(header, saved) == crc;

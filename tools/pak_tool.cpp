@@ -47,8 +47,8 @@ std::string lowerAscii(std::string text) {
 
 // Errors that say the disk, not this one member, is the trouble: the run stops there.
 bool writeFailure(int error) {
-    return error == ENOSPC || error == EDQUOT || error == EIO || error == EFBIG ||
-           error == EROFS || error == ENOMEM;
+    return error == ENOSPC || error == EDQUOT || error == EIO || error == EFBIG || error == EROFS ||
+           error == ENOMEM;
 }
 
 // An opened pack with its checked directory.
@@ -271,8 +271,8 @@ bool collectFiles(int folder, const std::string& prefix, std::vector<SourceFile>
             complain(errorText(printable(name)));
             ok = false;
         } else if (S_ISDIR(st.st_mode)) {
-            const Fd sub(
-                ::openat(::dirfd(dir), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            const Fd sub(::openat(::dirfd(dir), part.c_str(),
+                                  O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             ok = sub ? collectFiles(sub.get(), name + "/", files)
                      : (complain(errorText(printable(name))), false);
         } else if (!S_ISREG(st.st_mode)) {
@@ -350,8 +350,7 @@ int create(const std::string& archive, const std::string& folder) {
     }
     std::sort(files.begin(), files.end(),
               [](const SourceFile& a, const SourceFile& b) { return a.name < b.name; });
-    corvane::io::Tree tree(Fd(::fcntl(root.get(), F_DUPFD_CLOEXEC, 0)),
-                           corvane::io::Links::Refuse);
+    corvane::io::Tree tree(Fd(::fcntl(root.get(), F_DUPFD_CLOEXEC, 0)), corvane::io::Links::Refuse);
     const corvane::io::Tree::Place place = corvane::io::placeGiven(archive);
     corvane::io::AtomicFile out;
     if (!place.folder || !out.create(place.folder.get(), place.name, newFileMode())) {

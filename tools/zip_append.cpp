@@ -1,10 +1,12 @@
 #include "zip_append.h"
 
-#include "archive_source.h"
+#include "archive_writer.h"
 #include "io/fd.h"
 #include "io/journal.h"
+#include "io/rw.h"
 #include "io/tree.h"
 #include "packer.h"
+#include "zip_format.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,7 +17,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <zip.h>
+#include <zlib.h>
 
 namespace minizip {
 namespace {
@@ -24,10 +26,11 @@ using corvane::io::Fd;
 
 // zip's own default, and what Quake 3-engine pk3 files have always used.
 constexpr int kLevel = 6;
-// Larger files are deflated by libzip while it writes them, a piece at a time.
+// Larger files are deflated a piece at a time while they are written.
 constexpr std::uint64_t kWholeFileLimit = std::uint64_t(8) << 20;
-// The files of one run are read and deflated in parts of at most this many bytes.
+// Smaller files are read and deflated, on every core, in parts of at most this many bytes.
 constexpr std::uint64_t kPartBytes = std::uint64_t(24) << 20;
+constexpr std::size_t kChunk = std::size_t(1) << 20;
 
 void complain(const std::string& text) {
     std::fprintf(stderr, "minizip: %s\n", text.c_str());
@@ -45,172 +48,8 @@ struct Input {
     std::string name; // of its entry
     Fd fd;
     struct stat st {};
-    int error = 0; // set when it failed while libzip read it
+    std::uint64_t size() const { return std::uint64_t(st.st_size); }
 };
-
-// The data of one entry for libzip: deflated or stored bytes in memory, or a large file read
-// from its open descriptor while libzip deflates it.
-struct EntryData {
-    Input* input = nullptr;
-    Packed packed;
-    bool streamed = false;
-    zip_uint64_t readAt = 0;
-    zip_error_t error{};
-
-    zip_int64_t fail(int zipError, int systemError) {
-        zip_error_set(&error, zipError, systemError);
-        return -1;
-    }
-
-    zip_int64_t read(void* data, zip_uint64_t length) {
-        const zip_uint64_t size = std::uint64_t(input->st.st_size);
-        const std::size_t wanted = std::size_t(std::min(length, size - std::min(size, readAt)));
-        if (streamed) {
-            ssize_t n = 0;
-            do
-                n = ::pread(input->fd.get(), data, wanted, off_t(readAt));
-            while (n < 0 && errno == EINTR);
-            if (n < 0 || (n == 0 && wanted > 0)) {
-                input->error = n < 0 ? errno : EIO; // it shrank while we read it
-                return fail(ZIP_ER_READ, input->error);
-            }
-            readAt += zip_uint64_t(n);
-            return n;
-        }
-        const std::size_t available = std::size_t(packed.data.size() - readAt);
-        const std::size_t n = std::min<std::size_t>(std::size_t(length), available);
-        std::memcpy(data, packed.data.data() + readAt, n);
-        readAt += n;
-        return zip_int64_t(n);
-    }
-
-    zip_int64_t stat(zip_stat_t* zs) {
-        zip_stat_init(zs);
-        zs->size = zip_uint64_t(input->st.st_size);
-        zs->mtime = input->st.st_mtime;
-        zs->comp_method = ZIP_CM_STORE;
-        zs->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME | ZIP_STAT_COMP_METHOD;
-        if (!streamed) {
-            zs->crc = packed.crc;
-            zs->valid |= ZIP_STAT_CRC;
-        }
-        if (packed.deflated) {
-            zs->comp_method = ZIP_CM_DEFLATE;
-            zs->comp_size = packed.data.size();
-            zs->valid |= ZIP_STAT_COMP_SIZE;
-        }
-        return sizeof(*zs);
-    }
-
-    zip_int64_t handle(void* data, zip_uint64_t length, zip_source_cmd_t command) {
-        switch (command) {
-        case ZIP_SOURCE_OPEN:
-            readAt = 0;
-            return 0;
-        case ZIP_SOURCE_READ:
-            return read(data, length);
-        case ZIP_SOURCE_CLOSE:
-            packed.data = {}; // written: its memory is free for the next entries
-            return 0;
-        case ZIP_SOURCE_STAT: {
-            zip_stat_t* zs = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &error);
-            return zs ? stat(zs) : -1;
-        }
-        case ZIP_SOURCE_GET_FILE_ATTRIBUTES: {
-            auto* attributes = ZIP_SOURCE_GET_ARGS(zip_file_attributes_t, data, length, &error);
-            if (!attributes)
-                return -1;
-            attributes->valid = ZIP_FILE_ATTRIBUTES_HOST_SYSTEM |
-                                ZIP_FILE_ATTRIBUTES_EXTERNAL_FILE_ATTRIBUTES;
-            attributes->host_system = ZIP_OPSYS_UNIX;
-            attributes->external_file_attributes = zip_uint32_t(S_IFREG | 0644) << 16;
-            return 0;
-        }
-        case ZIP_SOURCE_ERROR:
-            return zip_error_to_data(&error, data, length);
-        case ZIP_SOURCE_FREE:
-            return 0;
-        case ZIP_SOURCE_SUPPORTS:
-            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ,
-                                                  ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
-                                                  ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
-                                                  ZIP_SOURCE_GET_FILE_ATTRIBUTES, -1);
-        default:
-            return fail(ZIP_ER_OPNOTSUPP, 0);
-        }
-    }
-};
-
-zip_int64_t entryCallback(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
-    auto* entry = static_cast<EntryData*>(state);
-    const zip_int64_t result = entry->handle(data, length, command);
-    if (command == ZIP_SOURCE_FREE) {
-        zip_error_fini(&entry->error);
-        delete entry;
-    }
-    return result;
-}
-
-// The index of every entry by its name ignoring ASCII case. Where an archive from elsewhere
-// holds a name twice, the earlier copies are deleted: Quake 3 reads the last one, and the
-// result holds each name once.
-std::unordered_map<std::string, zip_uint64_t> indexEntries(zip_t* zip) {
-    std::unordered_map<std::string, zip_uint64_t> index;
-    const zip_int64_t count = zip_get_num_entries(zip, 0);
-    for (zip_int64_t i = 0; i < count; ++i) {
-        const char* name = zip_get_name(zip, zip_uint64_t(i), ZIP_FL_ENC_RAW);
-        if (!name)
-            continue;
-        auto [it, added] = index.try_emplace(lowerAscii(name), zip_uint64_t(i));
-        if (!added) {
-            zip_delete(zip, it->second);
-            it->second = zip_uint64_t(i);
-        }
-    }
-    return index;
-}
-
-// Adds or replaces the entry of `data`; complains and returns false when libzip refuses it.
-bool addEntry(zip_t* zip, std::unordered_map<std::string, zip_uint64_t>& index,
-              EntryData* data) {
-    const std::string& name = data->input->name;
-    zip_error_init(&data->error);
-    zip_source_t* source = zip_source_function(zip, entryCallback, data);
-    if (!source) {
-        complain(name + ": " + zip_strerror(zip));
-        zip_error_fini(&data->error);
-        delete data;
-        return false;
-    }
-    const auto found = index.find(lowerAscii(name));
-    zip_int64_t entry = -1;
-    if (found != index.end()) {
-        // A name that differs only in case replaces the old entry and takes its new spelling.
-        const char* old = zip_get_name(zip, found->second, ZIP_FL_ENC_RAW);
-        if (zip_file_replace(zip, found->second, source, 0) == 0 &&
-            ((old && name == old) ||
-             zip_file_rename(zip, found->second, name.c_str(), ZIP_FL_ENC_GUESS) == 0))
-            entry = zip_int64_t(found->second);
-    } else {
-        entry = zip_file_add(zip, name.c_str(), source, ZIP_FL_ENC_GUESS);
-    }
-    if (entry < 0) {
-        complain(name + ": " + zip_strerror(zip));
-        zip_source_free(source);
-        return false;
-    }
-    index[lowerAscii(name)] = zip_uint64_t(entry);
-    // libzip deflates a streamed file itself; data deflated already is written as it is.
-    const bool ok = data->streamed
-                        ? zip_set_file_compression(zip, zip_uint64_t(entry), ZIP_CM_DEFLATE,
-                                                   kLevel) == 0
-                    : data->packed.deflated
-                        ? true
-                        : zip_set_file_compression(zip, zip_uint64_t(entry), ZIP_CM_STORE, 0) == 0;
-    if (!ok)
-        complain(name + ": " + zip_strerror(zip));
-    return ok;
-}
 
 // Opens the file named by a FILE argument below the current folder, never through a link,
 // and checks that it is a regular file; complains and returns false when it cannot be added.
@@ -228,73 +67,248 @@ bool openInput(corvane::io::Tree& tree, Input& input) {
         complain(input.file + ": " +
                  (error == ELOOP ? std::string("a symbolic link") : std::strerror(error)) +
                  ", not added");
+        input.fd.reset();
         return false;
     }
     if (!S_ISREG(input.st.st_mode)) {
         complain(input.file + ": not a regular file, not added");
+        input.fd.reset();
         return false;
     }
     return true;
 }
 
-// Reads, deflates and adds one part of the files, in a run of libzip of its own. Files that
-// cannot be read are reported and left out. Returns false when the archive could not be
-// written (it is then as it was before this part).
-bool addPart(const corvane::io::Tree::Place& place, std::vector<Input*> part, int& result) {
-    const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-    while (!part.empty()) {
-        std::vector<PackJob> jobs;
-        for (const Input* input : part)
-            if (std::uint64_t(input->st.st_size) <= kWholeFileLimit)
-                jobs.push_back({input->fd.get(), std::uint64_t(input->st.st_size)});
-        std::vector<Packed> packed = packAll(jobs, kLevel, threads);
+NewEntry describe(const Input& input) {
+    NewEntry entry;
+    entry.name = input.name;
+    entry.size = input.size();
+    entry.mtime = input.st.st_mtime;
+    entry.mode = input.st.st_mode & 0777;
+    return entry;
+}
 
-        zip_error_t why;
-        zip_error_init(&why);
-        zip_source_t* source = archiveSource(place.folder.get(), place.name, &why);
-        zip_t* zip = source ? zip_open_from_source(source, ZIP_CREATE, &why) : nullptr;
-        if (!zip) {
-            complain(place.name + ": " + zip_error_strerror(&why));
-            zip_error_fini(&why);
-            zip_source_free(source);
+// The old archive, its directory, and how this run changes it.
+struct Update {
+    Fd old;
+    std::uint64_t oldSize = 0;
+    Directory directory;
+    std::vector<std::size_t> kept;                         // old entries that stay, in order
+    std::unordered_map<std::string, std::size_t> replaced; // lower-cased name -> old entry
+    std::vector<std::uint64_t> ends; // where each old entry's bytes end: the next one's start
+    std::uint64_t unchanged = 0;     // bytes of the old archive that stay as they are
+    ArchiveWriter writer;
+    std::vector<Bytes> records; // of the new central directory
+};
+
+// Copies an old entry's bytes to the write position and records it there.
+bool moveEntry(Update& update, std::size_t index) {
+    CentralEntry& entry = update.directory.entries[index];
+    const std::uint64_t at = update.writer.tell();
+    Bytes buffer;
+    for (std::uint64_t from = entry.localOffset; from < update.ends[index];) {
+        buffer.resize(std::size_t(std::min<std::uint64_t>(kChunk, update.ends[index] - from)));
+        if (!update.writer.readOld(buffer.data(), buffer.size(), from) ||
+            !update.writer.write(buffer.data(), buffer.size()))
             return false;
+        from += buffer.size();
+    }
+    moveRecord(entry.record, at);
+    update.records.push_back(entry.record);
+    return true;
+}
+
+// Writes one entry whose bytes are ready; false when writing failed.
+bool writeEntry(Update& update, const NewEntry& entry, const unsigned char* data) {
+    const std::uint64_t at = update.writer.tell();
+    const Bytes header = localHeader(entry);
+    if (!update.writer.write(header.data(), header.size()) ||
+        !update.writer.write(data, std::size_t(entry.compressedSize)))
+        return false;
+    update.records.push_back(centralRecord(entry, at));
+    return true;
+}
+
+enum class Written { Done, Unreadable, Failed };
+
+// Writes a large file a piece at a time, deflated, or stored when deflate does not make it
+// smaller. Sets `error` when the file could not be read; then nothing of it stays written.
+Written streamEntry(Update& update, const Input& input, int& error) {
+    NewEntry entry = describe(input);
+    entry.method = kDeflated;
+    const std::uint64_t at = update.writer.tell();
+    Bytes header = localHeader(entry);
+    if (!update.writer.write(header.data(), header.size()))
+        return Written::Failed;
+    z_stream z{};
+    if (deflateInit2(&z, kLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return Written::Failed;
+    Bytes in(kChunk), out(kChunk);
+    uLong crc = crc32(0, nullptr, 0);
+    std::uint64_t done = 0, compressed = 0;
+    Written result = Written::Done;
+    for (int flush = Z_NO_FLUSH; result == Written::Done && flush != Z_FINISH;) {
+        const std::size_t n = std::size_t(std::min<std::uint64_t>(kChunk, entry.size - done));
+        if (!corvane::io::readAllAt(input.fd.get(), in.data(), n, done)) {
+            error = errno == ENODATA ? EIO : errno; // it shrank while we read it
+            result = Written::Unreadable;
+            break;
         }
-        zip_error_fini(&why);
-        auto index = indexEntries(zip);
-        std::size_t next = 0;
-        for (Input* input : part) {
-            auto* data = new EntryData;
-            data->input = input;
-            data->streamed = std::uint64_t(input->st.st_size) > kWholeFileLimit;
-            if (!data->streamed)
-                data->packed = std::move(packed[next++]);
-            if (data->packed.error != 0) {
-                complain(input->file + ": " + std::strerror(data->packed.error) + ", not added");
-                result = exitPartial;
-                input->error = data->packed.error;
-                delete data;
-                continue;
+        crc = crc32(crc, in.data(), uInt(n));
+        done += n;
+        flush = done == entry.size ? Z_FINISH : Z_NO_FLUSH;
+        z.next_in = in.data();
+        z.avail_in = uInt(n);
+        do {
+            z.next_out = out.data();
+            z.avail_out = uInt(out.size());
+            deflate(&z, flush);
+            const std::size_t produced = out.size() - z.avail_out;
+            compressed += produced;
+            if (!update.writer.write(out.data(), produced))
+                result = Written::Failed;
+        } while (result == Written::Done && z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    entry.crc = std::uint32_t(crc);
+    if (result == Written::Done && compressed >= entry.size) {
+        // Stored after all, as zip does: the file is written again as it is.
+        update.writer.rewind(at + header.size());
+        entry.method = kStored;
+        compressed = 0;
+        for (std::uint64_t from = 0; result == Written::Done && from < entry.size;) {
+            const std::size_t n = std::size_t(std::min<std::uint64_t>(kChunk, entry.size - from));
+            if (!corvane::io::readAllAt(input.fd.get(), in.data(), n, from)) {
+                error = errno == ENODATA ? EIO : errno;
+                result = Written::Unreadable;
+            } else if (!update.writer.write(in.data(), n)) {
+                result = Written::Failed;
             }
-            if (!addEntry(zip, index, data))
-                result = exitPartial;
+            from += n;
+            compressed += n;
         }
-        std::erase_if(part, [](const Input* input) { return input->error != 0; });
-        if (zip_close(zip) == 0)
-            return true;
-        const std::string failure = zip_strerror(zip);
-        zip_discard(zip);
-        // A large file that failed while libzip read it is left out, and the part is tried again.
-        const auto failed = std::find_if(part.begin(), part.end(),
-                                         [](const Input* input) { return input->error != 0; });
-        if (failed == part.end()) {
-            complain(place.name + ": " + failure + "; archive left as it was");
+    }
+    if (result != Written::Done) {
+        update.writer.rewind(at);
+        return result;
+    }
+    entry.compressedSize = compressed;
+    header = localHeader(entry);
+    if (!update.writer.writeAt(header.data(), header.size(), at))
+        return Written::Failed;
+    update.records.push_back(centralRecord(entry, at));
+    return Written::Done;
+}
+
+// A file that could not be read leaves the old entry of its name where it was.
+bool keepReplaced(Update& update, const Input& input) {
+    const auto found = update.replaced.find(lowerAscii(input.name));
+    return found == update.replaced.end() || moveEntry(update, found->second);
+}
+
+// Reads, deflates and writes one part of the files. False when writing failed.
+bool writePart(Update& update, Packer& packer, const std::vector<const Input*>& part, int& result) {
+    std::vector<PackJob> jobs;
+    for (const Input* input : part)
+        if (input->size() <= kWholeFileLimit)
+            jobs.push_back({input->fd.get(), input->size()});
+    std::vector<Packed> packed = packer.pack(jobs);
+    std::size_t next = 0;
+    for (const Input* input : part) {
+        int error = 0;
+        if (input->size() <= kWholeFileLimit) {
+            Packed& p = packed[next++];
+            error = p.error;
+            if (error == 0) {
+                NewEntry entry = describe(*input);
+                entry.method = p.deflated ? kDeflated : kStored;
+                entry.crc = p.crc;
+                entry.compressedSize = p.length;
+                if (!writeEntry(update, entry, p.data))
+                    return false;
+            }
+        } else if (streamEntry(update, *input, error) == Written::Failed) {
             return false;
         }
-        complain((*failed)->file + ": " + std::strerror((*failed)->error) + ", not added");
-        result = exitPartial;
-        part.erase(failed);
+        if (error != 0) {
+            complain(input->file + ": " + std::strerror(error) + ", not added");
+            result = exitPartial;
+            if (!keepReplaced(update, *input))
+                return false;
+        }
     }
     return true;
+}
+
+// Which old entries stay and from where the archive changes: up to the first entry replaced
+// or dropped, else up to the central directory.
+void plan(Update& update, const std::vector<const Input*>& inputs) {
+    std::unordered_map<std::string, std::size_t> given;
+    for (std::size_t i = 0; i < inputs.size(); ++i)
+        given[lowerAscii(inputs[i]->name)] = i;
+    auto& entries = update.directory.entries;
+    // Where an archive from elsewhere holds a name twice, the earlier copies are dropped:
+    // Quake 3 reads the last one, and the result holds each name once.
+    std::unordered_map<std::string, std::size_t> last;
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        last[lowerAscii(entries[i].name)] = i;
+    update.unchanged = update.directory.offset;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::string lower = lowerAscii(entries[i].name);
+        if (last[lower] == i && !given.count(lower)) {
+            update.kept.push_back(i);
+            continue;
+        }
+        if (last[lower] == i)
+            update.replaced[lower] = i;
+        update.unchanged = std::min(update.unchanged, entries[i].localOffset);
+    }
+    std::vector<std::uint64_t> starts;
+    for (const CentralEntry& entry : entries)
+        starts.push_back(entry.localOffset);
+    std::sort(starts.begin(), starts.end());
+    for (const CentralEntry& entry : entries) {
+        const auto next = std::upper_bound(starts.begin(), starts.end(), entry.localOffset);
+        update.ends.push_back(next == starts.end() ? update.directory.offset : *next);
+    }
+}
+
+// Writes the new end of the archive: the old entries that must move, the new entries, the
+// central directory. False when the archive could not be written.
+bool write(Update& update, const std::vector<const Input*>& inputs, int& result) {
+    for (const std::size_t index : update.kept) {
+        if (update.directory.entries[index].localOffset < update.unchanged)
+            update.records.push_back(update.directory.entries[index].record);
+        else if (!moveEntry(update, index))
+            return false;
+    }
+    Packer packer(kLevel, std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<const Input*> part;
+    std::uint64_t partBytes = 0;
+    for (const Input* input : inputs) {
+        const std::uint64_t bytes = input->size() <= kWholeFileLimit ? input->size() : 0;
+        if (!part.empty() && partBytes + bytes > kPartBytes) {
+            if (!writePart(update, packer, part, result))
+                return false;
+            part.clear();
+            partBytes = 0;
+        }
+        part.push_back(input);
+        partBytes += bytes;
+    }
+    if (!part.empty() && !writePart(update, packer, part, result))
+        return false;
+    const std::uint64_t directoryAt = update.writer.tell();
+    for (const Bytes& record : update.records)
+        if (!update.writer.write(record.data(), record.size()))
+            return false;
+    const std::uint64_t directorySize = update.writer.tell() - directoryAt;
+    if (update.records.size() > kMaxEntries || update.writer.tell() > kMaxOffset) {
+        errno = EFBIG;
+        return false;
+    }
+    const Bytes end =
+        endRecord(update.records.size(), directorySize, directoryAt, update.directory.comment);
+    return update.writer.write(end.data(), end.size());
 }
 
 } // namespace
@@ -339,19 +353,32 @@ int addFiles(const std::string& archive, const std::vector<std::string>& files) 
         complain(archive + ": cannot restore it from its journal: " + std::strerror(error));
         return exitRefused;
     }
+    Update update;
+    update.old.reset(::openat(place.folder.get(), place.name.c_str(),
+                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
-    const bool exists =
-        ::fstatat(place.folder.get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-    if (exists && !S_ISREG(st.st_mode)) {
-        complain(archive + (S_ISLNK(st.st_mode) ? ": a symbolic link" : ": not a regular file") +
+    if (!update.old && errno != ENOENT) {
+        complain(archive + ": " + (errno == ELOOP ? "a symbolic link" : std::strerror(errno)) +
                  ", left alone");
+        return exitRefused;
+    }
+    if (update.old && (::fstat(update.old.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
+        complain(archive + ": not a regular file, left alone");
         return exitRefused;
     }
     if (files.empty()) {
         // An empty archive would later pass for a finished conversion.
-        if (!exists)
+        if (!update.old)
             complain("no files given; " + archive + " not created");
         return exitOk;
+    }
+    if (update.old) {
+        update.oldSize = std::uint64_t(st.st_size);
+        const std::string why = readDirectory(update.old.get(), update.oldSize, update.directory);
+        if (!why.empty()) {
+            complain(archive + ": " + why + ", left alone");
+            return exitRefused;
+        }
     }
 
     int result = exitOk;
@@ -360,31 +387,25 @@ int addFiles(const std::string& archive, const std::vector<std::string>& files) 
     std::unordered_map<std::string, std::size_t> latest; // a name given twice: the last wins
     for (std::size_t i = 0; i < files.size(); ++i) {
         inputs[i].file = files[i];
-        if (!openInput(tree, inputs[i])) {
+        if (openInput(tree, inputs[i]))
+            latest[lowerAscii(inputs[i].name)] = i;
+        else
             result = exitPartial;
-            inputs[i].fd.reset();
-            continue;
-        }
-        latest[lowerAscii(inputs[i].name)] = i;
     }
-    std::vector<Input*> part;
-    std::uint64_t partBytes = 0;
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        if (!inputs[i].fd || latest[lowerAscii(inputs[i].name)] != i)
-            continue;
-        const std::uint64_t size = std::uint64_t(inputs[i].st.st_size);
-        const std::uint64_t bytes = size <= kWholeFileLimit ? size : 0;
-        if (!part.empty() && partBytes + bytes > kPartBytes) {
-            if (!addPart(place, std::move(part), result))
-                return exitRefused;
-            part.clear();
-            partBytes = 0;
-        }
-        part.push_back(&inputs[i]);
-        partBytes += bytes;
-    }
-    if (!part.empty() && !addPart(place, std::move(part), result))
+    std::vector<const Input*> chosen;
+    for (std::size_t i = 0; i < inputs.size(); ++i)
+        if (inputs[i].fd && latest[lowerAscii(inputs[i].name)] == i)
+            chosen.push_back(&inputs[i]);
+    if (chosen.empty())
+        return result;
+
+    plan(update, chosen);
+    if (!update.writer.begin(place.folder.get(), place.name, update.old.get(), update.oldSize,
+                             update.unchanged) ||
+        !write(update, chosen, result) || !update.writer.commit()) {
+        complain(archive + ": " + std::strerror(errno) + "; archive left as it was");
         return exitRefused;
+    }
     return result;
 }
 
