@@ -68,7 +68,7 @@ bool ArchiveWriter::begin(int folder, const std::string& name, int old, std::uin
     }
     m_writing = true;
     if (tracing())
-        std::fprintf(stderr, "minizip: writing a new archive with the first %llu bytes copied\n",
+        std::fprintf(stderr, "minizip: writing a new archive after the first %llu bytes\n",
                      static_cast<unsigned long long>(kept));
     return true;
 }

@@ -159,8 +159,10 @@ Outcome extractMember(corvane::io::Tree& tree, int archive, const Entry& entry, 
         complain(errorText(name + ": cannot copy the data"));
         return Outcome::Failed;
     }
-    // Members are many and each can be extracted again: no flush to the disk per member.
-    if (!out.commit(corvane::io::AtomicFile::Durability::NoFlush)) {
+    // Members are many and each can be extracted again: no flush to the disk per member, and
+    // the old file goes first, so that a killed run leaves no temporary name behind.
+    if (!out.commit(corvane::io::AtomicFile::Durability::NoFlush,
+                    corvane::io::AtomicFile::Replace::RemoveFirst)) {
         complain(errorText(name + ": cannot put the file in place"));
         return Outcome::Failed;
     }
