@@ -55,8 +55,14 @@ bool AtomicFile::create(int folder, std::string name, mode_t mode) {
             return false;
         }
     }
-    // O_TMPFILE and O_CREAT apply the umask; the caller asked for `mode` as it is.
-    if (::fchmod(m_fd.get(), mode) != 0) {
+    // O_TMPFILE and O_CREAT apply the umask; the caller asked for `mode` as it is. (The umask
+    // is read once: nothing here changes it.)
+    static const mode_t mask = [] {
+        const mode_t current = ::umask(0);
+        ::umask(current);
+        return current;
+    }();
+    if ((mode & mask) != 0 && ::fchmod(m_fd.get(), mode) != 0) {
         const int error = errno;
         discard();
         errno = error;

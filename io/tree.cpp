@@ -221,6 +221,15 @@ Tree::Place Tree::place(std::string_view relative, bool create, mode_t mode) {
     return place;
 }
 
+Tree::Place Tree::sibling(const Place& place, std::string_view name) {
+    Place next;
+    next.folder.reset(::fcntl(place.folder.get(), F_DUPFD_CLOEXEC, 0));
+    next.folderPath = place.folderPath;
+    if (next.folder)
+        next.name = match(next.folder.get(), next.folderPath, std::string(name));
+    return next;
+}
+
 bool isBelow(std::string_view path) {
     std::vector<std::string> parts;
     return !path.empty() && path.front() != '/' && split(path, parts) && !parts.empty();

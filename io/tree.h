@@ -75,6 +75,8 @@ public:
         std::string folderPath;
     };
     Place place(std::string_view relative, bool create = false, mode_t mode = 0777);
+    // The place of `name`, one component, in the folder of `place`, without walking to it again.
+    Place sibling(const Place& place, std::string_view name);
     // Keeps the listings true after `place.name` was made in `place.folder` by other means.
     void created(const Place& place) { added(place.folderPath, place.name); }
 

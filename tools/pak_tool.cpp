@@ -116,16 +116,35 @@ std::string protectedName(const std::string& name) {
 
 enum class Outcome { Done, Skipped, Failed };
 
+// Members of one folder usually follow each other: the folder of the last one stays open,
+// since walking to it again for each costs more than copying a small file.
+struct Places {
+    corvane::io::Tree& tree;
+    std::string folder; // of the last member, as named in the pack
+    corvane::io::Tree::Place last;
+
+    corvane::io::Tree::Place of(const std::string& name) {
+        const std::size_t slash = name.rfind('/');
+        const std::string folderName = slash == std::string::npos ? "" : name.substr(0, slash);
+        if (last.folder && folderName == folder)
+            return tree.sibling(last, slash == std::string::npos ? name : name.substr(slash + 1));
+        corvane::io::Tree::Place place = tree.place(name, true);
+        folder = place.folder ? folderName : "";
+        last = tree.sibling(place, place.name);
+        return place;
+    }
+};
+
 // Writes one member to its place below the tree: through a file that appears only when
 // complete, so that no half-written member is ever left.
-Outcome extractMember(corvane::io::Tree& tree, int archive, const Entry& entry, mode_t mode,
+Outcome extractMember(Places& places, int archive, const Entry& entry, mode_t mode,
                       std::vector<unsigned char>& buffer) {
     const std::string& name = entry.name;
     if (const std::string why = protectedName(name); !why.empty()) {
         complain(name + ": " + why + ", member skipped");
         return Outcome::Skipped;
     }
-    corvane::io::Tree::Place place = tree.place(name, true);
+    corvane::io::Tree::Place place = places.of(name);
     if (!place.folder) {
         const int error = errno;
         if (error == ENOENT) {
@@ -138,15 +157,15 @@ Outcome extractMember(corvane::io::Tree& tree, int archive, const Entry& entry, 
         return writeFailure(error) ? Outcome::Failed : Outcome::Skipped;
     }
     struct stat st {};
-    if (::fstatat(place.folder.get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (S_ISDIR(st.st_mode)) {
-            complain(name + ": a folder has this name, member skipped");
-            return Outcome::Skipped;
-        }
-        if (S_ISREG(st.st_mode) && (st.st_mode & 0111) != 0) {
-            complain(name + ": would replace a program, member skipped");
-            return Outcome::Skipped;
-        }
+    const bool exists =
+        ::fstatat(place.folder.get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (exists && S_ISDIR(st.st_mode)) {
+        complain(name + ": a folder has this name, member skipped");
+        return Outcome::Skipped;
+    }
+    if (exists && S_ISREG(st.st_mode) && (st.st_mode & 0111) != 0) {
+        complain(name + ": would replace a program, member skipped");
+        return Outcome::Skipped;
     }
     corvane::io::AtomicFile out;
     if (!out.create(place.folder.get(), place.name, mode)) {
@@ -160,13 +179,14 @@ Outcome extractMember(corvane::io::Tree& tree, int archive, const Entry& entry, 
         return Outcome::Failed;
     }
     // Members are many and each can be extracted again: no flush to the disk per member, and
-    // the old file goes first, so that a killed run leaves no temporary name behind.
-    if (!out.commit(corvane::io::AtomicFile::Durability::NoFlush,
-                    corvane::io::AtomicFile::Replace::RemoveFirst)) {
+    // an old file goes first, so that a killed run leaves no temporary name behind.
+    using corvane::io::AtomicFile;
+    if (!out.commit(AtomicFile::Durability::NoFlush,
+                    exists ? AtomicFile::Replace::RemoveFirst : AtomicFile::Replace::Atomic)) {
         complain(errorText(name + ": cannot put the file in place"));
         return Outcome::Failed;
     }
-    tree.created(place);
+    places.tree.created(place);
     return Outcome::Done;
 }
 
@@ -200,6 +220,7 @@ int extract(const std::string& archive, const std::vector<std::string>& members,
     std::unordered_set<std::string> done;
     std::vector<unsigned char> buffer;
     const mode_t mode = newFileMode();
+    Places places{tree, {}, {}};
     for (const std::size_t index : chosen) {
         const Entry& entry = pak.entries[index];
         if (!entry.problem.empty()) {
@@ -215,7 +236,7 @@ int extract(const std::string& archive, const std::vector<std::string>& members,
             }
             continue;
         }
-        switch (extractMember(tree, pak.fd.get(), entry, mode, buffer)) {
+        switch (extractMember(places, pak.fd.get(), entry, mode, buffer)) {
         case Outcome::Done:
             break;
         case Outcome::Skipped:
