@@ -55,8 +55,14 @@ bool AtomicFile::create(int folder, std::string name, mode_t mode) {
             return false;
         }
     }
-    // O_TMPFILE and O_CREAT apply the umask; the caller asked for `mode` as it is.
-    if (::fchmod(m_fd.get(), mode) != 0) {
+    // O_TMPFILE and O_CREAT apply the umask; the caller asked for `mode` as it is. (The umask
+    // is read once: nothing here changes it.)
+    static const mode_t mask = [] {
+        const mode_t current = ::umask(0);
+        ::umask(current);
+        return current;
+    }();
+    if ((mode & mask) != 0 && ::fchmod(m_fd.get(), mode) != 0) {
         const int error = errno;
         discard();
         errno = error;
@@ -70,13 +76,25 @@ bool AtomicFile::linkUnder(const std::string& temporary) {
     return ::linkat(AT_FDCWD, self.c_str(), m_folder, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
-bool AtomicFile::commit(Durability durability) {
+bool AtomicFile::commit(Durability durability, Replace replace) {
     if (!m_fd) {
         errno = EBADF;
         return false;
     }
     if (durability == Durability::Flush && ::fsync(m_fd.get()) != 0)
         return false;
+    if (m_temporary.empty()) {
+        // Linked straight under its name when nothing has it: no temporary name at all.
+        if (replace == Replace::RemoveFirst && ::unlinkat(m_folder, m_name.c_str(), 0) != 0 &&
+            errno != ENOENT)
+            return false;
+        if (linkUnder(m_name)) {
+            m_fd.reset();
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
     while (m_temporary.empty()) {
         const std::string temporary = temporaryName(m_name);
         if (linkUnder(temporary)) {

@@ -33,9 +33,13 @@ public:
     int fd() const { return m_fd.get(); }
 
     // Puts the file in place under its name, with Flush after writing its data to the disk
-    // first. False with errno when that fails; the old file of that name is then untouched.
+    // first. A file already under the name is replaced: Atomic renames over it, so that one or
+    // the other is always there, but a process killed at that moment can leave the temporary
+    // name; RemoveFirst deletes it first, so that a kill leaves no temporary name, but may
+    // leave neither file. False with errno when that fails; the old file is then untouched.
     enum class Durability { Flush, NoFlush };
-    bool commit(Durability durability = Durability::Flush);
+    enum class Replace { Atomic, RemoveFirst };
+    bool commit(Durability durability = Durability::Flush, Replace replace = Replace::Atomic);
     // Drops the file; the old file of that name is untouched.
     void discard();
 

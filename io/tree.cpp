@@ -213,6 +213,49 @@ Fd Tree::makeFolders(std::string_view relative, mode_t mode) {
     return made;
 }
 
+Tree::Place Tree::place(std::string_view relative, bool create, mode_t mode) {
+    Place place;
+    std::string onDisk;
+    place.folder = locate(relative, place.name, onDisk, create, mode);
+    place.folderPath = parentKey(onDisk);
+    return place;
+}
+
+Tree::Place Tree::sibling(const Place& place, std::string_view name) {
+    Place next;
+    next.folder.reset(::fcntl(place.folder.get(), F_DUPFD_CLOEXEC, 0));
+    next.folderPath = place.folderPath;
+    if (next.folder)
+        next.name = match(next.folder.get(), next.folderPath, std::string(name));
+    return next;
+}
+
+bool isBelow(std::string_view path) {
+    std::vector<std::string> parts;
+    return !path.empty() && path.front() != '/' && split(path, parts) && !parts.empty();
+}
+
+Fd openGiven(const std::string& path, int flags) {
+    if (isBelow(path))
+        return Tree::open(".", Links::Refuse).openFile(path, flags);
+    return Fd(::open(path.c_str(), flags | O_CLOEXEC));
+}
+
+Tree::Place placeGiven(const std::string& path) {
+    if (isBelow(path))
+        return Tree::open(".", Links::Refuse).place(path);
+    Tree::Place place;
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    place.name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (place.name.empty() || place.name == "." || place.name == "..") {
+        errno = EISDIR;
+        return place;
+    }
+    place.folder.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return place;
+}
+
 int Tree::removeFile(std::string_view relative) {
     std::string name, onDisk;
     const Fd folder = locate(relative, name, onDisk, false, 0);

@@ -65,6 +65,21 @@ public:
     // Forgets the folder listings read so far.
     void forget() { m_listings.clear(); }
 
+    // Where `relative` is: the open folder (O_PATH) that holds its last component, reached like
+    // the rest of the tree and with the missing folders on the way made with `mode` when
+    // `create`; that component's name as on disk (as given when nothing matches); and the
+    // folder's path on disk. The folder is invalid, with errno set, when it cannot be reached.
+    struct Place {
+        Fd folder;
+        std::string name;
+        std::string folderPath;
+    };
+    Place place(std::string_view relative, bool create = false, mode_t mode = 0777);
+    // The place of `name`, one component, in the folder of `place`, without walking to it again.
+    Place sibling(const Place& place, std::string_view name);
+    // Keeps the listings true after `place.name` was made in `place.folder` by other means.
+    void created(const Place& place) { added(place.folderPath, place.name); }
+
 private:
     // The open folder that holds the last component of `relative` and that component's name
     // as it is on disk (as given when nothing matches). `create` makes missing folders.
@@ -82,5 +97,15 @@ private:
     // Per folder (by its path on disk): lower-cased name -> the smallest name in byte order.
     std::unordered_map<std::string, std::unordered_map<std::string, std::string>> m_listings;
 };
+
+// Paths named on a command line. One below the current folder (relative, with no "." or ".."
+// component) is reached through a tree of the current folder that refuses links, so that no
+// link is followed on the way or at the end; any other path is the user's own choice and is
+// used as given.
+bool isBelow(std::string_view path);
+// Opens the path with `flags` (O_CLOEXEC is added).
+Fd openGiven(const std::string& path, int flags);
+// Where the path is; for a path not below, its folder as given and its last component.
+Tree::Place placeGiven(const std::string& path);
 
 } // namespace corvane::io

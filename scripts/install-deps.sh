@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git
     qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
-    libzip-dev zlib1g-dev
+    libzip-dev zlib1g-dev libdeflate-dev
     libgtest-dev libgmock-dev googletest
     clang libclang-rt-14-dev
     python3 unzip zip p7zip-full

@@ -2,10 +2,13 @@
 
 #include "zip_append.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
 int main(int argc, char** argv) {
+    // Past a file size limit, writing fails with EFBIG and is reported instead of killing us.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (argc < 3 || std::strcmp(argv[1], "-a") != 0) {
         std::fputs("usage: minizip -a ARCHIVE [FILE ...]\n", stderr);
         return minizip::exitRefused;

@@ -2,10 +2,13 @@
 
 #include "pak_tool.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
 int main(int argc, char** argv) {
+    // Past a file size limit, writing fails with EFBIG and is reported instead of killing us.
+    std::signal(SIGXFSZ, SIG_IGN);
     const char* mode = argc > 1 ? argv[1] : "";
     if (argc >= 3 && std::strcmp(mode, "-x") == 0)
         return pak::extract(argv[2], std::vector<std::string>(argv + 3, argv + argc));

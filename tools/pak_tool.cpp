@@ -1,114 +1,54 @@
 #include "pak_tool.h"
 
+#include "io/atomic_file.h"
+#include "io/fd.h"
+#include "io/journal.h"
+#include "io/rw.h"
+#include "io/tree.h"
 #include "pak_format.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <filesystem>
 #include <optional>
+#include <unordered_set>
+
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unordered_set>
-#include <utility>
 
 namespace pak {
 namespace {
 
-constexpr std::size_t bufferSize = 256 * 1024;
+using corvane::io::Fd;
 
 void complain(const std::string& text) {
     std::fprintf(stderr, "pak: %s\n", text.c_str());
 }
 
-std::string errorText(const std::string& what) {
-    return what + ": " + std::strerror(errno);
+std::string errorText(const std::string& what, int error = errno) {
+    return what + ": " + std::strerror(error);
 }
 
-// Closes the descriptor when the object goes.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    void reset(int fd = -1) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
-    }
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
-
-bool readAt(int fd, unsigned char* to, std::size_t size, std::uint64_t offset) {
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, to, size, off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n == 0)
-            errno = ENODATA;
-        if (n <= 0)
-            return false;
-        to += n;
-        size -= std::size_t(n);
-        offset += std::uint64_t(n);
-    }
-    return true;
+mode_t newFileMode() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
 }
 
-bool writeAll(int fd, const unsigned char* from, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, from, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        from += n;
-        size -= std::size_t(n);
-    }
-    return true;
+std::string lowerAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return text;
 }
 
-// Copies `length` bytes at `offset` of `in` to the current position of `out`. The kernel copies
-// when it can; otherwise a fixed buffer keeps memory bounded.
-bool copyData(int in, std::uint64_t offset, int out, std::uint64_t length,
-              std::vector<unsigned char>& buffer) {
-    bool kernelCopy = true;
-    while (length > 0) {
-        if (kernelCopy) {
-            loff_t from = loff_t(offset);
-            const ssize_t n = ::copy_file_range(in, &from, out, nullptr,
-                                                std::min<std::uint64_t>(length, 1 << 30), 0);
-            if (n > 0) {
-                offset += std::uint64_t(n);
-                length -= std::uint64_t(n);
-                continue;
-            }
-            if (n == 0) {
-                errno = ENODATA; // the source ended early
-                return false;
-            }
-            if (errno == EINTR)
-                continue;
-            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
-                errno != EBADF && errno != EPERM)
-                return false;
-            kernelCopy = false;
-        }
-        buffer.resize(bufferSize);
-        const std::size_t chunk = std::min<std::uint64_t>(length, buffer.size());
-        if (!readAt(in, buffer.data(), chunk, offset) || !writeAll(out, buffer.data(), chunk))
-            return false;
-        offset += chunk;
-        length -= chunk;
-    }
-    return true;
+// Errors that say the disk, not this one member, is the trouble: the run stops there.
+bool writeFailure(int error) {
+    return error == ENOSPC || error == EDQUOT || error == EIO || error == EFBIG || error == EROFS ||
+           error == ENOMEM;
 }
 
 // An opened pack with its checked directory.
@@ -119,10 +59,11 @@ struct OpenPak {
 
 // Opens and checks `archive`; complains and returns false when the whole archive is refused.
 bool openPak(const std::string& archive, OpenPak& pak) {
-    pak.fd.reset(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO without a writer cannot stall the run.
+    pak.fd = corvane::io::openGiven(archive, O_RDONLY | O_NONBLOCK);
     struct stat st {};
-    if (pak.fd.get() < 0 || ::fstat(pak.fd.get(), &st) != 0) {
-        complain(errorText(archive));
+    if (!pak.fd || ::fstat(pak.fd.get(), &st) != 0) {
+        complain(errno == ELOOP ? archive + ": is a symbolic link" : errorText(archive));
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
@@ -132,7 +73,7 @@ bool openPak(const std::string& archive, OpenPak& pak) {
     const std::uint64_t fileSize = std::uint64_t(st.st_size);
     unsigned char head[headerSize] = {};
     const std::size_t headRead = fileSize < headerSize ? 0 : headerSize;
-    if (!readAt(pak.fd.get(), head, headRead, 0)) {
+    if (!corvane::io::readAllAt(pak.fd.get(), head, headRead, 0)) {
         complain(errorText(archive));
         return false;
     }
@@ -142,19 +83,12 @@ bool openPak(const std::string& archive, OpenPak& pak) {
         return false;
     }
     std::vector<unsigned char> dir(header.dirLength);
-    if (!readAt(pak.fd.get(), dir.data(), dir.size(), header.dirOffset)) {
+    if (!corvane::io::readAllAt(pak.fd.get(), dir.data(), dir.size(), header.dirOffset)) {
         complain(errorText(archive));
         return false;
     }
     pak.entries = parseDirectory(dir.data(), dir.size(), fileSize);
     return true;
-}
-
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [&](unsigned char x, unsigned char y) { return lower(x) == lower(y); });
 }
 
 // Index of the member called `name`: an exact match first, else one ignoring ASCII case.
@@ -163,85 +97,97 @@ std::optional<std::size_t> findMember(const std::vector<Entry>& entries, const s
         if (entries[i].name == name)
             return i;
     for (std::size_t i = 0; i < entries.size(); ++i)
-        if (equalIgnoringCase(entries[i].name, name))
+        if (corvane::io::equalIgnoringAsciiCase(entries[i].name, name))
             return i;
     return std::nullopt;
 }
 
-// Opens (creating as needed) the folders of `name` below `root`, never following a symbolic
-// link; returns the folder that will hold the file, or -1 after complaining.
-int openParentFolder(int root, const std::string& name) {
-    Fd folder(::dup(root));
-    std::size_t start = 0;
-    for (std::size_t slash; (slash = name.find('/', start)) != std::string::npos;
-         start = slash + 1) {
-        const std::string part = name.substr(start, slash - start);
-        if (::mkdirat(folder.get(), part.c_str(), 0777) != 0 && errno != EEXIST) {
-            complain(errorText(name + ": cannot create folder " + name.substr(0, slash)));
-            return -1;
-        }
-        const int next =
-            ::openat(folder.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0) {
-            const bool link = errno == ELOOP || errno == ENOTDIR;
-            complain(name + ": " + name.substr(0, slash) +
-                     (link ? " is a symbolic link or not a folder, member skipped"
-                           : std::string(": ") + std::strerror(errno)));
-            return -1;
-        }
-        folder.reset(next);
-    }
-    return folder.release();
+// Why no member may take the last component `name`: the program's archives and the journals
+// of their updates are never replaced by a pack's contents.
+std::string protectedName(const std::string& name) {
+    const std::size_t slash = name.rfind('/');
+    const std::string base = lowerAscii(slash == std::string::npos ? name : name.substr(slash + 1));
+    if (base.size() > 4 && base.ends_with(".pk3"))
+        return "would replace a .pk3 archive";
+    if (corvane::io::isJournalName(base))
+        return "would replace an archive's journal";
+    return {};
 }
 
-// The folder of the previous member stays open: members of one folder usually follow each
-// other, and walking the path again for each costs more than the copy of a small file.
-struct FolderCache {
-    std::string path;
-    Fd fd;
+enum class Outcome { Done, Skipped, Failed };
 
-    // The open folder that holds `name`, or -1 after complaining.
-    int folderOf(int root, const std::string& name) {
+// Members of one folder usually follow each other: the folder of the last one stays open,
+// since walking to it again for each costs more than copying a small file.
+struct Places {
+    corvane::io::Tree& tree;
+    std::string folder; // of the last member, as named in the pack
+    corvane::io::Tree::Place last;
+
+    corvane::io::Tree::Place of(const std::string& name) {
         const std::size_t slash = name.rfind('/');
-        const std::string folder = slash == std::string::npos ? "" : name.substr(0, slash + 1);
-        if (fd.get() < 0 || folder != path) {
-            fd.reset(openParentFolder(root, name));
-            path = fd.get() < 0 ? "" : folder;
-        }
-        return fd.get();
+        const std::string folderName = slash == std::string::npos ? "" : name.substr(0, slash);
+        if (last.folder && folderName == folder)
+            return tree.sibling(last, slash == std::string::npos ? name : name.substr(slash + 1));
+        corvane::io::Tree::Place place = tree.place(name, true);
+        folder = place.folder ? folderName : "";
+        last = tree.sibling(place, place.name);
+        return place;
     }
 };
 
-// Writes one member through a temporary file beside its final name, so an interrupted run never
-// leaves a half-written member.
-bool extractMember(int archive, int folder, const Entry& entry,
-                   std::vector<unsigned char>& buffer) {
-    const std::size_t slash = entry.name.rfind('/');
-    const std::string baseName =
-        slash == std::string::npos ? entry.name : entry.name.substr(slash + 1);
-    static unsigned counter = 0;
-    const std::string temp =
-        "." + baseName + ".pak-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-    Fd out(
-        ::openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (out.get() < 0) {
-        complain(errorText(entry.name + ": cannot create a file"));
-        return false;
+// Writes one member to its place below the tree: through a file that appears only when
+// complete, so that no half-written member is ever left.
+Outcome extractMember(Places& places, int archive, const Entry& entry, mode_t mode,
+                      std::vector<unsigned char>& buffer) {
+    const std::string& name = entry.name;
+    if (const std::string why = protectedName(name); !why.empty()) {
+        complain(name + ": " + why + ", member skipped");
+        return Outcome::Skipped;
     }
-    bool ok = copyData(archive, entry.offset, out.get(), entry.length, buffer);
-    if (!ok)
-        complain(errorText(entry.name + ": cannot copy the data"));
-    if (ok && ::close(out.release()) != 0) {
-        complain(errorText(entry.name + ": cannot write"));
-        ok = false;
+    corvane::io::Tree::Place place = places.of(name);
+    if (!place.folder) {
+        const int error = errno;
+        if (error == ENOENT) {
+            complain(name + ": a symbolic link or a file stands where a folder is needed, "
+                            "member skipped");
+            return Outcome::Skipped;
+        }
+        complain(errorText(name + ": cannot create its folder", error) +
+                 (writeFailure(error) ? "" : ", member skipped"));
+        return writeFailure(error) ? Outcome::Failed : Outcome::Skipped;
     }
-    if (ok && ::renameat(folder, temp.c_str(), folder, baseName.c_str()) != 0) {
-        complain(errorText(entry.name + ": cannot replace the file"));
-        ok = false;
+    struct stat st {};
+    const bool exists =
+        ::fstatat(place.folder.get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (exists && S_ISDIR(st.st_mode)) {
+        complain(name + ": a folder has this name, member skipped");
+        return Outcome::Skipped;
     }
-    if (!ok)
-        ::unlinkat(folder, temp.c_str(), 0);
-    return ok;
+    if (exists && S_ISREG(st.st_mode) && (st.st_mode & 0111) != 0) {
+        complain(name + ": would replace a program, member skipped");
+        return Outcome::Skipped;
+    }
+    corvane::io::AtomicFile out;
+    if (!out.create(place.folder.get(), place.name, mode)) {
+        const int error = errno;
+        complain(errorText(name + ": cannot create the file", error) +
+                 (writeFailure(error) ? "" : ", member skipped"));
+        return writeFailure(error) ? Outcome::Failed : Outcome::Skipped;
+    }
+    if (!corvane::io::copyRange(archive, entry.offset, out.fd(), entry.length, buffer)) {
+        complain(errorText(name + ": cannot copy the data"));
+        return Outcome::Failed;
+    }
+    // Members are many and each can be extracted again: no flush to the disk per member, and
+    // an old file goes first, so that a killed run leaves no temporary name behind.
+    using corvane::io::AtomicFile;
+    if (!out.commit(AtomicFile::Durability::NoFlush,
+                    exists ? AtomicFile::Replace::RemoveFirst : AtomicFile::Replace::Atomic)) {
+        complain(errorText(name + ": cannot put the file in place"));
+        return Outcome::Failed;
+    }
+    places.tree.created(place);
+    return Outcome::Done;
 }
 
 } // namespace
@@ -251,8 +197,8 @@ int extract(const std::string& archive, const std::vector<std::string>& members,
     OpenPak pak;
     if (!openPak(archive, pak))
         return exitRefused;
-    Fd root(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (root.get() < 0) {
+    corvane::io::Tree tree = corvane::io::Tree::open(destination, corvane::io::Links::Refuse);
+    if (!tree.valid()) {
         complain(errorText(destination));
         return exitRefused;
     }
@@ -270,10 +216,11 @@ int extract(const std::string& archive, const std::vector<std::string>& members,
             result = exitPartial;
         }
     }
-    // Quake 2 reads the first of two members with one name, so that one is extracted.
+    // Quake 2 reads the first of two members whose names differ at most in case.
     std::unordered_set<std::string> done;
     std::vector<unsigned char> buffer;
-    FolderCache folders;
+    const mode_t mode = newFileMode();
+    Places places{tree, {}, {}};
     for (const std::size_t index : chosen) {
         const Entry& entry = pak.entries[index];
         if (!entry.problem.empty()) {
@@ -282,16 +229,22 @@ int extract(const std::string& archive, const std::vector<std::string>& members,
             result = exitPartial;
             continue;
         }
-        if (!done.insert(entry.name).second) {
+        if (!done.insert(lowerAscii(entry.name)).second) {
             if (members.empty()) {
                 complain(archive + ": " + entry.name + ": second member of this name skipped");
                 result = exitPartial;
             }
             continue;
         }
-        const int folder = folders.folderOf(root.get(), entry.name);
-        if (folder < 0 || !extractMember(pak.fd.get(), folder, entry, buffer))
+        switch (extractMember(places, pak.fd.get(), entry, mode, buffer)) {
+        case Outcome::Done:
+            break;
+        case Outcome::Skipped:
             result = exitPartial;
+            break;
+        case Outcome::Failed:
+            return exitRefused;
+        }
     }
     return result;
 }
@@ -315,29 +268,37 @@ int list(const std::string& archive) {
 namespace {
 
 struct SourceFile {
-    std::string name; // relative, with '/'
-    std::filesystem::path path;
+    std::string name; // relative to the folder, with '/'
     std::uint64_t size = 0;
 };
 
-// Every regular file below `folder`; complains and returns false on anything that cannot be
-// stored, so that no incomplete pack is written.
-bool collectFiles(const std::filesystem::path& folder, std::vector<SourceFile>& files) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::recursive_directory_iterator it(folder, ec), end;
-    bool ok = !ec;
-    if (ec)
-        complain(folder.string() + ": " + ec.message());
-    for (; ok && it != end; it.increment(ec)) {
-        const fs::file_status status = it->symlink_status(ec);
-        const std::string name = it->path().lexically_relative(folder).generic_string();
-        if (ec) {
-            complain(it->path().string() + ": " + ec.message());
-            ok = false;
-        } else if (fs::is_directory(status)) {
+// Every regular file below the open folder `folder` (known as `prefix`); complains and returns
+// false on anything that cannot be stored, so that no incomplete pack is written. Links are
+// refused, never followed.
+bool collectFiles(int folder, const std::string& prefix, std::vector<SourceFile>& files) {
+    Fd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* dir = readable ? ::fdopendir(readable.get()) : nullptr;
+    if (!dir) {
+        complain(errorText(prefix.empty() ? "." : prefix));
+        return false;
+    }
+    readable.release();
+    bool ok = true;
+    while (const dirent* e = ok ? ::readdir(dir) : nullptr) {
+        const std::string part = e->d_name;
+        if (part == "." || part == "..")
             continue;
-        } else if (!fs::is_regular_file(status)) {
+        const std::string name = prefix + part;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            complain(errorText(printable(name)));
+            ok = false;
+        } else if (S_ISDIR(st.st_mode)) {
+            const Fd sub(::openat(::dirfd(dir), part.c_str(),
+                                  O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            ok = sub ? collectFiles(sub.get(), name + "/", files)
+                     : (complain(errorText(printable(name))), false);
+        } else if (!S_ISREG(st.st_mode)) {
             complain(printable(name) + ": not a regular file");
             ok = false;
         } else if (name.size() >= nameSize) {
@@ -347,25 +308,22 @@ bool collectFiles(const std::filesystem::path& folder, std::vector<SourceFile>& 
             complain(printable(name) + ": " + why);
             ok = false;
         } else {
-            files.push_back({name, it->path(), fs::file_size(it->path(), ec)});
+            files.push_back({name, std::uint64_t(st.st_size)});
         }
     }
-    if (ok && ec) {
-        complain(folder.string() + ": " + ec.message());
-        ok = false;
-    }
-    std::sort(files.begin(), files.end(),
-              [](const SourceFile& a, const SourceFile& b) { return a.name < b.name; });
+    ::closedir(dir);
     return ok;
 }
 
-// Writes the pack to the open file `out`.
-bool writePak(int out, const std::vector<SourceFile>& files) {
+// Writes the pack of `files` below `tree` to the open file `out`.
+bool writePak(int out, corvane::io::Tree& tree, const std::vector<SourceFile>& files) {
     std::vector<unsigned char> dir(files.size() * entrySize);
     std::vector<unsigned char> buffer;
     unsigned char head[headerSize] = {'P', 'A', 'C', 'K'};
-    if (!writeAll(out, head, headerSize))
+    if (!corvane::io::writeAll(out, head, headerSize)) {
+        complain(errorText("cannot write the pack"));
         return false;
+    }
     std::uint64_t offset = headerSize;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const SourceFile& file = files[i];
@@ -373,8 +331,8 @@ bool writePak(int out, const std::vector<SourceFile>& files) {
             complain(file.name + ": the pack would pass 4 GiB");
             return false;
         }
-        Fd in(::open(file.path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        if (in.get() < 0 || !copyData(in.get(), 0, out, file.size, buffer)) {
+        const Fd in = tree.openFile(file.name, O_RDONLY | O_NONBLOCK);
+        if (!in || !corvane::io::copyRange(in.get(), 0, out, file.size, buffer)) {
             complain(errorText(file.name));
             return false;
         }
@@ -390,8 +348,8 @@ bool writePak(int out, const std::vector<SourceFile>& files) {
     }
     writeLe32(head + 4, std::uint32_t(offset));
     writeLe32(head + 8, std::uint32_t(dir.size()));
-    if (!writeAll(out, dir.data(), dir.size()) ||
-        ::pwrite(out, head, headerSize, 0) != headerSize) {
+    if (!corvane::io::writeAll(out, dir.data(), dir.size()) ||
+        !corvane::io::writeAllAt(out, head, headerSize, 0)) {
         complain(errorText("cannot write the pack"));
         return false;
     }
@@ -401,29 +359,34 @@ bool writePak(int out, const std::vector<SourceFile>& files) {
 } // namespace
 
 int create(const std::string& archive, const std::string& folder) {
+    const Fd root = corvane::io::openGiven(folder, O_PATH | O_DIRECTORY);
+    if (!root) {
+        complain(errorText(folder));
+        return exitPartial;
+    }
     std::vector<SourceFile> files;
-    if (!collectFiles(folder, files))
+    if (!collectFiles(root.get(), "", files))
         return exitPartial;
     if (files.size() > maxEntries) {
         complain(folder + ": more than " + std::to_string(maxEntries) + " files");
         return exitPartial;
     }
-    std::string temp = archive + ".XXXXXX";
-    Fd out(::mkstemp(temp.data()));
-    if (out.get() < 0) {
-        complain(errorText(temp));
+    std::sort(files.begin(), files.end(),
+              [](const SourceFile& a, const SourceFile& b) { return a.name < b.name; });
+    corvane::io::Tree tree(Fd(::fcntl(root.get(), F_DUPFD_CLOEXEC, 0)), corvane::io::Links::Refuse);
+    const corvane::io::Tree::Place place = corvane::io::placeGiven(archive);
+    corvane::io::AtomicFile out;
+    if (!place.folder || !out.create(place.folder.get(), place.name, newFileMode())) {
+        complain(errorText(archive));
         return exitPartial;
     }
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    bool ok = ::fchmod(out.get(), 0666 & ~mask) == 0 && writePak(out.get(), files);
-    if (ok && (::close(out.release()) != 0 || ::rename(temp.c_str(), archive.c_str()) != 0)) {
+    if (!writePak(out.fd(), tree, files))
+        return exitPartial;
+    if (!out.commit()) {
         complain(errorText(archive));
-        ok = false;
+        return exitPartial;
     }
-    if (!ok)
-        ::unlink(temp.c_str());
-    return ok ? exitOk : exitPartial;
+    return exitOk;
 }
 
 } // namespace pak

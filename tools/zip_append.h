@@ -18,8 +18,4 @@ int addFiles(const std::string& archive, const std::vector<std::string>& files);
 // `problem` and returns an empty name when the path is absolute or climbs with "..".
 std::string entryName(std::string_view file, std::string& problem);
 
-// The path on disk of the relative `name` ('/' separated): itself when it exists, else found
-// by matching each part ignoring ASCII case. Returns `name` when nothing matches.
-std::string findFile(const std::string& name);
-
 } // namespace minizip

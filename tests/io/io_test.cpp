@@ -2,6 +2,7 @@
 // ignoring case, files that appear only when complete, and copies.
 
 #include "io/atomic_file.h"
+#include "io/journal.h"
 #include "io/rw.h"
 #include "io/tree.h"
 
@@ -124,6 +125,21 @@ TEST_F(TreeTest, OpensAndCreatesWithoutFollowingLinks) {
     EXPECT_EQ(errno, EEXIST);
 }
 
+TEST_F(TreeTest, GivenPathsBelowTheCurrentFolderNeverPassLinks) {
+    const fs::path saved = fs::current_path();
+    fs::current_path(dir.path / "root");
+    EXPECT_FALSE(openGiven("linked/secret.txt", O_RDONLY));
+    EXPECT_FALSE(openGiven("pics/link.pcx", O_RDONLY));
+    EXPECT_TRUE(openGiven("../root/linked/secret.txt", O_RDONLY)); // the user's own choice
+    EXPECT_TRUE(openGiven((dir.path / "root/linked/secret.txt").string(), O_RDONLY));
+    const Tree::Place place = placeGiven("MODELS/items/tris.md2");
+    EXPECT_TRUE(place.folder);
+    EXPECT_EQ(place.name, "Tris.MD2");
+    EXPECT_EQ(place.folderPath, "models/items");
+    EXPECT_FALSE(placeGiven("linked/new.pk3").folder);
+    fs::current_path(saved);
+}
+
 TEST_F(TreeTest, FollowsLinksOnlyWhenAskedTo) {
     Tree following = Tree::open((dir.path / "root").string(), Links::Follow);
     EXPECT_EQ(following.find("linked/SECRET.TXT").kind, Kind::File);
@@ -154,10 +170,69 @@ TEST(AtomicFile, AppearsOnlyWhenCommittedAndLeavesNothingBehind) {
     EXPECT_EQ(entries, 1u);
 }
 
+TEST(AtomicFile, RemoveFirstNeverLeavesATemporaryName) {
+    TempDir dir;
+    writeFile(dir.path / "member.wal", "old");
+    fs::create_symlink(dir.path / "member.wal", dir.path / "link.wal");
+    const Fd folder(::open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (const char* name : {"member.wal", "link.wal", "new.wal"}) {
+        AtomicFile file;
+        ASSERT_TRUE(file.create(folder.get(), name, 0644));
+        ASSERT_TRUE(writeAll(file.fd(), "new", 3));
+        ASSERT_TRUE(file.commit(AtomicFile::Durability::NoFlush, AtomicFile::Replace::RemoveFirst));
+        EXPECT_EQ(readFile(dir.path / name), "new");
+    }
+    EXPECT_FALSE(fs::is_symlink(dir.path / "link.wal"));
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path))
+        ++entries;
+    EXPECT_EQ(entries, 3u);
+}
+
 TEST(AtomicFile, TemporaryNamesAreRecognised) {
     EXPECT_TRUE(isTemporaryName(".pak0.pk3.tmp-a1B2c3"));
     for (const char* name : {"pak0.pk3", ".tmp-a1B2c3", ".pak0.pk3.tmp-a1B2", "x.tmp-a1B2c3"})
         EXPECT_FALSE(isTemporaryName(name)) << name;
+}
+
+// A file updated in place comes back as it was from its journal, unless the journal itself was
+// cut short (then the file was never touched and the journal only goes).
+TEST(Journal, RecoversOnlyFromAWholeJournal) {
+    struct Case {
+        const char* label;
+        bool commit;          // the update finished
+        std::size_t cutShort; // bytes cut off the journal's end
+        const char* expected;
+    };
+    const Case cases[] = {{"Committed", true, 0, "head+new tail"},
+                          {"Interrupted", false, 0, "head+old tail"},
+                          {"JournalCutShort", false, 3, "head+new tail"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        writeFile(dir.path / "pak0.pk3", "head+old tail");
+        const Fd folder(::open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        const Fd file(::open((dir.path / "pak0.pk3").c_str(), O_RDWR | O_CLOEXEC));
+        {
+            Journal journal;
+            ASSERT_TRUE(journal.begin(folder.get(), "pak0.pk3", file.get(), 5));
+            EXPECT_EQ(std::string(journal.saved().begin(), journal.saved().end()), "old tail");
+            ASSERT_TRUE(writeAllAt(file.get(), "new tail", 8, 5));
+            if (c.commit) {
+                ASSERT_TRUE(journal.commit(13));
+            }
+        } // a journal neither committed nor rolled back: the process died
+        const fs::path saved = dir.path / journalName("pak0.pk3");
+        EXPECT_EQ(fs::exists(saved), !c.commit);
+        if (c.cutShort)
+            fs::resize_file(saved, fs::file_size(saved) - c.cutShort);
+        EXPECT_EQ(recover(folder.get(), "pak0.pk3"), 0);
+        EXPECT_EQ(readFile(dir.path / "pak0.pk3"), c.expected);
+        EXPECT_FALSE(fs::exists(saved));
+    }
+    EXPECT_TRUE(isJournalName("pak0.pk3-JOURNAL"));
+    EXPECT_FALSE(isJournalName("-journal"));
+    EXPECT_FALSE(isJournalName("pak0.pk3"));
 }
 
 TEST(CopyRange, CopiesExactlyTheRangeAndNoticesAShortSource) {

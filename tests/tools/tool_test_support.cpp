@@ -1,6 +1,7 @@
 #include "tool_test_support.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -10,6 +11,16 @@
 #include <unistd.h>
 
 namespace tooltest {
+
+std::string pakBin() {
+    const char* given = std::getenv("CORVANE_PAK_BIN");
+    return given ? given : PAK_BIN;
+}
+
+std::string minizipBin() {
+    const char* given = std::getenv("CORVANE_MINIZIP_BIN");
+    return given ? given : MINIZIP_BIN;
+}
 
 TempDir::TempDir() {
     std::string pattern = (fs::temp_directory_path() / "corvane-tools-XXXXXX").string();
@@ -26,7 +37,8 @@ TempDir::~TempDir() {
 namespace {
 
 pid_t spawn(const std::string& program, const std::vector<std::string>& args,
-            const fs::path& folder, const std::string& outFile, const std::string& errFile) {
+            const fs::path& folder, const std::string& outFile, const std::string& errFile,
+            const std::function<void()>& setup = {}) {
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -41,6 +53,8 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args,
         // A sanitizer report must not pass for the tools' own exit code 1.
         ::setenv("ASAN_OPTIONS", "exitcode=86", 0);
         ::setenv("UBSAN_OPTIONS", "exitcode=86", 0);
+        if (setup)
+            setup();
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
@@ -49,11 +63,11 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args,
 
 } // namespace
 
-Result run(const std::string& program, const std::vector<std::string>& args,
-           const fs::path& folder) {
+Result run(const std::string& program, const std::vector<std::string>& args, const fs::path& folder,
+           const std::function<void()>& setup) {
     TempDir capture;
     const fs::path out = capture.path / "out", err = capture.path / "err";
-    const pid_t pid = spawn(program, args, folder, out, err);
+    const pid_t pid = spawn(program, args, folder, out, err, setup);
     int status = 0;
     ::waitpid(pid, &status, 0);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
@@ -62,6 +76,14 @@ Result run(const std::string& program, const std::vector<std::string>& args,
 pid_t start(const std::string& program, const std::vector<std::string>& args,
             const fs::path& folder) {
     return spawn(program, args, folder, "/dev/null", "/dev/null");
+}
+
+bool killAfter(pid_t pid, long micros) {
+    ::usleep(useconds_t(micros));
+    const bool killed = ::kill(pid, SIGKILL) == 0;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return killed && WIFSIGNALED(status);
 }
 
 void writeFile(const fs::path& path, const std::string& contents) {

@@ -3,6 +3,7 @@
 // Temporary folders, files and child processes for the tests of pak and minizip.
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -10,6 +11,11 @@
 namespace tooltest {
 
 namespace fs = std::filesystem;
+
+// The tools under test: the built ones, or copies named by CORVANE_PAK_BIN and
+// CORVANE_MINIZIP_BIN.
+std::string pakBin();
+std::string minizipBin();
 
 // A new empty folder, removed with everything in it when the object goes.
 struct TempDir {
@@ -26,12 +32,16 @@ struct Result {
     std::string err;
 };
 
-// Runs `program` with `args` in `folder` and waits for it, capturing its output.
-Result run(const std::string& program, const std::vector<std::string>& args,
-           const fs::path& folder);
+// Runs `program` with `args` in `folder` and waits for it, capturing its output. `setup` runs
+// in the child just before the program starts (limits, environment).
+Result run(const std::string& program, const std::vector<std::string>& args, const fs::path& folder,
+           const std::function<void()>& setup = {});
 // Starts `program` in `folder` with its output discarded; returns its process id.
 pid_t start(const std::string& program, const std::vector<std::string>& args,
             const fs::path& folder);
+// Kills `pid` with SIGKILL after `micros` microseconds unless it ended before; true when it
+// was killed.
+bool killAfter(pid_t pid, long micros);
 
 void writeFile(const fs::path& path, const std::string& contents);
 std::string readFile(const fs::path& path);

@@ -1,0 +1,134 @@
+#include "packer.h"
+
+#include "io/rw.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include <libdeflate.h>
+#include <sys/mman.h>
+
+namespace minizip {
+namespace {
+
+// libdeflate's compressors come from one arena too; they are the same few for a whole run.
+class CompressorMemory {
+public:
+    static void* allocate(std::size_t size) {
+        CompressorMemory& self = instance();
+        const std::lock_guard lock(self.m_mutex);
+        size = (size + 63) & ~std::size_t(63);
+        if (self.m_used + size > kSize && !(self.m_used == 0 && self.m_arena.reserve(size)))
+            return std::malloc(size);
+        if (!self.m_arena.data() && !self.m_arena.reserve(kSize))
+            return std::malloc(size);
+        void* block = self.m_arena.data() + self.m_used;
+        self.m_used += size;
+        return block;
+    }
+    static void release(void* block) {
+        CompressorMemory& self = instance();
+        const auto* byte = static_cast<unsigned char*>(block);
+        if (!self.m_arena.data() || byte < self.m_arena.data() ||
+            byte >= self.m_arena.data() + kSize)
+            std::free(block);
+    }
+
+private:
+    static CompressorMemory& instance() {
+        static CompressorMemory memory;
+        return memory;
+    }
+    // Two compressors of level 6 (about 650 KiB each); more come from malloc.
+    static constexpr std::size_t kSize = std::size_t(3) << 19;
+    std::mutex m_mutex;
+    Arena m_arena;
+    std::size_t m_used = 0;
+};
+
+} // namespace
+
+Arena::~Arena() {
+    if (m_data)
+        ::munmap(m_data, m_size);
+}
+
+bool Arena::reserve(std::size_t size) {
+    if (size <= m_size)
+        return true;
+    if (m_data)
+        ::munmap(m_data, m_size);
+    m_size = std::max(size, std::size_t(4096));
+    void* data = ::mmap(nullptr, m_size, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    m_data = data == MAP_FAILED ? nullptr : static_cast<unsigned char*>(data);
+    if (!m_data)
+        m_size = 0;
+    return m_data != nullptr;
+}
+
+Packer::Packer(int level, unsigned threads) : m_workers(std::max(1u, threads)) {
+    libdeflate_set_memory_allocator(CompressorMemory::allocate, CompressorMemory::release);
+    for (Worker& worker : m_workers)
+        worker.compressor = libdeflate_alloc_compressor(level);
+}
+
+Packer::~Packer() {
+    for (Worker& worker : m_workers)
+        libdeflate_free_compressor(worker.compressor);
+}
+
+std::vector<Packed> Packer::pack(const std::vector<PackJob>& jobs) {
+    std::vector<Packed> packed(jobs.size());
+    std::vector<std::size_t> at(jobs.size() + 1, 0);
+    std::size_t largest = 0;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        at[i + 1] = at[i] + std::size_t(jobs[i].size);
+        largest = std::max(largest, std::size_t(jobs[i].size));
+    }
+    const bool memory = m_files.reserve(at.back());
+    std::atomic<std::size_t> next{0};
+    auto work = [&](Worker& worker) {
+        const bool ready = memory && worker.compressor && worker.scratch.reserve(largest);
+        for (std::size_t i; (i = next++) < jobs.size();) {
+            Packed& p = packed[i];
+            unsigned char* bytes = m_files.data() + at[i];
+            const std::size_t size = std::size_t(jobs[i].size);
+            if (!ready) {
+                p.error = ENOMEM;
+                continue;
+            }
+            if (!corvane::io::readAllAt(jobs[i].fd, bytes, size, 0)) {
+                p.error = errno == ENODATA ? EIO : errno; // the file shrank while we read it
+                continue;
+            }
+            p.crc = std::uint32_t(libdeflate_crc32(0, bytes, size));
+            p.data = bytes;
+            p.length = size;
+            // Kept only when smaller than the file, as zip does; else the file is stored.
+            const std::size_t n =
+                size < 2 ? 0
+                         : libdeflate_deflate_compress(worker.compressor, bytes, size,
+                                                       worker.scratch.data(), size - 1);
+            if (n > 0) {
+                std::memcpy(bytes, worker.scratch.data(), n);
+                p.deflated = true;
+                p.length = n;
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    const std::size_t count = std::min(m_workers.size(), jobs.size());
+    for (std::size_t i = 1; i < count; ++i)
+        helpers.emplace_back(work, std::ref(m_workers[i]));
+    work(m_workers[0]);
+    for (std::thread& helper : helpers)
+        helper.join();
+    return packed;
+}
+
+} // namespace minizip
