@@ -1,6 +1,8 @@
 // Corvane: turns an installed Quake 2's game data into pk3 archives for a Quake 3 engine.
 
+#include "app/cli/commands.h"
 #include "app/demo_sandbox.h"
+#include "app/display.h"
 #include "app/wizard.h"
 #include "core/platform/files.h"
 #include "ui/desktop_services.h"
@@ -8,61 +10,65 @@
 #include <QApplication>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <optional>
 
 namespace {
 
-const char kUsage[] = "Usage: corvane [--demo | --help]\n"
-                      "  (no argument)  search the drives for Quake 2 and Quake 3 and convert\n"
-                      "  --demo         try Corvane on a generated sandbox instead of the drives\n"
-                      "  --help         show this help\n";
+const char kUsage[] =
+    "Usage: corvane [--demo]\n"
+    "       corvane convert QUAKE2_FOLDER QUAKE3_FOLDER\n"
+    "       corvane find [FOLDER ...]\n"
+    "       corvane --help | -h | --version\n"
+    "\n"
+    "Turns the game data of an installed Quake 2 into pk3 archives for a Quake 3 engine.\n"
+    "\n"
+    "  (no argument)  the wizard: search the drives for Quake 2 and Quake 3, confirm one\n"
+    "                 folder of each, convert\n"
+    "  --demo         the wizard on a generated sandbox instead of the drives\n"
+    "  convert        convert without a display or a question: QUAKE2_FOLDER holds\n"
+    "                 baseq2/pak0.pak, QUAKE3_FOLDER holds baseq3/pak0.pk3 and the folder\n"
+    "                 qfbastion, where pak0.pk3, pak1.pk3 and pak2.pk3 are installed\n"
+    "  find           list the Quake 2 and Quake 3 folders on the drives (or below the\n"
+    "                 FOLDERs given), one a line: game, folder and what marks it (its\n"
+    "                 program, or \"data\"), tab-separated\n"
+    "  --help, -h     show this help\n"
+    "  --version      show the version\n"
+    "\n"
+    "Exit status:\n"
+    "  0  success: all three archives installed (find: a folder was found)\n"
+    "  1  any other failure (find: nothing was found; the wizard: no display)\n"
+    "  2  the arguments were not understood\n"
+    "  3  a folder or a check before any work failed; nothing was touched\n"
+    "  4  a tool failed; what the run made was removed and nothing was installed\n"
+    "  5  some archive could not be made or installed\n";
 
-// Whether there is a display to show windows on (or a platform chosen for the toolkit).
-bool hasDisplay() {
-    for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = std::getenv(variable);
-        if (value && *value)
-            return true;
-    }
-    return false;
+int usageError(const char* argument) {
+    std::fprintf(stderr, "corvane: unknown argument '%s'\n%s", argument, kUsage);
+    return corvane::kExitUsage;
 }
 
-} // namespace
+void sayDemoStep(const QString& step) {
+    std::printf("Making the demo sandbox: %s\n", qPrintable(step));
+    std::fflush(stdout);
+}
 
-int main(int argc, char* argv[]) {
-    if (argc > 2 ||
-        (argc == 2 && std::strcmp(argv[1], "--demo") != 0 && std::strcmp(argv[1], "--help") != 0)) {
-        std::fprintf(stderr, "corvane: unknown argument '%s'\n%s", argv[argc - 1], kUsage);
-        return 2;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    const bool demo = argc == 2;
-    if (!hasDisplay()) {
-        std::fputs("corvane: no display found; start it from a desktop session "
-                   "(or under xvfb-run on a machine without one)\n",
+int runWizard(int argc, char* argv[], bool demo) {
+    if (!corvane::DisplayAvailable()) {
+        std::fputs("corvane: no display found; start it from a desktop session (or under "
+                   "xvfb-run on a machine without one), or use 'corvane convert'\n",
                    stderr);
-        return 1;
+        return corvane::kExitFailed;
     }
-
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     std::optional<QStringList> driveRoots;
     if (demo) {
         QString sandbox;
         try {
-            sandbox = corvane::MakeDemoSandbox(
-                QCoreApplication::applicationDirPath(), [](const QString& step) {
-                    std::printf("Making the demo sandbox: %s\n", qPrintable(step));
-                    std::fflush(stdout);
-                });
+            sandbox = corvane::MakeDemoSandbox(QCoreApplication::applicationDirPath(), sayDemoStep);
         } catch (const corvane::RuntimeError& error) {
             std::fprintf(stderr, "corvane: cannot build the demo sandbox: %s\n", error.what());
-            return 1;
+            return corvane::kExitFailed;
         }
         std::printf("Demo sandbox: %s\n", sandbox.toUtf8().constData());
         std::fflush(stdout);
@@ -72,4 +78,41 @@ int main(int argc, char* argv[]) {
     corvane::Wizard wizard(services);
     wizard.start();
     return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const QString command = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
+        if (argc > 2)
+            return usageError(argv[2]);
+        std::fputs(kUsage, stdout);
+        return corvane::kExitOk;
+    }
+    if (command == QLatin1String("--version")) {
+        if (argc > 2)
+            return usageError(argv[2]);
+        std::printf("corvane %s\n", CORVANE_VERSION);
+        return corvane::kExitOk;
+    }
+    if (command == QLatin1String("convert")) {
+        if (argc != 4) {
+            std::fprintf(stderr, "corvane: convert takes two folders\n%s", kUsage);
+            return corvane::kExitUsage;
+        }
+        QCoreApplication app(argc, argv);
+        return corvane::convertCommand(QString::fromLocal8Bit(argv[2]),
+                                       QString::fromLocal8Bit(argv[3]));
+    }
+    if (command == QLatin1String("find")) {
+        QCoreApplication app(argc, argv);
+        QStringList folders;
+        for (int i = 2; i < argc; ++i)
+            folders << QString::fromLocal8Bit(argv[i]);
+        return corvane::findCommand(folders);
+    }
+    if (argc > 2 || (argc == 2 && command != QLatin1String("--demo")))
+        return usageError(argv[argc - 1]);
+    return runWizard(argc, argv, argc == 2);
 }

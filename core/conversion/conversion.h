@@ -9,6 +9,7 @@
 #include "core/runtime_error.h"
 #include "io/tree.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -87,8 +88,9 @@ public:
     // The cleanup alone, in the work folder the conversion would use.
     void removeTempTreeAlone();
 
-    // Files stored in the archives so far.
+    // Files stored in the archives so far, in all and in the archive `name`.
     Counter16 TotalFiles;
+    int filesIn(const QString& name) const { return m_filesIn.value(name); }
 
 private:
     struct Stopped {
@@ -126,6 +128,7 @@ private:
     std::unique_ptr<WorkFolder> m_work;
     bool m_workIsCache = false; // the work folder belongs to the program alone
     int m_toPack = 0;
+    QHash<QString, int> m_filesIn;
 };
 
 } // namespace corvane

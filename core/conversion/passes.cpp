@@ -92,6 +92,7 @@ void Conversion::flushBatch(const QString& archiveName, Batch& batch) {
             archiveName + QStringLiteral(" could not be made:"));
     // Counted once stored: a failed run has stopped the conversion above.
     TotalFiles += handed.count;
+    m_filesIn[archiveName] += handed.count;
     m_view.filesPacked(TotalFiles, m_toPack);
     showTotal(); // after every run, so the user sees the work move
 }

@@ -6,6 +6,7 @@
 #include "core/conversion/manifests.h"
 #include "core/game_paths.h"
 #include "core/platform/files.h"
+#include "support/games.h"
 #include "support/support.h"
 
 #include <QDir>
@@ -27,77 +28,6 @@ using namespace corvane;
 using namespace corvane::test;
 
 namespace {
-
-// Whether a manifest entry lies in one of the folders that go into pak0.pk3.
-bool isPacked(const QString& entry) {
-    for (const char* top : {"env\\", "models\\", "pics\\", "sound\\", "sprites\\"})
-        if (entry.startsWith(QLatin1String(top)))
-            return true;
-    return false;
-}
-
-// The member name of a manifest entry: '/' separators, no leading separator.
-QByteArray memberOf(const QString& entry) {
-    QString member = entry;
-    member.replace('\\', '/');
-    while (member.startsWith('/'))
-        member.remove(0, 1);
-    return member.toUtf8();
-}
-
-QByteArray contentsOf(const QByteArray& member) {
-    return "contents of " + member + '\n';
-}
-
-using Members = std::vector<std::pair<QByteArray, QByteArray>>;
-
-Members pak0Members() {
-    pakinfo::FillPak0Manifest();
-    Members members;
-    for (const QString& entry : pakinfo::Pak0Manifest)
-        members.emplace_back(memberOf(entry), contentsOf(memberOf(entry)));
-    return members;
-}
-
-// A program folder with the real tools, a Quake 2 folder with three packs, a Quake 3 folder
-// with qfbastion, and an outside folder a link may point to. Names carry blanks and accents.
-struct Games {
-    Games() {
-        makeDirs(programFolder);
-        QFile::copy(CORVANE_PAK, programFolder + "/pak");
-        QFile::copy(CORVANE_MINIZIP, programFolder + "/minizip");
-        writeFile(programFolder + "/notes.txt", "the user's own");
-        writePak("pak0.pak", pak0Members());
-        writePak(
-            "pak1.pak",
-            {{"pics/tag1.pcx", "tag1"}, {"pics/tag2.pcx", "tag2"}, {"pics/m_main.pcx", "menu"}});
-        writePak("pak2.pak", {{"models/weapons/g_blast/base.pcx", "blast"},
-                              {"models/weapons/g_flareg/base.pcx", "flare"}});
-        writeFile(quake3 + "baseq3/pak0.pk3");
-        makeDirs(quake3 + "qfbastion");
-        for (const char* file : {"models/items/armor/body/tris.md2", "env/unit1_rt.pcx"})
-            writeFile(outside + '/' + file, "outside the program's folders");
-        paths = {quake2, quake3};
-    }
-    void writePak(const QString& name, const Members& members) {
-        writeFile(quake2 + "baseq2/" + name, packBytes(members));
-    }
-    // Puts a script before the zip tool that logs each run's archive and number of files.
-    QString logZipRuns() {
-        QFile::rename(programFolder + "/minizip", programFolder + "/minizip.real");
-        writeFile(programFolder + "/minizip",
-                  "#!/bin/sh\necho \"$2 $(($# - 2))\" >>\"$0.log\"\nexec \"$0.real\" \"$@\"\n");
-        QFile::setPermissions(programFolder + "/minizip", QFile::ReadOwner | QFile::ExeOwner);
-        return programFolder + "/minizip.log";
-    }
-
-    TempDir root{"corvane-road"};
-    QString programFolder = root.file("Program Folder \u00e9t\u00e9");
-    QString quake2 = root.file("Games/Quake 2 \u00fc/");
-    QString quake3 = root.file("Games/Quake 3 \u00fc/");
-    QString outside = root.file("outside");
-    GamePaths paths;
-};
 
 // Keeps what the conversion shows.
 struct RecordingView : ConversionView {

@@ -1,0 +1,31 @@
+#pragma once
+
+// What the program does without a display: convert given folders, or list the installations
+// on the drives. Each returns the program's exit status.
+
+#include <QString>
+#include <QStringList>
+
+namespace corvane {
+
+// The program's exit statuses; --help lists them.
+enum ExitStatus : int {
+    kExitOk = 0,           // all three archives installed (find: a folder was found)
+    kExitFailed = 1,       // anything else went wrong (find: nothing was found)
+    kExitUsage = 2,        // the arguments were not understood
+    kExitCheckFailed = 3,  // a folder or a check before any work failed; nothing was touched
+    kExitToolFailed = 4,   // a tool failed; what the run made was removed, nothing installed
+    kExitNotInstalled = 5, // some archive could not be made or installed
+};
+
+// Converts the Quake 2 folder `quake2` (one holding baseq2/pak0.pak) into the pk3 files of
+// the Quake 3 folder `quake3` (one holding baseq3/pak0.pk3 and qfbastion), as the wizard
+// does, and prints a summary.
+int convertCommand(const QString& quake2, const QString& quake3);
+
+// Walks the drives (or only `folders`, when given) as the search does and prints each Quake 2
+// and Quake 3 folder found, one a line: the game, a tab, the folder, a tab, and what marks it
+// (the program's file name, or "data" for a folder with the game data alone).
+int findCommand(const QStringList& folders = {});
+
+} // namespace corvane

@@ -1,0 +1,42 @@
+#pragma once
+
+// Game folders for the conversion's tests: packs written byte by byte from the manifest, a
+// program folder holding the real tools, a Quake 3 folder with qfbastion, and a folder outside
+// them that a link may point to. Names carry blanks and accents on purpose.
+
+#include "core/game_paths.h"
+#include "support.h"
+
+#include <utility>
+#include <vector>
+
+namespace corvane::test {
+
+using Members = std::vector<std::pair<QByteArray, QByteArray>>;
+
+// Whether a manifest entry lies in one of the folders that go into pak0.pk3.
+bool isPacked(const QString& entry);
+// The member name of a manifest entry: '/' separators, no leading separator.
+QByteArray memberOf(const QString& entry);
+// What the test packs store in a member: different for every member.
+QByteArray contentsOf(const QByteArray& member);
+// Every manifest entry as a member of the first pack.
+Members pak0Members();
+
+struct Games {
+    // `withProgram` puts the program itself beside its tools.
+    explicit Games(bool withProgram = false);
+    void writePak(const QString& name, const Members& members);
+    // Puts a script before the zip tool that logs each run's archive and number of files;
+    // returns the log's path.
+    QString logZipRuns();
+
+    TempDir root{"corvane-road"};
+    QString programFolder = root.file("Program Folder \u00e9t\u00e9");
+    QString quake2 = root.file("Games/Quake 2 \u00fc/");
+    QString quake3 = root.file("Games/Quake 3 \u00fc/");
+    QString outside = root.file("outside");
+    GamePaths paths;
+};
+
+} // namespace corvane::test
