@@ -11,6 +11,7 @@ packages=(
     clang libclang-rt-14-dev
     python3 unzip zip p7zip-full
     xvfb xauth desktop-file-utils
+    dpkg-dev lintian
 )
 
 missing=()

@@ -1,0 +1,75 @@
+#!/bin/sh
+# The Debian package: made by cpack, lintian clean, its files where they belong, and the
+# installed program's --version, find and convert on generated game folders, run as a regular
+# user from a program folder it cannot write. Argument: the build folder.
+set -eu
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+chmod 755 "$work"
+
+(cd "$build" && cpack -G DEB -B "$work/out" >/dev/null)
+deb=$(ls "$work"/out/corvane_*_*.deb)
+case $(basename "$deb") in corvane_[0-9]*.[0-9]*.[0-9]*_amd64.deb | corvane_*_arm64.deb) ;;
+*) echo "unexpected package name: $deb"; exit 1 ;; esac
+if command -v lintian >/dev/null; then
+    lintian --fail-on error,warning "$deb"
+fi
+
+dpkg -x "$deb" "$work/root"
+for file in usr/lib/corvane/corvane usr/lib/corvane/pak usr/lib/corvane/minizip \
+    usr/share/applications/corvane.desktop usr/share/man/man1/corvane.1.gz \
+    usr/share/icons/hicolor/scalable/apps/corvane.svg usr/share/doc/corvane/copyright \
+    usr/share/icons/hicolor/32x32/apps/corvane.png usr/share/icons/hicolor/64x64/apps/corvane.png \
+    usr/share/icons/hicolor/128x128/apps/corvane.png \
+    usr/share/icons/hicolor/256x256/apps/corvane.png; do
+    [ -f "$work/root/$file" ] || { echo "missing from the package: $file"; exit 1; }
+done
+[ "$(readlink "$work/root/usr/bin/corvane")" = ../lib/corvane/corvane ]
+corvane="$work/root/usr/bin/corvane"
+"$corvane" --version | grep -qx 'corvane [0-9.]*'
+
+# Game folders with packs written byte by byte: one file in each of the five packed folders and a map.
+python3 - "$work/games" <<'PY'
+import os, struct, sys
+games = sys.argv[1]
+def pak(path, members):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    data, directory = b"", b""
+    for name, contents in members:
+        directory += name.encode().ljust(56, b"\0") + struct.pack("<II", 12 + len(data), len(contents))
+        data += contents
+    with open(path, "wb") as out:
+        out.write(b"PACK" + struct.pack("<II", 12 + len(data), len(directory)) + data + directory)
+names = ["env/unit1_rt.pcx", "models/items/armor/body/tris.md2", "pics/colormap.pcx",
+         "sound/world/yelforce.wav", "sprites/s_bfg1.sp2", "maps/base1.bsp"]
+pak(games + "/q2/baseq2/pak0.pak", [(n, n.encode() * 50) for n in names])
+pak(games + "/q2/baseq2/pak1.pak", [("pics/tag1.pcx", b"1"), ("pics/tag2.pcx", b"2")])
+pak(games + "/q2/baseq2/pak2.pak", [("models/weapons/g_blast/base.pcx", b"b"),
+                                    ("models/weapons/g_flareg/base.pcx", b"f")])
+os.makedirs(games + "/q3/baseq3")
+os.makedirs(games + "/q3/qfbastion")
+open(games + "/q3/baseq3/pak0.pk3", "wb").close()
+PY
+
+# As a regular user, as the package is used: the program folder cannot be written.
+run=
+mkdir "$work/home"
+if [ "$(id -u)" = 0 ]; then
+    chown -R 65534:65534 "$work/games" "$work/home"
+    run="setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all"
+fi
+chmod -R a-w "$work/root/usr/lib/corvane"
+as_user() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u XDG_CACHE_HOME \
+    HOME="$work/home" $run "$@"; }
+
+found=$(as_user "$corvane" find "$work/games")
+printf 'quake3\t%s/games/q3/\tdata\nquake2\t%s/games/q2/\tdata\n' "$work" "$work" >"$work/expected"
+[ "$found" = "$(cat "$work/expected")" ] || { echo "find said: $found"; exit 1; }
+
+as_user "$corvane" convert "$work/games/q2" "$work/games/q3" 2>"$work/said" ||
+    { cat "$work/said"; exit 1; }
+grep -q 'pak0.pk3 (5 files), pak1.pk3 (2 files), pak2.pk3 (2 files); installed in' "$work/said"
+[ "$(ls "$work/games/q3/qfbastion")" = "$(printf 'pak0.pk3\npak1.pk3\npak2.pk3')" ]
+[ -z "$(ls -A "$work/home/.cache/corvane/work")" ]
+echo "package $(basename "$deb") passed"
