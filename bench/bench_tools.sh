@@ -14,14 +14,28 @@ done
 # shellcheck source=bench/lib/common.sh
 source "$root/bench/lib/common.sh"
 
+# Game data in src and the files of one pk3 in add.list: generated, or real game content
+# under the names of the first archive (bench/conversion/make_quake2.py --real).
+make_data() {
+    if [[ $1 == generated ]]; then
+        python3 "$root/bench/tools/make_game_data.py" src add.list >/dev/null
+        return
+    fi
+    python3 "$root/bench/conversion/make_quake2.py" "$root/conversion/pak0_manifest.txt" trees \
+        --real >/dev/null
+    mv trees/pak0 src && rm -rf trees
+    sed 's/^\\//; s/\r$//' "$root/conversion/pak0_manifest.txt" |
+        grep -iE '^(env|models|pics|sound|sprites)\\' | sed 's|\\|/|g' >add.list
+}
+
 bench_on() {
-    local where=$1 work
+    local where=$1 content=$2 work
     work=$(mktemp -d "$where/corvane-bench-XXXXXX")
     trap 'rm -rf "$work"' RETURN
     cd "$work"
-    python3 "$root/bench/tools/make_game_data.py" src add.list >/dev/null
+    make_data "$content"
     "$pak" -c game.pak src
-    local label=" on $(stat -f -c %T "$where")"
+    local label=" ($content, $(stat -f -c %T "$where"))"
 
     extract_pak() { (cd out && "$pak" -x ../game.pak); }
     copy_tree() { cp -r src out; }
@@ -78,6 +92,10 @@ PY
     cd "$root"
 }
 
-bench_on /dev/shm
-bench_on "${CORVANE_BENCH_DISK:-/var/tmp}"
+contents=(generated)
+[[ -d /usr/share/games/openarena ]] && contents+=(real) || echo "no OpenArena data (bench/setup.sh): real content skipped"
+for content in "${contents[@]}"; do
+    bench_on /dev/shm "$content"
+    bench_on "${CORVANE_BENCH_DISK:-/var/tmp}" "$content"
+done
 exit $failed
