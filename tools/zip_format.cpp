@@ -87,18 +87,26 @@ void putCommon(Bytes& out, const NewEntry& entry) {
 std::string readDirectory(int fd, std::uint64_t size, Directory& directory) {
     if (size < kEndSize)
         return "not a zip archive";
-    // The end record, then a comment of up to 65535 bytes.
-    Bytes tail(std::size_t(std::min<std::uint64_t>(size, kEndSize + 0xffff)));
-    const std::uint64_t tailAt = size - tail.size();
-    if (!corvane::io::readAllAt(fd, tail.data(), tail.size(), tailAt))
-        return std::strerror(errno);
-    std::size_t end = tail.size() - kEndSize + 1;
-    do {
-        --end;
-        if (get32(&tail[end]) == kEndSignature &&
-            end + kEndSize + get16(&tail[end + 20]) == tail.size())
+    // The end record, then a comment of up to 65535 bytes; most archives have none, so the
+    // last few kilobytes are read first.
+    Bytes tail;
+    std::uint64_t tailAt = 0;
+    std::size_t end = 0;
+    for (const std::uint64_t wanted : {std::uint64_t(4096), std::uint64_t(kEndSize + 0xffff)}) {
+        tail.resize(std::size_t(std::min(size, wanted)));
+        tailAt = size - tail.size();
+        if (!corvane::io::readAllAt(fd, tail.data(), tail.size(), tailAt))
+            return std::strerror(errno);
+        end = tail.size() - kEndSize + 1;
+        do {
+            --end;
+            if (get32(&tail[end]) == kEndSignature &&
+                end + kEndSize + get16(&tail[end + 20]) == tail.size())
+                break;
+        } while (end > 0);
+        if (get32(&tail[end]) == kEndSignature || tail.size() == size)
             break;
-    } while (end > 0);
+    }
     const unsigned char* e = &tail[end];
     if (get32(e) != kEndSignature || end + kEndSize + get16(e + 20) != tail.size())
         return "not a zip archive";
@@ -115,6 +123,7 @@ std::string readDirectory(int fd, std::uint64_t size, Directory& directory) {
     Bytes cd(cdSize);
     if (!corvane::io::readAllAt(fd, cd.data(), cd.size(), cdOffset))
         return std::strerror(errno);
+    directory.entries.reserve(count);
     std::size_t at = 0;
     for (std::size_t i = 0; i < count; ++i) {
         if (at + kCentralSize > cd.size() || get32(&cd[at]) != kCentralSignature)

@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
 """Writes the trees of a Quake 2 installation of the real size for the conversion benchmark.
 
-Usage: make_quake2.py MANIFEST FOLDER
+Usage: make_quake2.py MANIFEST FOLDER [--real]
 FOLDER/pak0 gets one file for each manifest entry (about 180 MB in all, about 75 MB of it in
 the folders that go into pak0.pk3), FOLDER/pak1 the two tag pictures and FOLDER/pak2 the two
-weapon skins.
+weapon skins. Without --real the contents are generated; with --real they are real game files
+of the same kind (pictures, sounds, models, maps) from Debian's OpenArena data (bench/setup.sh
+installs it), joined or cut to sizes like the retail archive's.
 """
+import glob
 import os
 import random
 import sys
+import zipfile
 
 rng = random.Random(2026)
 # Repetitive runs compress well, random ones not at all, like real textures and sounds.
@@ -20,9 +24,14 @@ SIZES = {
     ".tga": (150_000, 250_000), ".md2": (30_000, 170_000), ".bsp": (900_000, 2_000_000),
     ".sp2": (100, 400), ".dm2": (200_000, 600_000), ".cfg": (200, 2_000),
 }
+# The kind of real file that stands in for each Quake 2 kind.
+KINDS = {".wal": "image", ".pcx": "image", ".tga": "image", ".wav": "sound", ".md2": "model",
+         ".bsp": "map", ".sp2": "model", ".dm2": "map"}
+REAL_KINDS = {".tga": "image", ".jpg": "image", ".png": "image", ".wav": "sound",
+              ".ogg": "sound", ".md3": "model", ".ase": "model", ".bsp": "map"}
 
 
-def contents(size):
+def generated(size):
     parts, left = [], size
     while left > 0:
         n = min(left, rng.choice((2048, 4096, 8192)))
@@ -31,27 +40,59 @@ def contents(size):
     return b"".join(parts)
 
 
-def write(path, size):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(contents(size))
+class RealFiles:
+    """Members of the OpenArena archives by kind, read as they are needed."""
+
+    def __init__(self):
+        self.members = {}
+        archives = sorted(glob.glob("/usr/share/games/openarena/*/*.pk3"))
+        if not archives:
+            sys.exit("no OpenArena data: run bench/setup.sh")
+        for path in archives:
+            archive = zipfile.ZipFile(path)
+            for info in archive.infolist():
+                kind = REAL_KINDS.get(os.path.splitext(info.filename)[1].lower(), "other")
+                if info.file_size > 0:
+                    self.members.setdefault(kind, []).append((archive, info))
+        for members in self.members.values():
+            rng.shuffle(members)
+        self.next = {kind: 0 for kind in self.members}
+
+    def contents(self, kind, size):
+        kind = kind if kind in self.members else "other"
+        parts, left = [], size
+        while left > 0:
+            archive, info = self.members[kind][self.next[kind] % len(self.members[kind])]
+            self.next[kind] += 1
+            data = archive.read(info)[:left]
+            parts.append(data)
+            left -= len(data)
+        return b"".join(parts)
 
 
 def main():
     manifest, folder = sys.argv[1], sys.argv[2]
+    real = RealFiles() if "--real" in sys.argv[3:] else None
+
+    def write(path, size, extension):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(real.contents(KINDS.get(extension, "other"), size) if real else generated(size))
+
     total = 0
     for line in open(manifest, encoding="ascii").read().split("\n"):
         entry = line.strip().lstrip("\\")
         if not entry:
             continue
-        low, high = SIZES.get(os.path.splitext(entry)[1].lower(), (1_000, 8_000))
+        extension = os.path.splitext(entry)[1].lower()
+        low, high = SIZES.get(extension, (1_000, 8_000))
         size = rng.randint(low, high)
-        write(os.path.join(folder, "pak0", *entry.split("\\")), size)
+        write(os.path.join(folder, "pak0", *entry.split("\\")), size, extension)
         total += size
     for name in ("pics/tag1.pcx", "pics/tag2.pcx"):
-        write(os.path.join(folder, "pak1", name), 9_000)
+        write(os.path.join(folder, "pak1", name), 9_000, ".pcx")
     for name in ("models/weapons/g_blast/base.pcx", "models/weapons/g_flareg/base.pcx"):
-        write(os.path.join(folder, "pak2", name), 30_000)
+        write(os.path.join(folder, "pak2", name), 30_000, ".pcx")
     print(f"pak0 tree: {total / 1e6:.0f} MB")
 
 

@@ -146,53 +146,35 @@ TEST_F(TreeTest, FollowsLinksOnlyWhenAskedTo) {
     EXPECT_EQ(following.find("pics/link.pcx").kind, Kind::File);
 }
 
+// A file appears under its name only when committed, whichever way it replaces the old one,
+// and leaves nothing else behind; a link at the name is replaced, not followed.
 TEST(AtomicFile, AppearsOnlyWhenCommittedAndLeavesNothingBehind) {
-    TempDir dir;
-    writeFile(dir.path / "archive.pk3", "old");
-    const Fd folder(::open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    {
-        AtomicFile file;
-        ASSERT_TRUE(file.create(folder.get(), "archive.pk3", 0640));
-        ASSERT_TRUE(writeAll(file.fd(), "new", 3));
-        EXPECT_EQ(readFile(dir.path / "archive.pk3"), "old");
-    } // dropped without a commit
-    EXPECT_EQ(readFile(dir.path / "archive.pk3"), "old");
-
-    AtomicFile file;
-    ASSERT_TRUE(file.create(folder.get(), "archive.pk3", 0640));
-    ASSERT_TRUE(writeAll(file.fd(), "new", 3));
-    ASSERT_TRUE(file.commit());
-    EXPECT_EQ(readFile(dir.path / "archive.pk3"), "new");
-    EXPECT_EQ(fs::status(dir.path / "archive.pk3").permissions() & fs::perms::all, fs::perms(0640));
-    std::size_t entries = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path))
-        ++entries;
-    EXPECT_EQ(entries, 1u);
-}
-
-TEST(AtomicFile, RemoveFirstNeverLeavesATemporaryName) {
-    TempDir dir;
-    writeFile(dir.path / "member.wal", "old");
-    fs::create_symlink(dir.path / "member.wal", dir.path / "link.wal");
-    const Fd folder(::open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    for (const char* name : {"member.wal", "link.wal", "new.wal"}) {
-        AtomicFile file;
-        ASSERT_TRUE(file.create(folder.get(), name, 0644));
-        ASSERT_TRUE(writeAll(file.fd(), "new", 3));
-        ASSERT_TRUE(file.commit(AtomicFile::Durability::NoFlush, AtomicFile::Replace::RemoveFirst));
-        EXPECT_EQ(readFile(dir.path / name), "new");
+    for (const auto replace : {AtomicFile::Replace::Atomic, AtomicFile::Replace::RemoveFirst}) {
+        TempDir dir;
+        writeFile(dir.path / "archive.pk3", "old");
+        writeFile(dir.path / "outside", "outside");
+        fs::create_symlink(dir.path / "outside", dir.path / "link.wal");
+        const Fd folder(::open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        for (const char* name : {"archive.pk3", "link.wal", "new.wal"}) {
+            {
+                AtomicFile dropped; // without a commit
+                ASSERT_TRUE(dropped.create(folder.get(), name, 0640));
+                ASSERT_TRUE(writeAll(dropped.fd(), "new", 3));
+            }
+            AtomicFile file;
+            ASSERT_TRUE(file.create(folder.get(), name, 0640));
+            ASSERT_TRUE(writeAll(file.fd(), "new", 3));
+            EXPECT_NE(readFile(dir.path / name), "new");
+            ASSERT_TRUE(file.commit(AtomicFile::Durability::NoFlush, replace));
+            EXPECT_EQ(readFile(dir.path / name), "new");
+            EXPECT_EQ(fs::status(dir.path / name).permissions() & fs::perms::all, fs::perms(0640));
+        }
+        EXPECT_EQ(readFile(dir.path / "outside"), "outside");
+        std::size_t entries = 0;
+        for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path))
+            ++entries;
+        EXPECT_EQ(entries, 4u);
     }
-    EXPECT_FALSE(fs::is_symlink(dir.path / "link.wal"));
-    std::size_t entries = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path))
-        ++entries;
-    EXPECT_EQ(entries, 3u);
-}
-
-TEST(AtomicFile, TemporaryNamesAreRecognised) {
-    EXPECT_TRUE(isTemporaryName(".pak0.pk3.tmp-a1B2c3"));
-    for (const char* name : {"pak0.pk3", ".tmp-a1B2c3", ".pak0.pk3.tmp-a1B2", "x.tmp-a1B2c3"})
-        EXPECT_FALSE(isTemporaryName(name)) << name;
 }
 
 // A file updated in place comes back as it was from its journal, unless the journal itself was
@@ -230,24 +212,6 @@ TEST(Journal, RecoversOnlyFromAWholeJournal) {
         EXPECT_EQ(readFile(dir.path / "pak0.pk3"), c.expected);
         EXPECT_FALSE(fs::exists(saved));
     }
-    EXPECT_TRUE(isJournalName("pak0.pk3-JOURNAL"));
-    EXPECT_FALSE(isJournalName("-journal"));
-    EXPECT_FALSE(isJournalName("pak0.pk3"));
-}
-
-TEST(CopyRange, CopiesExactlyTheRangeAndNoticesAShortSource) {
-    TempDir dir;
-    std::string data(3 << 20, '\0');
-    for (std::size_t i = 0; i < data.size(); ++i)
-        data[i] = char(i * 7 % 251);
-    writeFile(dir.path / "in", data);
-    const Fd in(::open((dir.path / "in").c_str(), O_RDONLY | O_CLOEXEC));
-    const Fd out(::open((dir.path / "out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
-    std::vector<unsigned char> buffer;
-    ASSERT_TRUE(copyRange(in.get(), 100, out.get(), data.size() - 200, buffer));
-    EXPECT_EQ(readFile(dir.path / "out"), data.substr(100, data.size() - 200));
-    EXPECT_FALSE(copyRange(in.get(), data.size() - 10, out.get(), 20, buffer));
-    EXPECT_EQ(errno, ENODATA);
 }
 
 } // namespace

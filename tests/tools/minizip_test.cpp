@@ -1,13 +1,13 @@
 // The minizip tool, run as a child process; its archives are checked by other zip readers and
 // by reading their bytes.
 
-#include "pak_format.h"
 #include "tool_test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <ctime>
 #include <random>
+#include <sstream>
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -18,48 +18,45 @@ using namespace tooltest;
 
 namespace {
 
-std::uint16_t le16(const std::string& b, std::size_t at) {
-    return std::uint16_t(std::uint8_t(b[at]) | std::uint8_t(b[at + 1]) << 8);
-}
-
-std::uint32_t le32(const std::string& b, std::size_t at) {
-    return pak::readLe32(reinterpret_cast<const unsigned char*>(b.data() + at));
-}
-
-struct CentralEntry {
+struct Entry {
     std::string name;
     int method;
-    std::uint16_t dosTime, dosDate;
-    std::uint32_t local; // offset of the local header
+    std::string time;   // year-month-day-hour-minute-second, as stored
+    std::size_t extra;  // bytes of extra fields; Quake 3-engine readers accept none
+    std::size_t offset; // of the local header
 };
 
-// Reads the central directory straight from the bytes, failing the test on any ZIP64 record
-// or extra field: Quake 3-engine readers accept neither.
-std::vector<CentralEntry> centralDirectory(const fs::path& archive) {
-    const std::string b = readFile(archive);
-    EXPECT_GE(b.size(), 22u);
-    if (b.size() < 22)
-        return {};
-    const std::size_t eocd = b.size() - 22; // no archive comment
-    EXPECT_EQ(le32(b, eocd), 0x06054b50u);
-    EXPECT_TRUE(eocd < 20 || le32(b, eocd - 20) != 0x07064b50u) << "ZIP64 locator";
-    std::vector<CentralEntry> entries;
-    std::size_t at = le32(b, eocd + 16);
-    for (int i = 0; i < le16(b, eocd + 10); ++i) {
-        const std::size_t nameLength = le16(b, at + 28), local = le32(b, at + 42);
-        const std::string name = b.substr(at + 46, nameLength);
-        EXPECT_EQ(le16(b, at + 30) + le16(b, local + 28), 0) << "extra field in " << name;
-        entries.push_back(
-            {name, le16(b, at + 10), le16(b, at + 12), le16(b, at + 14), std::uint32_t(local)});
-        at += 46 + nameLength + le16(b, at + 30) + le16(b, at + 32);
+// The central directory as Python's zipfile reads it, in order, after the offset at which it
+// starts (as the first entry's offset).
+std::vector<Entry> listing(const fs::path& archive) {
+    const Result r = run("/usr/bin/python3",
+                         {"-c",
+                          "import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\n"
+                          "print('-', 0, '-', 0, z.start_dir)\nfor i in z.infolist():\n"
+                          "  print(i.filename, i.compress_type, '%d-%d-%d-%d-%d-%d' % "
+                          "i.date_time, len(i.extra), i.header_offset)",
+                          archive.string()},
+                         archive.parent_path());
+    EXPECT_EQ(r.code, 0) << r.err;
+    std::vector<Entry> entries;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        Entry e;
+        fields >> e.name >> e.method >> e.time >> e.extra >> e.offset;
+        if (e.name == "-")
+            e.name.clear();
+        EXPECT_EQ(e.extra, 0u) << e.name;
+        entries.push_back(e);
     }
     return entries;
 }
 
 std::vector<std::string> names(const fs::path& archive) {
     std::vector<std::string> result;
-    for (const CentralEntry& e : centralDirectory(archive))
-        result.push_back(e.name);
+    for (const Entry& e : listing(archive))
+        if (!e.name.empty())
+            result.push_back(e.name);
     std::sort(result.begin(), result.end());
     return result;
 }
@@ -101,14 +98,13 @@ TEST(Minizip, AddsAcrossRunsIntoAnArchiveOtherReadersAccept) {
     EXPECT_EQ(addFiles(dir.path, {"textures\\wall.tga", "empty.txt"}).code, 0);
     // Letter case and separators as the program passes them.
     EXPECT_EQ(addFiles(dir.path, {"sound\\boss3\\BS3ATCK1.WAV", "pics\\tag1.pcx"}).code, 0);
-    const std::vector<CentralEntry> entries = centralDirectory(dir.path / "a.pk3");
-    ASSERT_EQ(entries.size(), 4u);
-    EXPECT_EQ(entries[0].name, "textures/wall.tga");
-    EXPECT_EQ(entries[0].method, 8);
-    EXPECT_EQ(entries[0].dosDate, (2001 - 1980) << 9 | 2 << 5 | 3);
-    EXPECT_EQ(entries[0].dosTime, 4 << 11 | 5 << 5 | 6 / 2);
-    EXPECT_EQ(entries[2].name, "sound/boss3/BS3ATCK1.WAV");
-    EXPECT_EQ(entries[2].method, 0);
+    const std::vector<Entry> entries = listing(dir.path / "a.pk3");
+    ASSERT_EQ(entries.size(), 5u);
+    EXPECT_EQ(entries[1].name, "textures/wall.tga");
+    EXPECT_EQ(entries[1].method, 8);
+    EXPECT_EQ(entries[1].time, "2001-2-3-4-5-6");
+    EXPECT_EQ(entries[3].name, "sound/boss3/BS3ATCK1.WAV");
+    EXPECT_EQ(entries[3].method, 0);
     EXPECT_EQ(entryData(dir.path / "a.pk3", "textures/wall.tga"), wall);
     EXPECT_EQ(entryData(dir.path / "a.pk3", "sound/boss3/BS3ATCK1.WAV"), noise);
     EXPECT_EQ(entryData(dir.path / "a.pk3", "pics/tag1.pcx"), "tag");
@@ -290,11 +286,10 @@ TEST_P(WritesOnlyWhatChanged, KeepsTheUnchangedStart) {
     if (p.mode)
         fs::permissions(dir.path / "a.pk3", fs::perms(p.mode));
     const std::string old = p.before.empty() ? "" : readFile(dir.path / "a.pk3");
-    std::size_t kept = p.before.empty() ? 0 : le32(old, old.size() - 22 + 16);
-    for (const CentralEntry& e :
-         p.before.empty() ? std::vector<CentralEntry>{} : centralDirectory(dir.path / "a.pk3"))
-        if (std::find(p.run.begin(), p.run.end(), e.name) != p.run.end())
-            kept = std::min<std::size_t>(kept, e.local);
+    std::size_t kept = 0; // the central directory's offset, or the first replaced entry's
+    for (const Entry& e : p.before.empty() ? std::vector<Entry>{} : listing(dir.path / "a.pk3"))
+        if (e.name.empty() || std::find(p.run.begin(), p.run.end(), e.name) != p.run.end())
+            kept = e.name.empty() ? e.offset : std::min(kept, e.offset);
     for (const std::string& name : p.run)
         writeFile(dir.path / name, gameLikeBytes(150000, seed++));
 
@@ -405,7 +400,7 @@ TEST(Minizip, ManyWrongCaseNamesInALargeFolder) {
         files.push_back("BIG\\FILE" + std::to_string(i * 5) + ".WAL");
     const Result r = addFiles(dir.path, files);
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(centralDirectory(dir.path / "a.pk3").size(), files.size());
+    EXPECT_EQ(names(dir.path / "a.pk3").size(), files.size());
 }
 
 } // namespace
