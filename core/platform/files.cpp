@@ -17,7 +17,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -91,8 +90,7 @@ QString firstMatch(const std::string& folder, const std::string& pattern, int at
     std::vector<std::string> names;
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
-        if (name != "." && name != ".." &&
-            fnmatch(pattern.c_str(), name.c_str(), FNM_CASEFOLD | FNM_PERIOD) == 0)
+        if (name != "." && name != ".." && MatchesPattern(decodePath(name), decodePath(pattern)))
             names.push_back(name);
     }
     closedir(dir);
@@ -244,6 +242,33 @@ void RemoveTree(const QString& path) {
     std::filesystem::remove_all(resolve(path), error);
     if (error)
         raise(error.value(), kPathNotFound, resolve(path));
+}
+
+bool MatchesPattern(const QString& name, const QString& pattern) {
+    auto same = [](QChar a, QChar b) {
+        auto lower = [](char16_t c) -> char16_t { return c >= u'A' && c <= u'Z' ? c + 32 : c; };
+        return lower(a.unicode()) == lower(b.unicode());
+    };
+    // Greedy matching that backtracks to the last '*' on a mismatch.
+    qsizetype n = 0, p = 0, starP = -1, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() &&
+            (pattern[p] == u'?' || (pattern[p] != u'*' && same(pattern[p], name[n])))) {
+            ++n;
+            ++p;
+        } else if (p < pattern.size() && pattern[p] == u'*') {
+            starP = p++;
+            starN = n;
+        } else if (starP >= 0) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*')
+        ++p;
+    return p == pattern.size();
 }
 
 QString MakeTempFolder(const QString& prefix) {

@@ -51,6 +51,8 @@ void MkDirs(const QString& path);
 void WriteFile(const QString& path, const QByteArray& contents);
 // Removes a folder with everything in it.
 void RemoveTree(const QString& path);
+// Whether `name` matches the wildcard `pattern` ('*' and '?'), ignoring ASCII case.
+bool MatchesPattern(const QString& name, const QString& pattern);
 // Makes a new, empty folder with a unique name in the system's temporary folder.
 QString MakeTempFolder(const QString& prefix);
 

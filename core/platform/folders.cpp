@@ -2,15 +2,15 @@
 
 #include "folders.h"
 
+#include "drives.h"
 #include "error_numbers.h"
 #include "files.h"
 
 #include <QByteArray>
 #include <QFile>
-#include <QHash>
-#include <QStorageInfo>
 
 #include <algorithm>
+#include <memory>
 #include <cerrno>
 #include <new>
 #include <string>
@@ -43,27 +43,14 @@ struct Stamp {
 constexpr qint64 kStampGranularityNs = 50'000'000;
 
 // An open folder, kept open while the walk is inside it.
-class OpenFolder {
-public:
-    OpenFolder() = default;
-    explicit OpenFolder(DIR* dir) : m_dir(dir) {}
-    OpenFolder(OpenFolder&& other) noexcept : m_dir(std::exchange(other.m_dir, nullptr)) {}
-    OpenFolder& operator=(OpenFolder&& other) noexcept {
-        std::swap(m_dir, other.m_dir);
-        return *this;
-    }
-    ~OpenFolder() {
-        if (m_dir)
-            closedir(m_dir);
-    }
-
-    bool isOpen() const { return m_dir != nullptr; }
-    DIR* dir() const { return m_dir; }
-    int fd() const { return m_dir ? dirfd(m_dir) : -1; }
-
-private:
-    DIR* m_dir = nullptr;
+struct CloseFolder {
+    void operator()(DIR* dir) const { closedir(dir); }
 };
+using OpenFolder = std::unique_ptr<DIR, CloseFolder>;
+
+int fdOf(const OpenFolder& folder) {
+    return folder ? dirfd(folder.get()) : -1;
+}
 
 constexpr size_t kMaxOpenFolders = 64;
 
@@ -185,9 +172,9 @@ QStringList decodedInByteOrder(std::vector<QByteArray>& names) {
 Listing listFolder(const QString& key, const OpenFolder* parent) {
     const qint64 readStart = nowNs();
     int fd = -1;
-    if (parent && parent->fd() >= 0) {
+    if (parent && fdOf(*parent) >= 0) {
         const QByteArray name = QFile::encodeName(key.mid(key.lastIndexOf(QChar(kSep)) + 1));
-        fd = openat(parent->fd(), name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        fd = openat(fdOf(*parent), name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     } else {
         fd = open(QFile::encodeName(key).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
@@ -200,7 +187,7 @@ Listing listFolder(const QString& key, const OpenFolder* parent) {
         raiseFor(error, key);
     }
     Listing listing{key, stampOf(self), false, {}, {}, OpenFolder(fdopendir(fd))};
-    if (!listing.open.isOpen()) {
+    if (!listing.open) {
         const int error = errno;
         close(fd);
         raiseFor(error, key);
@@ -210,7 +197,7 @@ Listing listFolder(const QString& key, const OpenFolder* parent) {
         std::vector<QByteArray> folders, files;
         for (;;) {
             errno = 0;
-            const dirent* entry = readdir(listing.open.dir());
+            const dirent* entry = readdir(listing.open.get());
             if (!entry) {
                 if (errno != 0)
                     raiseFor(errno, key);
@@ -243,55 +230,10 @@ bool isUnchanged(const Listing& listing) {
         return false;
     struct statx info;
     const bool examined =
-        listing.open.fd() >= 0
-            ? examine(listing.open.fd(), "", AT_EMPTY_PATH, info)
+        fdOf(listing.open) >= 0
+            ? examine(fdOf(listing.open), "", AT_EMPTY_PATH, info)
             : examine(AT_FDCWD, QFile::encodeName(listing.key).constData(), 0, info);
     return examined && stampOf(info) == listing.stamp;
-}
-
-bool isPseudoFileSystem(const QByteArray& type) {
-    static const QList<QByteArray> pseudo = {
-        "proc",       "sysfs",   "devtmpfs",  "devpts",   "tmpfs",       "ramfs",    "cgroup",
-        "cgroup2",    "mqueue",  "debugfs",   "tracefs",  "securityfs",  "pstore",   "bpf",
-        "configfs",   "fusectl", "hugetlbfs", "autofs",   "binfmt_misc", "efivarfs", "nsfs",
-        "rpc_pipefs", "overlay", "squashfs",  "selinuxfs"};
-    return pseudo.contains(type);
-}
-
-bool isNetworkFileSystem(const QByteArray& type) {
-    static const QList<QByteArray> network = {"nfs", "nfs4", "cifs", "smb3",      "smbfs",
-                                              "9p",  "afs",  "ceph", "glusterfs", "lustre"};
-    return network.contains(type);
-}
-
-bool holdsUserFiles(const QStorageInfo& volume) {
-    const QByteArray type = volume.fileSystemType();
-    if (isPseudoFileSystem(type))
-        return false;
-    return volume.device().startsWith("/dev/") || isNetworkFileSystem(type) ||
-           type.startsWith("fuse");
-}
-
-bool isFolder(const QString& path) {
-    struct stat info;
-    return stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-QStringList mountedDriveRoots() {
-    std::vector<QByteArray> mountPoints;
-    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
-        const QString mountPoint = folderKey(volume.rootPath());
-        // Files mounted over files (as containers do) are no drives.
-        if (mountPoint == QString(kSep) || !holdsUserFiles(volume) || !isFolder(mountPoint))
-            continue;
-        mountPoints.push_back(QFile::encodeName(mountPoint));
-    }
-    std::sort(mountPoints.begin(), mountPoints.end());
-    mountPoints.erase(std::unique(mountPoints.begin(), mountPoints.end()), mountPoints.end());
-    QStringList roots{QString(kSep)};
-    for (const QByteArray& mountPoint : mountPoints)
-        roots << QFile::decodeName(mountPoint) + kSep;
-    return roots;
 }
 
 } // namespace
@@ -315,17 +257,17 @@ const DiskFolders::Listing& DiskFolders::read(const QString& folder) {
         std::make_unique<Listing>(listFolder(key, belowLast ? &m_chain.back()->open : nullptr));
     // Deep walks keep only the upper folders open, within the limit of open files.
     if (m_chain.size() >= kMaxOpenFolders)
-        listing->open = OpenFolder();
+        listing->open.reset();
     m_chain.push_back(std::move(listing));
     return *m_chain.back();
 }
 
 QStringList DiskFolders::driveRoots() {
-    return m_roots ? *m_roots : mountedDriveRoots();
+    return m_roots ? *m_roots : MountedDriveRoots();
 }
 
 void DiskFolders::probeDrive(const QString& root) {
-    if (!isFolder(folderKey(root)))
+    if (!IsMountedFolder(folderKey(root)))
         throw RuntimeError::make(kDeviceUnavailable, root);
 }
 
@@ -343,33 +285,6 @@ QStringList DiskFolders::filesMatching(const QString& folder, const QString& pat
 
 void DiskFolders::release() {
     m_chain.clear();
-}
-
-bool MatchesPattern(const QString& name, const QString& pattern) {
-    auto same = [](QChar a, QChar b) {
-        auto lower = [](char16_t c) -> char16_t { return c >= u'A' && c <= u'Z' ? c + 32 : c; };
-        return lower(a.unicode()) == lower(b.unicode());
-    };
-    // Greedy matching that backtracks to the last '*' on a mismatch.
-    qsizetype n = 0, p = 0, starP = -1, starN = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() &&
-            (pattern[p] == u'?' || (pattern[p] != u'*' && same(pattern[p], name[n])))) {
-            ++n;
-            ++p;
-        } else if (p < pattern.size() && pattern[p] == u'*') {
-            starP = p++;
-            starN = n;
-        } else if (starP >= 0) {
-            p = starP + 1;
-            n = ++starN;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == u'*')
-        ++p;
-    return p == pattern.size();
 }
 
 } // namespace corvane

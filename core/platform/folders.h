@@ -61,7 +61,4 @@ private:
     std::vector<std::unique_ptr<Listing>> m_chain;
 };
 
-// Whether `name` matches the wildcard `pattern` ('*' and '?'), ignoring ASCII case.
-bool MatchesPattern(const QString& name, const QString& pattern);
-
 } // namespace corvane
