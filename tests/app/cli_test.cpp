@@ -108,14 +108,9 @@ TEST(CommandLine, FindListsEveryLayoutAndPassesOverUnreadableFolders) {
         return;
     Games games(true);
     TempDir tree("corvane-find");
-    writeFile(tree.file("win/Quake2/quake2.exe"));
-    writeFile(tree.file("win/Quake2/baseq2/pak0.pak"));
-    writeFile(tree.file("shop/Quake2.exe"));
-    writeFile(tree.file("shop/baseq2/PAK0.PAK"));
-    writeFile(tree.file("home/.yq2/baseq2/pak0.pak"));
-    writeFile(tree.file("home/.q3a/baseq3/pak0.pk3"));
-    writeFile(tree.file("m_locked/q2/baseq2/pak0.pak"));
-    writeFile(tree.file("nopak/baseq2/readme.txt"));
+    makeTree(tree.path(), {"win/Quake2=q2", "shop/Quake2.exe", "shop/baseq2/PAK0.PAK",
+                           "home/.yq2/baseq2/pak0.pak", "home/.q3a/baseq3/pak0.pk3",
+                           "m_locked/q2/baseq2/pak0.pak", "nopak/baseq2/readme.txt"});
     chmod(QFile::encodeName(tree.file("m_locked")).constData(), 0);
     const Finished find = corvane(games, {"find", tree.path()});
     EXPECT_EQ(find.exitCode, 0) << find.err;

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The Debian package: made by cpack, lintian clean, its files where they belong, and the
 # installed program's --version, find and convert on generated game folders, run as a regular
-# user from a program folder it cannot write. Argument: the build folder.
+# user from a program folder it cannot write; then an installation into a prefix and its
+# removal. Argument: the build folder.
 set -eu
 build=$1
 work=$(mktemp -d)
@@ -72,4 +73,10 @@ as_user "$corvane" convert "$work/games/q2" "$work/games/q3" 2>"$work/said" ||
 grep -q 'pak0.pk3 (5 files), pak1.pk3 (2 files), pak2.pk3 (2 files); installed in' "$work/said"
 [ "$(ls "$work/games/q3/qfbastion")" = "$(printf 'pak0.pk3\npak1.pk3\npak2.pk3')" ]
 [ -z "$(ls -A "$work/home/.cache/corvane/work")" ]
+# Installed into a prefix of one's own, and removed again without a trace.
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+"$work/prefix/bin/corvane" --version >/dev/null
+desktop-file-validate "$work/prefix/share/applications/corvane.desktop"
+"$(dirname "$0")/../../scripts/uninstall.sh" "$work/prefix" >/dev/null
+[ -z "$(find "$work/prefix" -type f -o -type l)" ] || { find "$work/prefix" -type f; exit 1; }
 echo "package $(basename "$deb") passed"

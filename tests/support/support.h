@@ -55,6 +55,11 @@ void makeDirs(const QString& path);
 // "name -> target"), by relative path: what a test compares byte for byte.
 QMap<QString, QByteArray> snapshot(const QString& folder);
 
+// Makes what `entries` say below `root`: "a/b/" a folder, "a/b" a file, "a/b -> target" a
+// symbolic link, and "a=q2" or "a=q3" (or "=q2" for `root` itself) a folder holding the game's
+// Windows program and its data as the search recognises them.
+void makeTree(const QString& root, const QStringList& entries);
+
 // A Quake 2 pack holding `members` (name, data) in this order, written byte by byte.
 QByteArray packBytes(const std::vector<std::pair<QByteArray, QByteArray>>& members);
 
@@ -73,13 +78,12 @@ bool rerunUnprivileged();
 // Whether this process is root.
 bool isRoot();
 
-// Disk folders whose listings can fail on purpose and that log every folder read.
+// Disk folders whose listings can fail on purpose.
 class FakeFolders : public DiskFolders {
 public:
     using DiskFolders::DiskFolders;
     // Every read of `folder` fails with run-time error `number`; 68 also fails the probe.
     void fail(const QString& folder, int number) { m_failures.insert(key(folder), number); }
-    const QStringList& read() const { return m_read; }
 
     void probeDrive(const QString& root) override;
     QStringList subFolders(const QString& folder) override;
@@ -90,7 +94,6 @@ private:
     void failIfAsked(const QString& folder);
 
     QHash<QString, int> m_failures;
-    QStringList m_read;
 };
 
 // One message box the program showed.
@@ -112,7 +115,9 @@ public:
     explicit FakeServices(const QString& programFolder = {}, const QStringList& driveRoots = {});
 
     // Answers for the next Yes/No boxes, in order (kYes / kNo).
-    void answer(std::initializer_list<int> answers) { m_answers.insert(m_answers.end(), answers); }
+    void answer(const std::vector<int>& answers) {
+        m_answers.insert(m_answers.end(), answers.begin(), answers.end());
+    }
     const std::vector<ShownBox>& boxes() const { return m_boxes; }
     QStringList prompts() const;
     bool ended() const { return m_ended; }

@@ -13,8 +13,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -168,28 +166,6 @@ TEST(Program, ArgumentsAndNoDisplayGetAClearMessage) {
         EXPECT_EQ(run.exitCode, c.exitCode) << c.arguments.join(' ');
         EXPECT_TRUE((c.exitCode == 0 ? run.out : run.err).contains(c.said)) << run.err;
     }
-}
-
-TEST(Program, InstallsItsFolderLauncherDesktopEntryAndIcon) {
-    TempDir prefix("corvane-prefix");
-    const Finished install =
-        runProgram("cmake", {"--install", CORVANE_BUILD_DIR, "--prefix", prefix.path()});
-    ASSERT_EQ(install.exitCode, 0) << install.err;
-    for (const char* file :
-         {"lib/corvane/corvane", "lib/corvane/pak", "lib/corvane/minizip", "bin/corvane",
-          "share/applications/corvane.desktop", "share/icons/hicolor/32x32/apps/corvane.png"})
-        EXPECT_TRUE(QFileInfo(prefix.file(file)).isFile()) << file;
-    if (!QStandardPaths::findExecutable("desktop-file-validate").isEmpty()) {
-        const Finished valid = runProgram("desktop-file-validate",
-                                          {prefix.file("share/applications/corvane.desktop")});
-        EXPECT_EQ(valid.exitCode, 0) << valid.out << valid.err;
-    }
-    // The launcher finds the program folder wherever the prefix is.
-    EXPECT_EQ(runProgram(prefix.file("bin/corvane"), {"--help"}).exitCode, 0);
-    const Finished uninstall =
-        runProgram(CORVANE_SOURCE_DIR "/scripts/uninstall.sh", {prefix.path()});
-    EXPECT_EQ(uninstall.exitCode, 0) << uninstall.err;
-    EXPECT_FALSE(exists(prefix.file("bin/corvane")) || exists(prefix.file("lib/corvane")));
 }
 
 } // namespace
