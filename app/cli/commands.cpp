@@ -54,7 +54,7 @@ void printSummary(Terminal& terminal, const Conversion& conversion, Outcome outc
     const QString where = outcome == Outcome::Installed
                               ? QStringLiteral("installed in ") + qfbastion
                               : QStringLiteral("not all installed");
-    terminal.say(QStringLiteral("corvane: %1; %2; %3 s")
+    terminal.say(QStringLiteral("%1; %2; %3 s")
                      .arg(made.join(QStringLiteral(", ")), where)
                      .arg(seconds, 0, 'f', 1));
 }
@@ -100,12 +100,12 @@ int convertCommand(const QString& quake2, const QString& quake3) {
     Terminal terminal;
     const GamePaths paths{folderPath(quake2), folderPath(quake3)};
     if (!holds(paths.quake2, QStringLiteral("baseq2/pak0.pak"))) {
-        terminal.say(QStringLiteral("corvane: ") + paths.quake2 +
+        terminal.say(paths.quake2 +
                      QStringLiteral(" is no Quake 2 folder: it holds no baseq2/pak0.pak"));
         return kExitCheckFailed;
     }
     if (!holds(paths.quake3, QStringLiteral("baseq3/pak0.pk3"))) {
-        terminal.say(QStringLiteral("corvane: ") + paths.quake3 +
+        terminal.say(paths.quake3 +
                      QStringLiteral(" is no Quake 3 folder: it holds no baseq3/pak0.pk3"));
         return kExitCheckFailed;
     }
@@ -116,7 +116,7 @@ int convertCommand(const QString& quake2, const QString& quake3) {
     try {
         outcome = conversion.run();
     } catch (const RuntimeError& error) {
-        terminal.say(QStringLiteral("corvane: ") + error.description());
+        terminal.say(error.description());
         return kExitFailed;
     }
     if (outcome == Outcome::Installed || outcome == Outcome::NotAllInstalled)
@@ -139,7 +139,7 @@ int findCommand(const QStringList& folders) {
         finder.walkDrives();
         return finder.found > 0 ? kExitOk : kExitFailed;
     } catch (const RuntimeError& error) {
-        terminal.say(QStringLiteral("corvane: ") + error.description());
+        terminal.say(error.description());
         return kExitFailed;
     }
 }

@@ -31,7 +31,7 @@ Terminal::Terminal(std::FILE* stream)
 
 void Terminal::say(const QString& text) {
     endProgress();
-    QString lines = text;
+    QString lines = QStringLiteral("corvane: ") + text;
     lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     if (!lines.endsWith(u'\n'))
         lines += u'\n';
@@ -56,7 +56,7 @@ void Terminal::endProgress() {
 
 int TerminalServices::messageBox(const QString& prompt, int buttons, const QString& title) {
     const QString heading = title.isEmpty() ? QString() : title + QStringLiteral(": ");
-    m_terminal.say(QStringLiteral("corvane: ") + heading + prompt);
+    m_terminal.say(heading + prompt);
     return buttons == kYesNo ? kNo : kOk;
 }
 
@@ -72,7 +72,7 @@ void TerminalProgress::phaseStarted(Phase phase) {
     const bool changed = m_phase != phase;
     m_phase = phase;
     if (!m_terminal.interactive() && changed)
-        m_terminal.say(QStringLiteral("corvane: ") + phaseName(phase));
+        m_terminal.say(phaseName(phase));
     show();
 }
 

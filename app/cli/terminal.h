@@ -20,7 +20,8 @@ class Terminal {
 public:
     explicit Terminal(std::FILE* stream = stderr);
     bool interactive() const { return m_interactive; }
-    // A message of one or more lines; the progress line, if any, is cleared first.
+    // A message of one or more lines, after the program's name; the progress line, if any,
+    // is cleared first.
     void say(const QString& text);
     // Replaces the progress line (a terminal only).
     void progress(const QString& line);

@@ -7,6 +7,7 @@
 #include "core/game_paths.h"
 #include "core/platform/files.h"
 #include "core/services.h"
+#include "io/journal.h"
 #include "io/rw.h"
 
 #include <QDir>
@@ -46,6 +47,17 @@ QString cacheWorkFolder() {
         cache = home + QStringLiteral("/.cache");
     }
     return cache + QStringLiteral("/corvane/work");
+}
+
+// Makes `folder` for the user alone; false when it cannot be made or written.
+bool makePrivateFolder(const QString& folder) {
+    try {
+        MkDirs(folder);
+    } catch (const RuntimeError&) {
+        return false;
+    }
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return IsFolderWritable(folder);
 }
 
 // Why the file at `path` cannot be unpacked: not there, not readable, not an ordinary file or
@@ -96,21 +108,13 @@ void Conversion::stopBeforeWork(const QString& prompt) {
 void Conversion::prepareWorkFolder() {
     QString work = m_programFolder;
     if (!IsFolderWritable(work)) {
-        const QString cache = cacheWorkFolder();
-        try {
-            if (cache.isEmpty())
-                throw RuntimeError::make(kPathNotFound, QStringLiteral("~/.cache"));
-            MkDirs(cache);
-            QFile::setPermissions(cache, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        } catch (const RuntimeError&) {
-        }
-        if (cache.isEmpty() || !IsFolderWritable(cache))
+        work = cacheWorkFolder();
+        if (work.isEmpty() || !makePrivateFolder(work))
             stopBeforeWork(QStringLiteral("Corvane cannot write to its program folder ") +
                            m_programFolder + QStringLiteral(" nor to its work folder ") +
-                           (cache.isEmpty() ? QStringLiteral("in your cache") : cache) +
+                           (work.isEmpty() ? QStringLiteral("in your cache") : work) +
                            QStringLiteral("\r\nIt unpacks and packs the game files there. Make "
                                           "one of them writable, then run it again."));
-        work = cache;
         m_workIsCache = true;
     }
     m_work = std::make_unique<WorkFolder>(work);
@@ -183,7 +187,7 @@ void Conversion::removeLeftovers() {
     // An archive that does not end like a zip, or one a killed run was changing, is no
     // finished archive: it would be installed half made.
     for (const QString& archive : kArchives) {
-        const QString journal = archive + QStringLiteral("-journal");
+        const QString journal = decodePath(io::journalName(encodePath(archive)));
         bool stale = m_work->holdsFile(journal);
         if (!stale && m_work->holdsFile(archive))
             stale = !looksLikeZip(m_work->openForReading(archive).get());
