@@ -160,6 +160,10 @@ TEST(Program, ArgumentsAndNoDisplayGetAClearMessage) {
         {{"--bogus"}, {}, 2, "unknown argument '--bogus'"},
         {{"--demo", "--help"}, {}, 2, "Usage: corvane"},
         {{}, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, 1, "no display found"},
+        // An X server that is not there, locally or over the network: no abort of the toolkit.
+        {{}, {"DISPLAY=:97", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, 1, "no display found"},
+        {{}, {"DISPLAY=localhost:97.0", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, 1, "no display"},
+        {{}, {"WAYLAND_DISPLAY=nowhere-97", "DISPLAY", "QT_QPA_PLATFORM"}, 1, "no display"},
     };
     for (const auto& c : cases) {
         const Finished run = runProgram(CORVANE_PROGRAM, c.arguments, c.environment);
