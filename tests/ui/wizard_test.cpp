@@ -145,6 +145,7 @@ TEST(Disclaimer, TextsAreComposedExactlyWithContinueFocused) {
                                 "exit this program and install them, then rerun this application. "
                                 "\r\nIf you don't have one or the other of these installed you "
                                 "will not be able to play this game .\r\n"));
+    EXPECT_TRUE(startup.Label1->wordWrap() && startup.Label3->wordWrap()) << "text cut off";
     EXPECT_EQ(startup.focusWidget(), startup.OKButton);
     EXPECT_FALSE(startup.OKButton->autoDefault() || startup.CancelButton->autoDefault());
 }
