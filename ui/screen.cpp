@@ -14,8 +14,7 @@ static void registerResources() {
 namespace corvane {
 
 int twipsToPixels(int twips, const QWidget* widget) {
-    const int dpi = widget ? widget->logicalDpiX() : 96;
-    return qRound(twips * dpi / 1440.0);
+    return qRound(twips * widget->logicalDpiX() / 1440.0);
 }
 
 void placeTwips(QWidget* control, int left, int top, int width, int height) {

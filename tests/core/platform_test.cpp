@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <tuple>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -85,6 +86,17 @@ TEST(Files, LookUpPathsIgnoringCaseAndSeparatorRuns) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(Dir(c.path, c.attributes), c.expected) << c.path;
+    // The file list's wildcards: '*' any run, '?' one character, ASCII case ignored.
+    for (const auto& [name, pattern, matches] : {std::tuple{"Quake2.EXE", "*.exe", true},
+                                                 {".exe", "*.exe", true},
+                                                 {"a.exe.bak", "*.exe", false},
+                                                 {"quake2.exe", "quake?.exe", true},
+                                                 {"quake.exe", "quake?.exe", false},
+                                                 {"x", "*", true},
+                                                 {"", "?", false},
+                                                 {"abc", "a*c*", true},
+                                                 {"ab", "abc", false}})
+        EXPECT_EQ(MatchesPattern(name, pattern), matches) << name << ' ' << pattern;
     FileCopy(root + "\\base dir\\sub \u00fc\\file.txt", root + "/copy.txt");
     EXPECT_EQ(readFile(root + "/copy.txt"), "payload");
     EXPECT_EQ(entriesOf(root), (QStringList{"Base Dir", "copy.txt"}));
