@@ -45,7 +45,8 @@ struct EntryData {
     zip_int64_t read(void* data, zip_uint64_t length) {
         if (!stream) {
             const std::size_t n = std::size_t(std::min(length, input->length - readAt));
-            std::memcpy(data, input->data + readAt, n);
+            if (n > 0) // an empty file's data may be null
+                std::memcpy(data, input->data + readAt, n);
             readAt += n;
             return zip_int64_t(n);
         }
