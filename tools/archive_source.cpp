@@ -25,6 +25,7 @@ using corvane::io::Fd;
 constexpr zip_uint64_t kMaxSaved = zip_uint64_t(4) << 20;
 // Big enough that writing costs few system calls, small next to the archive.
 constexpr std::size_t kBufferSize = std::size_t(1) << 20;
+constexpr zip_uint64_t kCacheSize = zip_uint64_t(128) << 10;
 // An archive longer than this needs ZIP64 records, which Quake 3-engine readers refuse.
 constexpr zip_uint64_t kMaxLength = 0xffffffff;
 
@@ -95,6 +96,8 @@ struct Archive {
     Fd readFd;             // the archive as it was; invalid when there is none
     zip_uint64_t size = 0; // its length
     zip_uint64_t readAt = 0;
+    std::vector<unsigned char> cache; // of the archive as it was, from cacheAt on
+    zip_uint64_t cacheAt = 0;
 
     Writing writing = Writing::No;
     Fd inPlace; // the archive itself, open for writing
@@ -122,18 +125,38 @@ struct Archive {
         return 0666 & ~mask;
     }
 
-    // Reads at the read position. Once the archive is being updated in place, the bytes from
-    // the journal's offset on may be written over already: they come from the saved copy.
+    // Reads the archive as it was. Once it is being updated in place, the bytes from the
+    // journal's offset on may be written over already: they come from the saved copy.
+    bool readOld(unsigned char* data, zip_uint64_t length, zip_uint64_t at) {
+        const zip_uint64_t saved = writing == Writing::InPlace ? journal.offset() : size;
+        const std::size_t fromFile = std::size_t(std::min(length, saved - std::min(saved, at)));
+        if (!corvane::io::readAllAt(readFd.get(), data, fromFile, at))
+            return false;
+        if (length > fromFile)
+            std::memcpy(data + fromFile, journal.saved().data() + (at + fromFile - saved),
+                        std::size_t(length - fromFile));
+        return true;
+    }
+
+    // Reads at the read position. libzip reads a large central directory a few bytes at a
+    // time, so small reads come from a buffer.
     zip_int64_t read(void* data, zip_uint64_t length) {
         const zip_uint64_t wanted = std::min(length, size - std::min(size, readAt));
-        const zip_uint64_t saved = writing == Writing::InPlace ? journal.offset() : size;
-        const std::size_t fromFile = std::size_t(std::min(wanted, saved - std::min(saved, readAt)));
-        if (!corvane::io::readAllAt(readFd.get(), data, fromFile, readAt))
-            return fail(ZIP_ER_READ, errno == ENODATA ? EIO : errno);
-        if (wanted > fromFile)
-            std::memcpy(static_cast<unsigned char*>(data) + fromFile,
-                        journal.saved().data() + (readAt + fromFile - saved),
-                        std::size_t(wanted - fromFile));
+        auto* bytes = static_cast<unsigned char*>(data);
+        if (readAt < cacheAt || readAt + wanted > cacheAt + cache.size()) {
+            const bool direct = wanted >= kCacheSize;
+            if (!direct)
+                cache.resize(std::size_t(std::min(kCacheSize, size - readAt)));
+            if (!readOld(direct ? bytes : cache.data(), direct ? wanted : cache.size(), readAt))
+                return fail(ZIP_ER_READ, errno == ENODATA ? EIO : errno);
+            if (direct) {
+                readAt += wanted;
+                return zip_int64_t(wanted);
+            }
+            cacheAt = readAt;
+        }
+        if (wanted > 0)
+            std::memcpy(bytes, cache.data() + (readAt - cacheAt), std::size_t(wanted));
         readAt += wanted;
         return zip_int64_t(wanted);
     }
@@ -206,6 +229,7 @@ struct Archive {
                 return fail(ZIP_ER_OPEN, errno);
             size = zip_uint64_t(st.st_size);
             readAt = 0;
+            cache.clear();
             return 0;
         }
         case ZIP_SOURCE_READ:
