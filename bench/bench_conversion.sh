@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
-# Times the whole conversion of a Quake 2 folder of the real size against the same file work
-# done by hand in the same run (pak -x of the three archives, one zip -r -6 over the same five
-# folders, rm -r of the tree), on generated data and on real game content, on tmpfs
-# (/dev/shm) and on the disk, and counts the bytes the conversion writes against the unpacked
-# tree plus the final archives. Prints each ratio with PASS or FAIL; times are medians of 5.
+# Times the whole conversion (corvane convert QUAKE2 QUAKE3) of a Quake 2 folder of the real
+# size against the same file work done by hand in the same run (pak -x of the three archives,
+# one zip -r -6 over the same five folders, rm -r of the tree), on generated data and on real
+# game content, on tmpfs (/dev/shm) and on the disk, and counts the bytes the conversion writes
+# against the unpacked tree plus the final archives. Prints each ratio with PASS or FAIL; times
+# are medians of 5.
 # Usage: bench/bench_conversion.sh   (builds into $CORVANE_BUILD_DIR or build; needs
 # bench/setup.sh for the real content and strace)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${CORVANE_BUILD_DIR:-$root/build}")
 [[ -f $build/CMakeCache.txt ]] || cmake -S "$root" -B "$build" -G Ninja -DCORVANE_TESTS=OFF >/dev/null
-cmake --build "$build" --target corvane_conversion_bench pak minizip >/dev/null
+cmake --build "$build" --target corvane pak minizip >/dev/null
 bin=$build/bin
 # shellcheck source=bench/lib/common.sh
 source "$root/bench/lib/common.sh"
@@ -21,24 +22,25 @@ bench_on() {
     work=$(mktemp -d "$where/corvane-bench-conversion-XXXXXX")
     trap 'rm -rf "$work"' RETURN
     local label=" ($content, $(stat -f -c %T "$where"))"
-    python3 "$root/bench/conversion/make_quake2.py" "$root/conversion/pak0_manifest.txt" \
+    python3 "$root/bench/conversion/make_quake2.py" "$root/core/conversion/pak0_manifest.txt" \
         "$work/trees" $([[ $content == real ]] && echo --real) >/dev/null
     local q2=$work/Quake2 q3=$work/Quake3 unpacked=0 n
-    mkdir -p "$q2/baseq2" "$q3/qfbastion"
+    mkdir -p "$q2/baseq2" "$q3/qfbastion" "$q3/baseq3"
+    python3 -c "import sys, zipfile; zipfile.ZipFile(sys.argv[1], 'w').writestr('default.cfg', '')" \
+        "$q3/baseq3/pak0.pk3"
     for n in 0 1 2; do "$bin/pak" -c "$q2/baseq2/pak$n.pak" "$work/trees/pak$n"; done
     # What pak -x writes: every member of pak0 and pak2, the two pictures of pak1.
     unpacked=$(du -sb --apparent-size "$work/trees/pak0" "$work/trees/pak1" "$work/trees/pak2" |
         awk '{ n += $1 } END { print n }')
     rm -rf "$work/trees"
 
-    # The program, answering its boxes with OK.
-    convert() {
-        "$bin/corvane_conversion_bench" "$work/prog" "$q2/" "$q3/" 2>/dev/null | cut -d' ' -f1
-    }
-    prepare() {
+    # The program, from a program folder of its own on the file system measured: it works there.
+    convert() { "$work/prog/corvane" convert "$q2" "$q3" >/dev/null 2>"$work/convert.log"; }
+    program_folder() {
         rm -rf "$work/prog" "$q3/qfbastion"/* && mkdir "$work/prog"
-        cp "$bin/pak" "$bin/minizip" "$work/prog/"
+        cp "$bin/corvane" "$bin/pak" "$bin/minizip" "$work/prog/"
     }
+    prepare() { program_folder; }
     # The same file work by hand.
     by_hand() {
         (cd "$work/hand" &&
@@ -48,22 +50,17 @@ bench_on() {
             zip -q -r -6 all.zip env models pics sound sprites &&
             rm -r env models pics sound sprites textures maps demos ./*.cfg maps.lst)
     }
-    local program=() hand=() i
-    for ((i = 0; i < runs; i++)); do
-        prepare
-        sync
-        program+=("$(convert)")
-    done
+    local program_time
+    program_time=$(median_of "$runs" convert)
+    [[ -f $q3/qfbastion/pak2.pk3 ]] || { cat "$work/convert.log" >&2; exit 1; }
     check_archive "$q3/qfbastion/pak0.pk3" "$(unzip -Z1 "$q3/qfbastion/pak0.pk3" | wc -l)"
     prepare() { rm -rf "$work/hand" && mkdir "$work/hand"; }
     local by_hand_time
     by_hand_time=$(median_of "$runs" by_hand)
-    local program_time
-    program_time=$(median "${program[@]}")
 
-    prepare
+    program_folder
     local written archives
-    written=$(written_bytes "$bin/corvane_conversion_bench" "$work/prog" "$q2/" "$q3/")
+    written=$(written_bytes "$work/prog/corvane" convert "$q2" "$q3")
     archives=$(du -cb --apparent-size "$q3/qfbastion"/*.pk3 | tail -1 | cut -f1)
 
     echo "conversion$label: ${program_time}s, by hand ${by_hand_time}s;" \

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures pak and minizip on game-like data of the real size against cp -r and zip run on the
 # same data here and now, on tmpfs (/dev/shm) and on the disk, and prints each ratio with PASS
-# or FAIL against its target. Times are medians of 5 runs.
+# or FAIL against its target. Times are medians of 5 runs. Also prints minizip's start-up: a
+# run with nothing to do against /bin/true, medians of 300 starts.
 # Usage: bench/bench_tools.sh [BIN_FOLDER]   (default: $CORVANE_BUILD_DIR/bin or build/bin)
 # Needs bench/setup.sh for strace, 7z and ioq3ded.
 set -euo pipefail
@@ -13,6 +14,7 @@ for tool in "$pak" "$minizip" /usr/bin/zip /usr/bin/time /usr/bin/strace; do
 done
 # shellcheck source=bench/lib/common.sh
 source "$root/bench/lib/common.sh"
+manifest=$root/core/conversion/pak0_manifest.txt
 
 # Game data in src and the files of one pk3 in add.list: generated, or real game content
 # under the names of the first archive (bench/conversion/make_quake2.py --real).
@@ -21,10 +23,9 @@ make_data() {
         python3 "$root/bench/tools/make_game_data.py" src add.list >/dev/null
         return
     fi
-    python3 "$root/bench/conversion/make_quake2.py" "$root/conversion/pak0_manifest.txt" trees \
-        --real >/dev/null
+    python3 "$root/bench/conversion/make_quake2.py" "$manifest" trees --real >/dev/null
     mv trees/pak0 src && rm -rf trees
-    sed 's/^\\//; s/\r$//' "$root/conversion/pak0_manifest.txt" |
+    sed 's/^\\//; s/\r$//' "$manifest" |
         grep -iE '^(env|models|pics|sound|sprites)\\' | sed 's|\\|/|g' >add.list
 }
 
@@ -91,6 +92,14 @@ PY
         "$(awk -v k="$minizip_rss" 'BEGIN { printf "%.1f", k / 1024 }')" 64
     cd "$root"
 }
+
+# Start-up: what each of the conversion's 38 runs pays before any work.
+startup=$(mktemp -d)
+minizip_start=$(cd "$startup" && python3 "$root/bench/lib/startup.py" 300 "$minizip" -a none.pk3)
+true_start=$(python3 "$root/bench/lib/startup.py" 300 /bin/true)
+rm -rf "$startup"
+echo "start-up: minizip with nothing to do ${minizip_start} ms, /bin/true ${true_start} ms;" \
+    "libraries: $(ldd "$minizip" | awk '$1 ~ /^lib/ { printf "%s ", $1 }')"
 
 contents=(generated)
 [[ -d /usr/share/games/openarena ]] && contents+=(real) || echo "no OpenArena data (bench/setup.sh): real content skipped"

@@ -1,11 +1,13 @@
 #pragma once
 
-// Files read whole and deflated on every core, into memory that is reused for each part of a
-// run's files.
+// Files deflated on every core: small ones read whole into memory that is reused for each part
+// of a run's files, large ones a piece at a time.
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include <zlib.h>
 
 struct libdeflate_compressor;
 
@@ -37,8 +39,31 @@ struct Packed {
     int error = 0;         // errno when the file could not be read; nothing else is set then
     bool deflated = false; // else the bytes are the file as it is: deflate did not shrink it
     std::uint32_t crc = 0; // of the file's bytes
-    const unsigned char* data = nullptr; // valid until the next pack()
-    std::size_t length = 0;
+    const unsigned char* data = nullptr; // valid until the next pack(); null from measure()
+    std::size_t length = 0;              // of the entry's bytes
+};
+
+// Reads a file a piece at a time from its start, deflated with zlib at `level` or as it is.
+class FileDeflater {
+public:
+    FileDeflater(int fd, std::uint64_t size, bool deflate, int level);
+    FileDeflater(const FileDeflater&) = delete;
+    FileDeflater& operator=(const FileDeflater&) = delete;
+    ~FileDeflater();
+
+    // The next bytes of the entry, none at the end. False with errno when the file cannot be
+    // read or ends early.
+    bool next(const unsigned char*& data, std::size_t& length);
+    std::uint32_t crc() const { return std::uint32_t(m_crc); }
+    std::uint64_t produced() const { return m_produced; }
+
+private:
+    int m_fd;
+    std::uint64_t m_size, m_read = 0, m_produced = 0;
+    bool m_deflate, m_finished = false;
+    z_stream m_z{};
+    uLong m_crc;
+    std::vector<unsigned char> m_in, m_out;
 };
 
 class Packer {
@@ -51,12 +76,19 @@ public:
     // Reads and deflates the files on up to `threads` threads at once. Memory use is the files'
     // sizes and one more of the largest per thread.
     std::vector<Packed> pack(const std::vector<PackJob>& jobs);
+    // Deflates the files a piece at a time with FileDeflater, on up to `threads` threads, to
+    // learn their entries' method, length and CRC; the bytes are not kept.
+    std::vector<Packed> measure(const std::vector<PackJob>& jobs);
 
 private:
     struct Worker {
         libdeflate_compressor* compressor = nullptr;
         Arena scratch;
     };
+    // Runs `work` for each job index on every worker.
+    template <class Work> void spread(std::size_t jobs, Work work);
+
+    int m_level;
     std::vector<Worker> m_workers;
     Arena m_files;
 };

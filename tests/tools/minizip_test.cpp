@@ -6,8 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <map>
 #include <random>
+#include <set>
 #include <sstream>
+
+#include <libdeflate.h>
+#include <zlib.h>
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -18,37 +23,45 @@ using namespace tooltest;
 
 namespace {
 
+std::string minizipBin() {
+    return toolBin("CORVANE_MINIZIP_BIN", MINIZIP_BIN);
+}
+
+// Table rows print as their labels.
+template <class Row>
+requires requires(const Row& row) {
+    row.label;
+}
+void PrintTo(const Row& row, std::ostream* os) {
+    *os << row.label;
+}
+
 struct Entry {
     std::string name;
     int method;
     std::string time;   // year-month-day-hour-minute-second, as stored
-    std::size_t extra;  // bytes of extra fields; Quake 3-engine readers accept none
     std::size_t offset; // of the local header
+    std::size_t size;   // of the stored bytes
 };
 
 // The central directory as Python's zipfile reads it, in order, after the offset at which it
-// starts (as the first entry's offset).
+// starts (as the first entry's offset). Every CRC must be good, and no entry may have an extra
+// field: Quake 3-engine readers accept none.
 std::vector<Entry> listing(const fs::path& archive) {
     const Result r = run("/usr/bin/python3",
                          {"-c",
                           "import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\n"
-                          "print('-', 0, '-', 0, z.start_dir)\nfor i in z.infolist():\n"
+                          "assert z.testzip() is None and not any(i.extra for i in z.infolist())\n"
+                          "print('-', 0, '-', z.start_dir, 0)\nfor i in z.infolist():\n"
                           "  print(i.filename, i.compress_type, '%d-%d-%d-%d-%d-%d' % "
-                          "i.date_time, len(i.extra), i.header_offset)",
+                          "i.date_time, i.header_offset, i.compress_size)",
                           archive.string()},
                          archive.parent_path());
     EXPECT_EQ(r.code, 0) << r.err;
     std::vector<Entry> entries;
-    std::istringstream lines(r.out);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        Entry e;
-        fields >> e.name >> e.method >> e.time >> e.extra >> e.offset;
-        if (e.name == "-")
-            e.name.clear();
-        EXPECT_EQ(e.extra, 0u) << e.name;
-        entries.push_back(e);
-    }
+    std::istringstream fields(r.out);
+    for (Entry e; fields >> e.name >> e.method >> e.time >> e.offset >> e.size;)
+        entries.push_back({e.name == "-" ? "" : e.name, e.method, e.time, e.offset, e.size});
     return entries;
 }
 
@@ -71,47 +84,90 @@ std::string entryData(const fs::path& archive, const std::string& name) {
     return run("/usr/bin/unzip", {"-p", archive.string(), name}, archive.parent_path()).out;
 }
 
-// Every CRC good, to unzip and to Python's zipfile.
+// Every CRC good to unzip (and to Python's zipfile in listing()).
 void expectSound(const fs::path& folder) {
     EXPECT_EQ(run("/usr/bin/unzip", {"-tq", "a.pk3"}, folder).code, 0);
-    const Result python = run("/usr/bin/python3",
-                              {"-c", "import sys, zipfile; sys.exit(zipfile.ZipFile('a.pk3')"
-                                     ".testzip() is not None)"},
-                              folder);
-    EXPECT_EQ(python.code, 0) << python.err;
 }
 
-TEST(Minizip, AddsAcrossRunsIntoAnArchiveOtherReadersAccept) {
+// The method and bytes zip -6 would store, by minizip's rule: libdeflate's level 6 for files of
+// at most 8 MiB, zlib's for larger ones, the file as it is when deflate does not shrink it.
+std::pair<int, std::string> deflated(const std::string& data) {
+    std::string out(data.size() + 1024, '\0');
+    std::size_t n = 0;
+    if (data.size() <= std::size_t(8) << 20) {
+        libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+        n = data.size() < 2 ? 0
+                            : libdeflate_deflate_compress(c, data.data(), data.size(), out.data(),
+                                                          data.size() - 1);
+        libdeflate_free_compressor(c);
+    } else {
+        z_stream z{};
+        deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+        z.avail_in = uInt(data.size());
+        z.next_out = reinterpret_cast<Bytef*>(out.data());
+        z.avail_out = uInt(out.size());
+        deflate(&z, Z_FINISH);
+        n = z.total_out < data.size() ? z.total_out : 0;
+        deflateEnd(&z);
+    }
+    return n > 0 ? std::pair(8, out.substr(0, n)) : std::pair(0, data);
+}
+
+// Each entry holds exactly the bytes libdeflate or zlib made, written by libzip as they are,
+// with no extra field, across runs, and every reader accepts the archive.
+TEST(Minizip, EntriesHoldTheDeflatedBytesAsTheyAre) {
     TempDir dir;
-    const std::string wall = gameLikeBytes(100000, 4),
-                      noise = gameLikeBytes(4000, 5).substr(0, 4000);
-    writeFile(dir.path / "textures/wall.tga", wall);
-    writeFile(dir.path / "sound/boss3/bs3atck1.wav", noise); // random: stored, as zip does
-    writeFile(dir.path / "PICS/TAG1.PCX", "tag");
-    writeFile(dir.path / "empty.txt", "");
-    std::tm when{};
-    when.tm_year = 101, when.tm_mon = 1, when.tm_mday = 3, when.tm_hour = 4, when.tm_min = 5,
-    when.tm_sec = 6, when.tm_isdst = -1;
+    struct File {
+        const char* onDisk;
+        const char* given; // as the program passes it: other letter case, backslashes
+        std::string data;
+    };
+    const File files[] = {{"textures/wall.tga", "textures\\wall.tga", gameLikeBytes(100000, 4)},
+                          {"empty.txt", "empty.txt", ""},
+                          {"maps/big.bsp", "maps/big.bsp", gameLikeBytes((9 << 20) + 5, 6)},
+                          {"snd/bs3atck1.wav", "snd\\BS3ATCK1.WAV", gameLikeBytes(4000, 5, false)},
+                          {"PICS/TAG1.PCX", "pics\\tag1.pcx", "tag"},
+                          {"video/noise.cin", "video/noise.cin", gameLikeBytes(9 << 20, 7, false)}};
+    std::map<std::string, std::string> data; // by entry name
+    for (const File& file : files) {
+        writeFile(dir.path / file.onDisk, file.data);
+        std::string name = file.given;
+        std::replace(name.begin(), name.end(), '\\', '/');
+        data[name] = file.data;
+    }
+    // A library in the folder minizip works in is never loaded.
+    for (const char* library : {"libz.so.1", "libzip.so.4", "libc.so.6"})
+        writeFile(dir.path / library, "not a library");
+    std::tm when{6, 5, 4, 3, 1, 101, 0, 0, -1, 0, nullptr}; // 2001-02-03 04:05:06 local time
     const timespec times[2] = {{std::mktime(&when), 0}, {std::mktime(&when), 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, (dir.path / "textures/wall.tga").c_str(), times, 0), 0);
-
-    EXPECT_EQ(addFiles(dir.path, {"textures\\wall.tga", "empty.txt"}).code, 0);
-    // Letter case and separators as the program passes them.
-    EXPECT_EQ(addFiles(dir.path, {"sound\\boss3\\BS3ATCK1.WAV", "pics\\tag1.pcx"}).code, 0);
-    const std::vector<Entry> entries = listing(dir.path / "a.pk3");
-    ASSERT_EQ(entries.size(), 5u);
-    EXPECT_EQ(entries[1].name, "textures/wall.tga");
-    EXPECT_EQ(entries[1].method, 8);
-    EXPECT_EQ(entries[1].time, "2001-2-3-4-5-6");
-    EXPECT_EQ(entries[3].name, "sound/boss3/BS3ATCK1.WAV");
-    EXPECT_EQ(entries[3].method, 0);
-    EXPECT_EQ(entryData(dir.path / "a.pk3", "textures/wall.tga"), wall);
-    EXPECT_EQ(entryData(dir.path / "a.pk3", "sound/boss3/BS3ATCK1.WAV"), noise);
-    EXPECT_EQ(entryData(dir.path / "a.pk3", "pics/tag1.pcx"), "tag");
-    expectSound(dir.path);
-    if (fs::exists("/usr/bin/7z")) {
-        EXPECT_EQ(run("/usr/bin/7z", {"t", "a.pk3"}, dir.path).code, 0);
+    // With no file, no archive: an empty one would pass for a finished conversion.
+    EXPECT_EQ(addFiles(dir.path, {}).code, 0);
+    EXPECT_FALSE(fs::exists(dir.path / "a.pk3"));
+    for (int run = 0; run < 2; ++run) {
+        const Result r = addFiles(
+            dir.path, {files[3 * run].given, files[3 * run + 1].given, files[3 * run + 2].given});
+        ASSERT_EQ(r.code, 0) << r.err;
     }
+    const std::string archive = readFile(dir.path / "a.pk3");
+    const auto at = [&](std::size_t i) { return std::size_t(std::uint8_t(archive[i])); };
+    for (const Entry& e : listing(dir.path / "a.pk3")) {
+        if (e.name.empty())
+            continue;
+        SCOPED_TRACE(e.name);
+        const auto [method, bytes] = deflated(data.at(e.name));
+        data.erase(e.name);
+        EXPECT_EQ(e.method, method);
+        EXPECT_EQ(at(e.offset + 28) | at(e.offset + 29), 0u); // no local extra field
+        const std::size_t start = e.offset + 30 + (at(e.offset + 26) | at(e.offset + 27) << 8);
+        EXPECT_TRUE(archive.compare(start, e.size, bytes) == 0 && e.size == bytes.size());
+        EXPECT_TRUE(e.name != "textures/wall.tga" || e.time == "2001-2-3-4-5-6") << e.time;
+    }
+    EXPECT_TRUE(data.empty());
+    expectSound(dir.path);
+    EXPECT_TRUE(!fs::exists("/usr/bin/7z") ||
+                run("/usr/bin/7z", {"t", "a.pk3"}, dir.path).code == 0);
 }
 
 struct Runs {
@@ -120,10 +176,6 @@ struct Runs {
     std::vector<std::string> expected;          // entry names at the end
     bool startWithDuplicates = false;           // begin with an archive holding a name twice
 };
-
-void PrintTo(const Runs& p, std::ostream* os) {
-    *os << p.label;
-}
 
 class ReplacesEntries : public testing::TestWithParam<Runs> {};
 
@@ -175,17 +227,12 @@ struct Unreadable {
     std::string file;
 };
 
-void PrintTo(const Unreadable& p, std::ostream* os) {
-    *os << p.label;
-}
-
 class UnreadableFile : public testing::TestWithParam<Unreadable> {};
 
 TEST_P(UnreadableFile, IsReportedAndTheRestAdded) {
     TempDir dir;
     fs::create_directories(dir.path / "folder");
     writeFile(dir.path / "outside/secret.txt", "secret");
-    fs::create_symlink(dir.path / "gone", dir.path / "dangling");
     fs::create_symlink(dir.path / "outside/secret.txt", dir.path / "link.txt");
     fs::create_directory_symlink(dir.path / "outside", dir.path / "linked");
     ASSERT_EQ(::mkfifo((dir.path / "fifo").c_str(), 0600), 0);
@@ -206,8 +253,7 @@ TEST_P(UnreadableFile, IsReportedAndTheRestAdded) {
 
 INSTANTIATE_TEST_SUITE_P(
     Minizip, UnreadableFile,
-    testing::Values(Unreadable{"Folder", "folder"}, Unreadable{"DanglingLink", "dangling"},
-                    Unreadable{"Link", "link.txt"},
+    testing::Values(Unreadable{"Folder", "folder"}, Unreadable{"Link", "link.txt"},
                     Unreadable{"InLinkedFolder", "linked\\secret.txt"}, Unreadable{"Fifo", "fifo"},
                     Unreadable{"Missing", "missing.txt"}, Unreadable{"NoPermission", "locked.txt"},
                     Unreadable{"Absolute", "@ABS@"}, Unreadable{"ParentFolder", "..\\good.txt"}),
@@ -244,12 +290,6 @@ INSTANTIATE_TEST_SUITE_P(
                     Unreadable{"Link", "link"}),
     [](const auto& info) { return std::string(info.param.label); });
 
-TEST(Minizip, NoFilesChangesNothing) {
-    TempDir dir;
-    EXPECT_EQ(addFiles(dir.path, {}).code, 0);
-    EXPECT_TRUE(fs::is_empty(dir.path));
-}
-
 struct Rewrite {
     const char* label;
     std::vector<std::string> before; // the archive's entries before the run; none: no archive
@@ -258,15 +298,10 @@ struct Rewrite {
     mode_t mode = 0;                 // of the archive before the run, when set
 };
 
-void PrintTo(const Rewrite& p, std::ostream* os) {
-    *os << p.label;
-}
-
-// Enough entries that the bytes after the first are too many to save to a journal.
 std::vector<std::string> manyNames() {
     std::vector<std::string> names;
-    for (int i = 0; i < 50; ++i)
-        names.push_back((i < 10 ? "f0" : "f") + std::to_string(i) + ".bin");
+    for (int i = 10; i < 60; ++i)
+        names.push_back("f" + std::to_string(i) + ".bin");
     return names;
 }
 
@@ -293,26 +328,24 @@ TEST_P(WritesOnlyWhatChanged, KeepsTheUnchangedStart) {
     for (const std::string& name : p.run)
         writeFile(dir.path / name, gameLikeBytes(150000, seed++));
 
-    const Result r = addFiles(dir.path, p.run, [] { ::setenv("CORVANE_MINIZIP_TRACE", "1", 1); });
+    const Result r = addFiles(dir.path, p.run, [] {
+        ::setenv("CORVANE_MINIZIP_TRACE", "1", 1);
+        ::umask(077); // the archive keeps its mode all the same
+    });
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, "minizip: " + std::string(p.way) + " after the first " + std::to_string(kept) +
                          " bytes\n");
     const std::string now = readFile(dir.path / "a.pk3");
     EXPECT_EQ(now.substr(0, kept), old.substr(0, kept));
-    std::vector<std::string> expected = p.before;
-    expected.insert(expected.end(), p.run.begin(), p.run.end());
-    std::sort(expected.begin(), expected.end());
-    expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
-    EXPECT_EQ(names(dir.path / "a.pk3"), expected);
+    std::set<std::string> expected(p.before.begin(), p.before.end());
+    expected.insert(p.run.begin(), p.run.end());
+    EXPECT_EQ(names(dir.path / "a.pk3"), std::vector(expected.begin(), expected.end()));
     for (const std::string& name : expected)
         EXPECT_EQ(entryData(dir.path / "a.pk3", name), readFile(dir.path / name)) << name;
     expectSound(dir.path);
-    expected.push_back("a.pk3");
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(tree(dir.path), expected);
-    if (p.mode) {
-        EXPECT_EQ(fs::status(dir.path / "a.pk3").permissions(), fs::perms(p.mode));
-    }
+    expected.insert("a.pk3");
+    EXPECT_EQ(tree(dir.path), std::vector(expected.begin(), expected.end()));
+    EXPECT_TRUE(!p.mode || fs::status(dir.path / "a.pk3").permissions() == fs::perms(p.mode));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -325,7 +358,8 @@ INSTANTIATE_TEST_SUITE_P(
                 {"a.bin", "b.bin", "c.bin"},
                 {"d.bin", "b.bin"},
                 "updating in place"},
-        Rewrite{"ReplaceFirstOfMany", manyNames(), {"f00.bin"}, "writing a new archive"},
+        // So many bytes after the first entry that they are not saved to a journal.
+        Rewrite{"ReplaceFirstOfMany", manyNames(), {"f10.bin"}, "writing a new archive"},
         // Only root may write a read-only archive in place; anyone gets a new one.
         Rewrite{"ReadOnlyArchive",
                 {"a.bin"},
@@ -356,51 +390,30 @@ TEST(Minizip, WriteFailureLeavesTheArchiveAsItWas) {
     EXPECT_EQ(tree(folder), (std::vector<std::string>{"a.pk3", "big.bin", "small.txt"}));
     if (mounted)
         ::umount2(folder.c_str(), MNT_DETACH);
-    else
-        std::cout << "[ NOTE     ] no tmpfs could be mounted: a file size limit stood in\n";
 }
 
 // Killed at any instant, a run leaves the archive with the old entries or the new ones once
 // the next run has recovered it, never a mix, and nothing beside it.
 TEST(Minizip, KilledRunsLeaveTheOldEntriesOrTheNew) {
     TempDir dir;
-    std::vector<std::string> first, second;
-    for (int i = 0; i < 40; ++i) {
+    std::vector<std::string> first, all, args{"-a", "a.pk3"};
+    for (int i = 10; i < 50; ++i) {
         const std::string name = "f" + std::to_string(i) + ".bin";
         writeFile(dir.path / name, gameLikeBytes(20000 + 3000 * i, unsigned(i)));
-        (i < 20 ? first : second).push_back(name);
+        (i < 30 ? first : args).push_back(name);
+        all.push_back(name);
     }
     std::mt19937 random(11);
     for (int trial = 0; trial < 12; ++trial) {
         fs::remove(dir.path / "a.pk3");
         ASSERT_EQ(addFiles(dir.path, first).code, 0);
-        std::vector<std::string> args{"-a", "a.pk3"};
-        args.insert(args.end(), second.begin(), second.end());
-        killAfter(start(minizipBin(), args, dir.path), long(random() % 6000));
+        killAfter(minizipBin(), args, dir.path, long(random() % 60000));
         ASSERT_EQ(addFiles(dir.path, {}).code, 0); // recovers
-        std::vector<std::string> all = first;
-        all.insert(all.end(), second.begin(), second.end());
-        std::sort(all.begin(), all.end());
-        std::vector<std::string> sortedFirst = first;
-        std::sort(sortedFirst.begin(), sortedFirst.end());
         const std::vector<std::string> found = names(dir.path / "a.pk3");
-        EXPECT_TRUE(found == sortedFirst || found == all) << found.size() << " entries";
+        EXPECT_TRUE(found == first || found == all) << found.size() << " entries";
         expectSound(dir.path);
         EXPECT_EQ(tree(dir.path).size(), all.size() + 1);
     }
-}
-
-// Each folder is listed once per run however many names are looked up in it ignoring case.
-TEST(Minizip, ManyWrongCaseNamesInALargeFolder) {
-    TempDir dir;
-    for (int i = 0; i < 50000; ++i)
-        writeFile(dir.path / "big" / ("file" + std::to_string(i) + ".wal"), "");
-    std::vector<std::string> files;
-    for (int i = 0; i < 10000; ++i)
-        files.push_back("BIG\\FILE" + std::to_string(i * 5) + ".WAL");
-    const Result r = addFiles(dir.path, files);
-    ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(names(dir.path / "a.pk3").size(), files.size());
 }
 
 } // namespace

@@ -5,17 +5,15 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace tooltest {
 
 namespace fs = std::filesystem;
 
-// The tools under test: the built ones, or copies named by CORVANE_PAK_BIN and
-// CORVANE_MINIZIP_BIN.
-std::string pakBin();
-std::string minizipBin();
+// The program named by the environment variable `variable` (a copy of a tool under test), else
+// `built`.
+std::string toolBin(const char* variable, const char* built);
 
 // A new empty folder, removed with everything in it when the object goes.
 struct TempDir {
@@ -36,17 +34,14 @@ struct Result {
 // in the child just before the program starts (limits, environment).
 Result run(const std::string& program, const std::vector<std::string>& args, const fs::path& folder,
            const std::function<void()>& setup = {});
-// Starts `program` in `folder` with its output discarded; returns its process id.
-pid_t start(const std::string& program, const std::vector<std::string>& args,
-            const fs::path& folder);
-// Kills `pid` with SIGKILL after `micros` microseconds unless it ended before; true when it
-// was killed.
-bool killAfter(pid_t pid, long micros);
+// Runs `program` in `folder` and kills it after `micros` microseconds unless it ended before.
+void killAfter(const std::string& program, const std::vector<std::string>& args,
+               const fs::path& folder, long micros);
 
 void writeFile(const fs::path& path, const std::string& contents);
 std::string readFile(const fs::path& path);
-// Partly repetitive, partly random bytes, like game data.
-std::string gameLikeBytes(std::size_t size, unsigned seed);
+// Partly repetitive, partly random bytes, like game data; only random ones with `repeats` false.
+std::string gameLikeBytes(std::size_t size, unsigned seed, bool repeats = true);
 // Every path below `root`, relative and sorted, folders and links included.
 std::vector<std::string> tree(const fs::path& root);
 
