@@ -23,7 +23,9 @@ namespace {
 const QStringList kNoDisplay = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
 
 Finished corvane(const Games& games, const QStringList& arguments) {
-    return runProgram(games.programFolder + "/corvane", arguments, kNoDisplay);
+    // Started in its program folder, which is where the packs are unpacked too.
+    return runProgram(games.programFolder + "/corvane", arguments, kNoDisplay,
+                      games.programFolder);
 }
 
 struct ConvertCase {
@@ -52,6 +54,9 @@ TEST_P(Convert, ExitsWithItsStatusAndSaysWhy) {
 const ConvertCase kConvertCases[] = {
     {"AllThreeInstalled",
      [](Games& g) {
+         // A library planted in the program folder, where packs are unpacked, is never loaded.
+         for (const char* library : {"libQt6Core.so.6", "libc.so.6", "libzip.so.4"})
+             writeFile(g.programFolder + '/' + library, "not a library");
          return QStringList{g.quake2, g.quake3};
      },
      0, "corvane: pak0.pk3 (1124 files), pak1.pk3 (2 files), pak2.pk3 (2 files); installed in "},

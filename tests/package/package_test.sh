@@ -6,7 +6,7 @@
 set -eu
 build=$1
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
 chmod 755 "$work"
 
 (cd "$build" && cpack -G DEB -B "$work/out" >/dev/null)
@@ -28,7 +28,10 @@ for file in usr/lib/corvane/corvane usr/lib/corvane/pak usr/lib/corvane/minizip 
 done
 [ "$(readlink "$work/root/usr/bin/corvane")" = ../lib/corvane/corvane ]
 corvane="$work/root/usr/bin/corvane"
+# A library planted in the program folder, where packs are unpacked, is never loaded.
+echo "not a library" >"$work/root/usr/lib/corvane/libQt6Core.so.6"
 "$corvane" --version | grep -qx 'corvane [0-9.]*'
+rm "$work/root/usr/lib/corvane/libQt6Core.so.6"
 
 # Game folders with packs written byte by byte: one file in each of the five packed folders and a map.
 python3 - "$work/games" <<'PY'
