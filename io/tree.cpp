@@ -112,19 +112,17 @@ void Tree::added(const std::string& key, const std::string& name) {
         it->second = name;
 }
 
-void Tree::removed(const std::string& key) {
-    m_listings.erase(key);
+void Tree::removed(const std::string& key, const std::string& name) {
+    const auto listing = m_listings.find(key);
+    if (listing == m_listings.end())
+        return;
+    const auto entry = listing->second.find(lowerAscii(name));
+    if (entry != listing->second.end() && entry->second == name)
+        listing->second.erase(entry);
 }
 
-Fd Tree::locate(std::string_view relative, std::string& name, std::string& onDisk, bool create,
-                mode_t mode) {
-    std::vector<std::string> parts;
-    if (!split(relative, parts))
-        return Fd();
-    if (parts.empty()) {
-        errno = EINVAL;
-        return Fd();
-    }
+Fd Tree::walk(const std::vector<std::string>& parts, std::string& onDisk, bool create,
+              mode_t mode) {
     Fd folder(::fcntl(m_root.get(), F_DUPFD_CLOEXEC, 0));
     onDisk.clear();
     for (std::size_t i = 0; folder && i + 1 < parts.size(); ++i) {
@@ -146,20 +144,41 @@ Fd Tree::locate(std::string_view relative, std::string& name, std::string& onDis
         folder.reset(next);
         onDisk += onDisk.empty() ? part : "/" + part;
     }
-    if (!folder)
-        return Fd();
-    name = match(folder.get(), onDisk, parts.back());
-    onDisk += onDisk.empty() ? name : "/" + name;
     return folder;
+}
+
+int Tree::locate(std::string_view relative, std::string& name, std::string& onDisk, bool create,
+                 mode_t mode) {
+    std::vector<std::string> parts;
+    if (!split(relative, parts))
+        return -1;
+    if (parts.empty()) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::string key;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i)
+        key += (i ? "/" : "") + parts[i];
+    // Paths of one folder usually follow each other: its folder is reached once for all.
+    if (!m_last.folder || key != m_last.key) {
+        m_last.folder = walk(parts, m_last.path, create, mode);
+        m_last.key = m_last.folder ? key : std::string();
+        if (!m_last.folder)
+            return -1;
+    }
+    onDisk = m_last.path;
+    name = match(m_last.folder.get(), onDisk, parts.back());
+    onDisk += onDisk.empty() ? name : "/" + name;
+    return m_last.folder.get();
 }
 
 Tree::Entry Tree::find(std::string_view relative) {
     Entry entry;
     std::string name;
-    const Fd folder = locate(relative, name, entry.path, false, 0);
+    const int folder = locate(relative, name, entry.path, false, 0);
     struct stat info;
     const int flags = m_links == Links::Refuse ? AT_SYMLINK_NOFOLLOW : 0;
-    if (!folder || ::fstatat(folder.get(), name.c_str(), &info, flags) != 0) {
+    if (folder < 0 || ::fstatat(folder, name.c_str(), &info, flags) != 0) {
         if (errno != ENOENT && errno != ENOTDIR)
             entry.error = errno;
         return entry;
@@ -170,11 +189,11 @@ Tree::Entry Tree::find(std::string_view relative) {
 
 Fd Tree::openFile(std::string_view relative, int flags, mode_t mode) {
     std::string name, onDisk;
-    const Fd folder = locate(relative, name, onDisk, false, 0);
-    if (!folder)
+    const int folder = locate(relative, name, onDisk, false, 0);
+    if (folder < 0)
         return Fd();
     const int nofollow = m_links == Links::Refuse ? O_NOFOLLOW : 0;
-    Fd file(::openat(folder.get(), name.c_str(), flags | O_CLOEXEC | nofollow, mode));
+    Fd file(::openat(folder, name.c_str(), flags | O_CLOEXEC | nofollow, mode));
     if (file && (flags & O_CREAT))
         added(parentKey(onDisk), name);
     return file;
@@ -187,10 +206,10 @@ Fd Tree::openFolder(std::string_view relative) {
         return Fd();
     if (parts.empty())
         return Fd(::openat(m_root.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    const Fd folder = locate(relative, name, onDisk, false, 0);
-    if (!folder)
+    const int folder = locate(relative, name, onDisk, false, 0);
+    if (folder < 0)
         return Fd();
-    return Fd(::openat(folder.get(), name.c_str(), O_RDONLY | folderFlags()));
+    return Fd(::openat(folder, name.c_str(), O_RDONLY | folderFlags()));
 }
 
 Fd Tree::makeFolders(std::string_view relative, mode_t mode) {
@@ -200,14 +219,14 @@ Fd Tree::makeFolders(std::string_view relative, mode_t mode) {
         return Fd();
     if (parts.empty())
         return Fd(::openat(m_root.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    const Fd folder = locate(relative, name, onDisk, true, mode);
-    if (!folder)
+    const int folder = locate(relative, name, onDisk, true, mode);
+    if (folder < 0)
         return Fd();
-    if (::mkdirat(folder.get(), name.c_str(), mode) == 0)
+    if (::mkdirat(folder, name.c_str(), mode) == 0)
         added(parentKey(onDisk), name);
     else if (errno != EEXIST)
         return Fd();
-    Fd made(::openat(folder.get(), name.c_str(), O_RDONLY | folderFlags()));
+    Fd made(::openat(folder, name.c_str(), O_RDONLY | folderFlags()));
     if (!made && (errno == ELOOP || errno == ENOTDIR))
         errno = EEXIST; // something other than a folder holds the name
     return made;
@@ -216,7 +235,9 @@ Fd Tree::makeFolders(std::string_view relative, mode_t mode) {
 Tree::Place Tree::place(std::string_view relative, bool create, mode_t mode) {
     Place place;
     std::string onDisk;
-    place.folder = locate(relative, place.name, onDisk, create, mode);
+    const int folder = locate(relative, place.name, onDisk, create, mode);
+    if (folder >= 0)
+        place.folder.reset(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
     place.folderPath = parentKey(onDisk);
     return place;
 }
@@ -258,28 +279,30 @@ Tree::Place placeGiven(const std::string& path) {
 
 int Tree::removeFile(std::string_view relative) {
     std::string name, onDisk;
-    const Fd folder = locate(relative, name, onDisk, false, 0);
-    if (!folder)
+    const int folder = locate(relative, name, onDisk, false, 0);
+    if (folder < 0)
         return errno;
     struct stat info;
-    if (::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         return errno;
     if (S_ISDIR(info.st_mode))
         return EISDIR;
-    if (::unlinkat(folder.get(), name.c_str(), 0) != 0)
+    if (::unlinkat(folder, name.c_str(), 0) != 0)
         return errno;
-    removed(parentKey(onDisk));
+    removed(parentKey(onDisk), name);
     return 0;
 }
 
 int Tree::removeFolder(std::string_view relative) {
     std::string name, onDisk;
-    const Fd folder = locate(relative, name, onDisk, false, 0);
-    if (!folder)
+    const int folder = locate(relative, name, onDisk, false, 0);
+    if (folder < 0)
         return errno;
-    if (::unlinkat(folder.get(), name.c_str(), AT_REMOVEDIR) != 0)
+    if (::unlinkat(folder, name.c_str(), AT_REMOVEDIR) != 0)
         return errno;
-    removed(parentKey(onDisk));
+    removed(parentKey(onDisk), name);
+    // The folder kept open may have been this one or below it.
+    m_last = {};
     return 0;
 }
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -62,8 +63,11 @@ public:
     // link, ENOTEMPTY when something is still in it.
     int removeFolder(std::string_view relative);
 
-    // Forgets the folder listings read so far.
-    void forget() { m_listings.clear(); }
+    // Forgets the folder listings read so far and the folder kept open.
+    void forget() {
+        m_listings.clear();
+        m_last = {};
+    }
 
     // Where `relative` is: the open folder (O_PATH) that holds its last component, reached like
     // the rest of the tree and with the missing folders on the way made with `mode` when
@@ -81,21 +85,31 @@ public:
     void created(const Place& place) { added(place.folderPath, place.name); }
 
 private:
-    // The open folder that holds the last component of `relative` and that component's name
-    // as it is on disk (as given when nothing matches). `create` makes missing folders.
-    Fd locate(std::string_view relative, std::string& name, std::string& onDisk, bool create,
-              mode_t mode);
+    // The open folder that holds the last component of `relative` (kept by the tree until the
+    // next call), and that component's name as it is on disk (as given when nothing matches).
+    // -1 with errno when it cannot be reached. `create` makes missing folders.
+    int locate(std::string_view relative, std::string& name, std::string& onDisk, bool create,
+               mode_t mode);
+    // Walks from the root to the folder holding the last of `parts`; its path on disk in
+    // `onDisk`.
+    Fd walk(const std::vector<std::string>& parts, std::string& onDisk, bool create, mode_t mode);
     // The name in `folder` (known as `key`) that matches `part`, exactly or ignoring case.
     std::string match(int folder, const std::string& key, const std::string& part);
     int folderFlags() const;
     // Keeps the listing of the folder `key` true after the tree itself added or removed `name`.
     void added(const std::string& key, const std::string& name);
-    void removed(const std::string& key);
+    void removed(const std::string& key, const std::string& name);
 
     Fd m_root;
     Links m_links = Links::Refuse;
     // Per folder (by its path on disk): lower-cased name -> the smallest name in byte order.
     std::unordered_map<std::string, std::unordered_map<std::string, std::string>> m_listings;
+    // The folder located last: its path as asked for, its path on disk, and the folder.
+    struct {
+        std::string key;
+        std::string path;
+        Fd folder;
+    } m_last;
 };
 
 // Paths named on a command line. One below the current folder (relative, with no "." or ".."
