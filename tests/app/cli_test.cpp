@@ -6,14 +6,9 @@
 #include "support/support.h"
 
 #include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
-#include <QThread>
 
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 using namespace corvane::test;
 
@@ -24,8 +19,7 @@ const QStringList kNoDisplay = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}
 
 Finished corvane(const Games& games, const QStringList& arguments) {
     // Started in its program folder, which is where the packs are unpacked too.
-    return runProgram(games.programFolder + "/corvane", arguments, kNoDisplay,
-                      games.programFolder);
+    return run(games.programFolder + "/corvane", arguments, games.programFolder, kNoDisplay);
 }
 
 struct ConvertCase {
@@ -42,9 +36,9 @@ TEST_P(Convert, ExitsWithItsStatusAndSaysWhy) {
     const QStringList arguments = GetParam().arguments(games);
     const Finished run = corvane(games, QStringList{"convert"} + arguments);
     EXPECT_EQ(run.exitCode, GetParam().exitCode) << run.err;
-    const QStringList lines = run.err.split('\n');
+    const QList<QByteArray> lines = run.err.split('\n');
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const QString& line) { return line.startsWith(GetParam().said); }),
+                            [](const QByteArray& line) { return line.startsWith(GetParam().said); }),
               1)
         << run.err;
     const QStringList installed = QDir(games.quake3 + "qfbastion").entryList(QDir::Files);
@@ -94,14 +88,9 @@ TEST(CommandLine, ARunKilledAtAnyMomentLeavesNothingThatSpoilsTheNext) {
     Games games(true);
     const auto before = snapshot(games.programFolder);
     QRandomGenerator random(11);
-    for (int trial = 0; trial < 3; ++trial) {
-        QProcess run;
-        run.start(games.programFolder + "/corvane", {"convert", games.quake2, games.quake3});
-        ASSERT_TRUE(run.waitForStarted());
-        QThread::msleep(random.bounded(50, 1500));
-        run.kill();
-        run.waitForFinished();
-    }
+    for (int trial = 0; trial < 3; ++trial)
+        killAfter(games.programFolder + "/corvane", {"convert", games.quake2, games.quake3},
+                  games.programFolder, random.bounded(50000, 1500000));
     const Finished clean = corvane(games, {"convert", games.quake2, games.quake3});
     EXPECT_EQ(clean.exitCode, 0) << clean.err;
     EXPECT_FALSE(clean.err.contains("Error with")) << clean.err;
@@ -116,11 +105,11 @@ TEST(CommandLine, FindListsEveryLayoutAndPassesOverUnreadableFolders) {
     makeTree(tree.path(), {"win/Quake2=q2", "shop/Quake2.exe", "shop/baseq2/PAK0.PAK",
                            "home/.yq2/baseq2/pak0.pak", "home/.q3a/baseq3/pak0.pk3",
                            "m_locked/q2/baseq2/pak0.pak", "nopak/baseq2/readme.txt"});
-    chmod(QFile::encodeName(tree.file("m_locked")).constData(), 0);
+    setMode(tree.file("m_locked"), 0);
     const Finished find = corvane(games, {"find", tree.path()});
     EXPECT_EQ(find.exitCode, 0) << find.err;
     EXPECT_EQ(find.err, "");
-    EXPECT_EQ(find.out.split('\n', Qt::SkipEmptyParts),
+    EXPECT_EQ(QString::fromUtf8(find.out).split('\n', Qt::SkipEmptyParts),
               (QStringList{"quake2\t" + tree.file("win/Quake2/") + "\tquake2.exe",
                            "quake2\t" + tree.file("shop/") + "\tQuake2.exe",
                            "quake2\t" + tree.file("home/.yq2/") + "\tdata",

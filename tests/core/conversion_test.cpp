@@ -45,8 +45,7 @@ QStringList sorted(QStringList list) {
 }
 
 QStringList zipMembers(const QString& archive) {
-    const Finished listing = runProgram("unzip", {"-Z1", archive});
-    return sorted(listing.out.split('\n', Qt::SkipEmptyParts));
+    return sorted(QString::fromUtf8(run("unzip", {"-Z1", archive}).out).split('\n', Qt::SkipEmptyParts));
 }
 
 struct Road {
@@ -249,9 +248,9 @@ TEST_P(Roads, TellTheTruthAndTouchNothingOutside) {
             if (isPacked(entry))
                 packed << memberOf(entry);
         EXPECT_EQ(zipMembers(games.quake3 + "qfbastion/pak0.pk3"), sorted(packed));
-        const Finished sample = runProgram(
-            "unzip", {"-p", games.quake3 + "qfbastion/pak0.pk3", "sound/boss3/BS3ATCK1.WAV"});
-        EXPECT_EQ(sample.out.toUtf8(), contentsOf("sound/boss3/BS3ATCK1.WAV"));
+        const Finished sample =
+            run("unzip", {"-p", games.quake3 + "qfbastion/pak0.pk3", "sound/boss3/BS3ATCK1.WAV"});
+        EXPECT_EQ(sample.out, contentsOf("sound/boss3/BS3ATCK1.WAV"));
     }
 }
 

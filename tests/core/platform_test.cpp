@@ -198,6 +198,7 @@ TEST(SplitCommandLine, FollowsTheWindowsRules) {
         {"p a\\\\\\\"b", {"p", "a\\\"b"}},
         {"p \"\"", {"p", ""}},
         {"   ", {}},
+        {"pak", {"pak"}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(SplitCommandLine(c.line), c.words) << c.line;

@@ -1,10 +1,14 @@
 // The I/O library on real folders: trees that never follow links or climb out, names found
-// ignoring case, and files updated in place behind a journal.
+// ignoring case, copies across file systems, and files updated in place behind a journal.
 
 #include "io/journal.h"
 #include "io/rw.h"
 #include "io/tree.h"
-#include "tests/tools/tool_test_support.h"
+#include "support/support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -14,20 +18,22 @@
 #include <unistd.h>
 
 using namespace corvane::io;
-using namespace tooltest;
+using namespace corvane::test;
 
 namespace {
+
+Fd openPath(const QString& path, int flags) {
+    return Fd(::open(qPrintable(path), flags | O_CLOEXEC, 0600));
+}
 
 // A tree beside an outside folder that links point into.
 class TreeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        writeFile(dir.path / "outside/secret.txt", "secret");
-        writeFile(dir.path / "root/models/items/Tris.MD2", "model");
-        writeFile(dir.path / "root/pics/a.pcx", "a");
-        fs::create_symlink(dir.path / "outside", dir.path / "root/linked");
-        fs::create_symlink(dir.path / "outside/secret.txt", dir.path / "root/pics/link.pcx");
-        tree = Tree::open((dir.path / "root").string(), Links::Refuse);
+        makeTree(dir.path(), {"outside/secret.txt", "root/models/items/Tris.MD2", "root/pics/a.pcx",
+                              "root/linked -> ../outside",
+                              "root/pics/link.pcx -> ../../outside/secret.txt"});
+        tree = Tree::open(dir.file("root").toStdString(), Links::Refuse);
         ASSERT_TRUE(tree.valid());
     }
     TempDir dir;
@@ -35,12 +41,11 @@ protected:
 };
 
 TEST_F(TreeTest, FindsEntriesIgnoringCaseAndNeverThroughLinks) {
-    struct Case {
+    const struct {
         const char* path;
         Kind kind;
         const char* onDisk;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"models/items/Tris.MD2", Kind::File, "models/items/Tris.MD2"},
         {"MODELS\\items", Kind::Missing, ""}, // a backslash is part of a name here
         {"Models//Items/tris.md2", Kind::File, "models/items/Tris.MD2"},
@@ -51,17 +56,17 @@ TEST_F(TreeTest, FindsEntriesIgnoringCaseAndNeverThroughLinks) {
         {"pics/missing.pcx", Kind::Missing, "pics/missing.pcx"},
         {"pics/a.pcx/deeper", Kind::Missing, ""},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         const Tree::Entry entry = tree.find(c.path);
         EXPECT_EQ(entry.kind, c.kind);
         EXPECT_EQ(entry.error, 0);
         EXPECT_TRUE(!*c.onDisk || entry.path == c.onDisk) << entry.path;
     }
-    Tree following = Tree::open((dir.path / "root").string(), Links::Follow);
+    Tree following = Tree::open(dir.file("root").toStdString(), Links::Follow);
     EXPECT_EQ(following.find("linked/SECRET.TXT").kind, Kind::File);
     // Each folder is listed once: a name made since is seen after forget().
-    writeFile(dir.path / "root/pics/New.pcx", "new");
+    writeFile(dir.file("root/pics/New.pcx"), "new");
     EXPECT_EQ(tree.find("pics/new.pcx").kind, Kind::Missing);
     tree.forget();
     EXPECT_EQ(tree.find("pics/new.pcx").path, "pics/New.pcx");
@@ -99,28 +104,49 @@ TEST_F(TreeTest, ChangesOnlyWhatIsInsideAndSaysWhy) {
                                                                                          : errno;
         EXPECT_EQ(expected < 0 ? -int(error != 0) : error, expected);
     }
-    EXPECT_EQ(tooltest::tree(dir.path),
-              (std::vector<std::string>{"outside", "outside/secret.txt", "root", "root/linked",
-                                        "root/models", "root/pics", "root/pics/a.pcx", "root/sound",
-                                        "root/sound/boss3", "root/sound/boss3/new.wav"}));
+    EXPECT_EQ(corvane::test::tree(dir.path()),
+              (QStringList{"outside/", "outside/secret.txt", "root/",
+                           "root/linked -> " + dir.file("outside"), "root/models/", "root/pics/",
+                           "root/pics/a.pcx", "root/sound/", "root/sound/boss3/",
+                           "root/sound/boss3/new.wav"}));
 }
 
 TEST_F(TreeTest, GivenPathsBelowTheCurrentFolderNeverPassLinks) {
-    const fs::path saved = fs::current_path();
-    fs::current_path(dir.path / "root");
+    const QString saved = QDir::currentPath();
+    QDir::setCurrent(dir.file("root"));
     EXPECT_FALSE(openGiven("linked/secret.txt", O_RDONLY));
     EXPECT_FALSE(openGiven("pics/link.pcx", O_RDONLY));
     EXPECT_TRUE(openGiven("../root/linked/secret.txt", O_RDONLY)); // the user's own choice
     const Tree::Place place = placeGiven("MODELS/items/tris.md2");
     EXPECT_TRUE(place.folder && place.name == "Tris.MD2" && place.folderPath == "models/items");
     EXPECT_FALSE(placeGiven("linked/new.pk3").folder);
-    fs::current_path(saved);
+    // A path that names a folder, not a file in it.
+    for (const char* folder : {"../root/..", "/tmp/", "models/.."})
+        EXPECT_FALSE(placeGiven(folder).folder) << folder;
+    QDir::setCurrent(saved);
+}
+
+// Whole ranges copied, also between two file systems, where the kernel cannot copy them.
+TEST(Rw, CopiesRangesAcrossFileSystemsAndStopsAtTheEnd) {
+    TempDir here;
+    const QByteArray data = gameLikeBytes(3 << 20, 1);
+    writeFile(here.file("in"), data);
+    const Fd in = openPath(here.file("in"), O_RDONLY);
+    std::vector<unsigned char> buffer;
+    for (const QString& folder : {here.path(), QString("/dev/shm")}) {
+        SCOPED_TRACE(folder.toStdString());
+        TempDir out(folder == here.path() ? "corvane" : "/dev/shm/corvane");
+        const Fd copy = openPath(out.file("copy"), O_WRONLY | O_CREAT);
+        EXPECT_TRUE(copyRange(in.get(), 5, copy.get(), std::uint64_t(data.size() - 5), buffer));
+        EXPECT_EQ(readFile(out.file("copy")), data.mid(5));
+        EXPECT_FALSE(copyRange(in.get(), std::uint64_t(data.size() - 2), copy.get(), 3, buffer));
+    }
 }
 
 // A file updated in place comes back as it was from its journal, unless the journal itself was
 // cut short (then the file was never touched and the journal only goes).
 TEST(Journal, RecoversOnlyFromAWholeJournal) {
-    const std::tuple<bool, std::size_t, const char*> cases[] = {
+    const std::tuple<bool, qint64, const char*> cases[] = {
         {true, 0, "head+new tail"},  // committed
         {false, 0, "head+old tail"}, // the process died while updating
         {false, 3, "head+new tail"}, // the journal is cut short
@@ -128,25 +154,30 @@ TEST(Journal, RecoversOnlyFromAWholeJournal) {
     for (const auto& [commit, cutShort, expected] : cases) {
         SCOPED_TRACE(expected);
         TempDir dir;
-        writeFile(dir.path / "pak0.pk3", "head+old tail");
-        const Fd folder(::open(dir.path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        const Fd file(::open((dir.path / "pak0.pk3").c_str(), O_RDWR | O_CLOEXEC));
+        writeFile(dir.file("pak0.pk3"), "head+old tail");
+        const Fd folder = openPath(dir.path(), O_PATH | O_DIRECTORY);
+        const Fd file = openPath(dir.file("pak0.pk3"), O_RDWR);
+        // Nothing begins where the old bytes cannot be read.
+        EXPECT_FALSE(Journal().begin(folder.get(), "pak0.pk3",
+                                     openPath(dir.file("pak0.pk3"), O_WRONLY).get(), 5));
         {
             Journal journal;
             ASSERT_TRUE(journal.begin(folder.get(), "pak0.pk3", file.get(), 5));
-            EXPECT_EQ(std::string(journal.saved().begin(), journal.saved().end()), "old tail");
+            EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(journal.saved().data()),
+                                 qsizetype(journal.saved().size())),
+                      "old tail");
             ASSERT_TRUE(writeAllAt(file.get(), "new tail", 8, 5));
             if (commit) {
                 ASSERT_TRUE(journal.commit(13));
             }
         } // a journal neither committed nor rolled back: the process died
-        const fs::path saved = dir.path / journalName("pak0.pk3");
-        EXPECT_EQ(fs::exists(saved), !commit);
+        const QString saved = dir.file(QString::fromStdString(journalName("pak0.pk3")));
+        EXPECT_EQ(QFile::exists(saved), !commit);
         if (cutShort)
-            fs::resize_file(saved, fs::file_size(saved) - cutShort);
+            QFile::resize(saved, QFileInfo(saved).size() - cutShort);
         EXPECT_EQ(recover(folder.get(), "pak0.pk3"), 0);
-        EXPECT_EQ(readFile(dir.path / "pak0.pk3"), expected);
-        EXPECT_FALSE(fs::exists(saved));
+        EXPECT_EQ(readFile(dir.file("pak0.pk3")), expected);
+        EXPECT_FALSE(QFile::exists(saved));
     }
 }
 

@@ -7,12 +7,7 @@
 #include "core/game_paths.h"
 #include "support.h"
 
-#include <utility>
-#include <vector>
-
 namespace corvane::test {
-
-using Members = std::vector<std::pair<QByteArray, QByteArray>>;
 
 // Whether a manifest entry lies in one of the folders that go into pak0.pk3.
 bool isPacked(const QString& entry);

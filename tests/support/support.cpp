@@ -14,12 +14,15 @@
 
 #include <filesystem>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace corvane::test {
 
 TempDir::TempDir(const QString& nameHint) {
-    QTemporaryDir dir(QDir::tempPath() + '/' + nameHint + "-XXXXXX");
+    QTemporaryDir dir((nameHint.startsWith('/') ? nameHint : QDir::tempPath() + '/' + nameHint) +
+                      "-XXXXXX");
     dir.setAutoRemove(false);
     m_path = dir.path();
 }
@@ -44,7 +47,7 @@ void makeDirs(const QString& path) {
 void writeFile(const QString& path, const QByteArray& contents) {
     makeDirs(QFileInfo(path).absolutePath());
     QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path;
     file.write(contents);
 }
 
@@ -53,8 +56,9 @@ QByteArray readFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool exists(const QString& path) {
-    return QFileInfo::exists(path);
+void setMode(const QString& path, unsigned mode) {
+    ASSERT_EQ(::fchmodat(AT_FDCWD, QFile::encodeName(path).constData(), mode_t(mode), 0), 0)
+        << path;
 }
 
 QMap<QString, QByteArray> snapshot(const QString& folder) {
@@ -69,14 +73,19 @@ QMap<QString, QByteArray> snapshot(const QString& folder) {
         else if (info.isDir())
             entries[relative + '/'] = {};
         else
-            entries[relative] = readFile(info.filePath());
+            entries[relative] = info.isFile() ? readFile(info.filePath()) : "(special)";
     }
     return entries;
+}
+
+QStringList tree(const QString& folder) {
+    return snapshot(folder).keys();
 }
 
 void makeTree(const QString& root, const QStringList& entries) {
     for (const QString& entry : entries) {
         const QString path = root + '/' + entry.section(' ', 0, 0).section('=', 0, 0);
+        makeDirs(QFileInfo(path).absolutePath());
         if (entry.contains(" -> ")) {
             QFile::link(entry.section(" -> ", 1), path);
         } else if (entry.endsWith("=q2") || entry.endsWith("=q3")) {
@@ -85,34 +94,52 @@ void makeTree(const QString& root, const QStringList& entries) {
             writeFile(path + "/baseq" + game + (game == "2" ? "/pak0.pak" : "/pak0.pk3"));
         } else if (entry.endsWith('/')) {
             makeDirs(path);
+        } else if (entry.endsWith('|')) {
+            ASSERT_EQ(::mkfifo(QFile::encodeName(path.chopped(1)).constData(), 0600), 0) << path;
         } else {
             writeFile(path);
         }
     }
 }
 
-QByteArray packBytes(const std::vector<std::pair<QByteArray, QByteArray>>& members) {
-    auto le32 = [](quint32 value) {
-        QByteArray bytes(4, '\0');
-        for (int i = 0; i < 4; ++i)
-            bytes[i] = char(value >> (8 * i));
-        return bytes;
-    };
-    QByteArray data, directory;
-    for (const auto& [name, contents] : members) {
-        QByteArray entry = name.leftJustified(56, '\0', true);
-        entry += le32(quint32(12 + data.size())) + le32(quint32(contents.size()));
-        directory += entry;
-        data += contents;
-    }
-    return "PACK" + le32(quint32(12 + data.size())) + le32(quint32(directory.size())) + data +
-           directory;
+QByteArray patched(QByteArray bytes, qsizetype at, quint32 value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = char(value >> (8 * i));
+    return bytes;
 }
 
-Finished runProgram(const QString& program, const QStringList& arguments,
-                    const QStringList& environment, const QString& folder) {
+QByteArray packBytes(const Members& members) {
+    QByteArray data, directory;
+    for (const auto& [name, contents] : members) {
+        directory += name.leftJustified(64, '\0', true);
+        directory = patched(directory, directory.size() - 8, quint32(12 + data.size()));
+        directory = patched(directory, directory.size() - 4, quint32(contents.size()));
+        data += contents;
+    }
+    const QByteArray head = patched(patched("PACK12345678", 4, quint32(12 + data.size())), 8,
+                                    quint32(directory.size()));
+    return head + data + directory;
+}
+
+QByteArray gameLikeBytes(qsizetype size, unsigned seed, bool repeats) {
+    QByteArray bytes(size, '\0');
+    quint64 x = 0x9e3779b97f4a7c15ull * (seed + 1);
+    for (qsizetype i = 0; i < size; ++i) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        // Every other 4 KiB block repeats a short pattern.
+        bytes[i] = repeats && (i / 4096) % 2 ? char(i % 61) : char(x);
+    }
+    return bytes;
+}
+
+Finished run(const QString& program, const QStringList& arguments, const QString& folder,
+             const QStringList& environment, const std::function<void()>& inChild) {
     QProcess process;
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    // A sanitizer report must not pass for a program's own exit code.
+    for (const char* sanitizer : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
+        if (!variables.contains(sanitizer))
+            variables.insert(sanitizer, "exitcode=86");
     for (const QString& setting : environment) {
         const qsizetype equals = setting.indexOf('=');
         if (equals < 0)
@@ -121,17 +148,23 @@ Finished runProgram(const QString& program, const QStringList& arguments,
             variables.insert(setting.left(equals), setting.mid(equals + 1));
     }
     process.setProcessEnvironment(variables);
-    if (!folder.isEmpty())
-        process.setWorkingDirectory(folder);
+    process.setWorkingDirectory(folder);
+    if (inChild)
+        process.setChildProcessModifier(inChild);
     process.start(program, arguments);
-    EXPECT_TRUE(process.waitForFinished(300000)) << program.toStdString();
+    EXPECT_TRUE(process.waitForFinished(300000)) << program;
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+            process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+void killAfter(const QString& program, const QStringList& arguments, const QString& folder,
+               long micros) {
+    // The timer outlives exec; SIGALRM's default action ends the process at once, as SIGKILL.
+    run(program, arguments, folder, {}, [micros] { ::ualarm(useconds_t(micros), 0); });
 }
 
 bool isRoot() {
-    return geteuid() == 0;
+    return ::geteuid() == 0;
 }
 
 bool rerunUnprivileged() {
@@ -141,13 +174,12 @@ bool rerunUnprivileged() {
     const QString filter =
         QString("--gtest_filter=%1.%2").arg(test->test_suite_name(), test->name());
     const Finished child =
-        runProgram("setpriv",
-                   {"--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all",
-                    QCoreApplication::applicationFilePath(), filter},
-                   {"TMPDIR=/tmp", "HOME=/tmp", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"});
-    EXPECT_EQ(child.exitCode, 0) << "as an unprivileged user:\n"
-                                 << child.out.toStdString() << child.err.toStdString();
-    EXPECT_TRUE(child.out.contains("[  PASSED  ] 1 test")) << child.out.toStdString();
+        run("setpriv",
+            {"--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all",
+             QCoreApplication::applicationFilePath(), filter},
+            "/tmp", {"TMPDIR=/tmp", "HOME=/tmp", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"});
+    EXPECT_EQ(child.exitCode, 0) << "as an unprivileged user:\n" << child.out << child.err;
+    EXPECT_TRUE(child.out.contains("[  PASSED  ] 1 test")) << child.out;
     return true;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
-// What the program's tests share: temporary folders and files, pak files written byte by byte,
-// services whose boxes are answered from a script and whose end is observed, folders that fail
-// on purpose, and a rerun of a test as an unprivileged user.
+// What every test shares: temporary folders and files, packs written byte by byte, child
+// processes, a rerun as an unprivileged user, services whose boxes are answered from a script
+// and whose end is observed, and folders that fail on purpose.
 
 #include "core/platform/folders.h"
 #include "core/runtime_error.h"
@@ -24,13 +24,23 @@
 inline std::ostream& operator<<(std::ostream& out, const QString& text) {
     return out << text.toStdString();
 }
+inline std::ostream& operator<<(std::ostream& out, const QByteArray& bytes) {
+    return out << bytes.toStdString();
+}
 inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
+    *out << '"' << text << '"';
+}
+inline void PrintTo(const QByteArray& bytes, std::ostream* out) {
+    *out << '"' << bytes.left(200) << (bytes.size() > 200 ? "...\"" : "\"");
 }
 
 namespace corvane::test {
 
-// A new empty folder that is removed with everything in it when the object goes.
+// Parameterised tests are named after their rows.
+inline constexpr auto kRowName = [](const auto& info) { return std::string(info.param.name); };
+
+// A new empty folder, in the temporary folder unless `nameHint` is absolute, that is removed
+// with everything in it when the object goes.
 class TempDir {
 public:
     explicit TempDir(const QString& nameHint = "corvane");
@@ -49,33 +59,44 @@ private:
 // Writes `contents` to `path`, creating the folders above it.
 void writeFile(const QString& path, const QByteArray& contents = "x");
 QByteArray readFile(const QString& path);
-bool exists(const QString& path);
 void makeDirs(const QString& path);
+// Sets the mode of `path` (not through a link).
+void setMode(const QString& path, unsigned mode);
 // Every file below `folder` with its contents, and every folder and link (as "name/" and
 // "name -> target"), by relative path: what a test compares byte for byte.
 QMap<QString, QByteArray> snapshot(const QString& folder);
+// The sorted names of snapshot(folder).
+QStringList tree(const QString& folder);
 
 // Makes what `entries` say below `root`: "a/b/" a folder, "a/b" a file, "a/b -> target" a
-// symbolic link, and "a=q2" or "a=q3" (or "=q2" for `root` itself) a folder holding the game's
-// Windows program and its data as the search recognises them.
+// symbolic link, "a/b|" a named pipe, and "a=q2" or "a=q3" (or "=q2" for `root` itself) a
+// folder holding the game's Windows program and its data as the search recognises them.
 void makeTree(const QString& root, const QStringList& entries);
 
 // A Quake 2 pack holding `members` (name, data) in this order, written byte by byte.
-QByteArray packBytes(const std::vector<std::pair<QByteArray, QByteArray>>& members);
+using Members = std::vector<std::pair<QByteArray, QByteArray>>;
+QByteArray packBytes(const Members& members);
+// `bytes` with the little-endian 32-bit number at `at` set to `value`.
+QByteArray patched(QByteArray bytes, qsizetype at, quint32 value);
+// Partly repetitive, partly random bytes, like game data; only random ones with `repeats` false.
+QByteArray gameLikeBytes(qsizetype size, unsigned seed, bool repeats = true);
 
-// Runs a program and waits for it.
+// Runs a program in `folder` and waits for it. `environment` sets ("NAME=value") or removes
+// ("NAME") variables; `inChild` runs in the child just before the program starts (limits).
 struct Finished {
-    int exitCode = -1;
-    QString out, err;
+    int exitCode = -1; // -1 when the child did not exit normally
+    QByteArray out, err;
 };
-Finished runProgram(const QString& program, const QStringList& arguments,
-                    const QStringList& environment = {}, const QString& folder = {});
+Finished run(const QString& program, const QStringList& arguments, const QString& folder = {},
+             const QStringList& environment = {}, const std::function<void()>& inChild = {});
+// Runs a program in `folder` and kills it after `micros` microseconds unless it ended before.
+void killAfter(const QString& program, const QStringList& arguments, const QString& folder,
+               long micros);
 
 // When this process is root, runs the current test again in a child as an unprivileged user
 // (root passes every mode) and reports its result; returns true then, and the test returns.
 // Elsewhere returns false and the test runs here.
 bool rerunUnprivileged();
-// Whether this process is root.
 bool isRoot();
 
 // Disk folders whose listings can fail on purpose.

@@ -58,6 +58,9 @@ TEST_F(Demo, TheWizardConvertsTheSandboxFromTheDisclaimerToQfbastion) {
     wizard.search()->cmdSearch->click();
     ASSERT_FALSE(services->ended());
     EXPECT_TRUE(wizard.search()->cmdSearch->isHidden());
+    // Listed in the order they are offered.
+    EXPECT_EQ(wizard.search()->lstFoundFileq2->item(0)->text(),
+              sandbox + "/Games/Quake 2/backup/quake2/");
     EXPECT_EQ(wizard.search()->lstFoundFileq2->count(), 2);
     EXPECT_EQ(wizard.search()->lstFoundFileq3->item(0)->text(), sandbox + "/Games/Quake 3 Arena/");
     ASSERT_TRUE(wizard.search()->cmdNext->isEnabled());
@@ -167,7 +170,7 @@ TEST(Program, ArgumentsAndNoDisplayGetAClearMessage) {
         {{}, {"WAYLAND_DISPLAY=nowhere-97", "DISPLAY", "QT_QPA_PLATFORM"}, 1, "no display"},
     };
     for (const auto& c : cases) {
-        const Finished run = runProgram(CORVANE_PROGRAM, c.arguments, c.environment);
+        const Finished run = test::run(CORVANE_PROGRAM, c.arguments, {}, c.environment);
         EXPECT_EQ(run.exitCode, c.exitCode) << c.arguments.join(' ');
         EXPECT_TRUE((c.exitCode == 0 ? run.out : run.err).contains(c.said)) << run.err;
     }
