@@ -37,9 +37,10 @@ TEST_P(Convert, ExitsWithItsStatusAndSaysWhy) {
     const Finished run = corvane(games, QStringList{"convert"} + arguments);
     EXPECT_EQ(run.exitCode, GetParam().exitCode) << run.err;
     const QList<QByteArray> lines = run.err.split('\n');
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const QByteArray& line) { return line.startsWith(GetParam().said); }),
-              1)
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(),
+                      [](const QByteArray& line) { return line.startsWith(GetParam().said); }),
+        1)
         << run.err;
     const QStringList installed = QDir(games.quake3 + "qfbastion").entryList(QDir::Files);
     EXPECT_EQ(installed.size(), GetParam().exitCode == 0 ? 3 : GetParam().exitCode == 5 ? 2 : 0);
@@ -81,8 +82,7 @@ const ConvertCase kConvertCases[] = {
      5, "corvane: File copy error: PAK1.PK3 was not copied for some reason"},
 };
 
-INSTANTIATE_TEST_SUITE_P(CommandLine, Convert, ::testing::ValuesIn(kConvertCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(CommandLine, Convert, ::testing::ValuesIn(kConvertCases), kRowName);
 
 TEST(CommandLine, ARunKilledAtAnyMomentLeavesNothingThatSpoilsTheNext) {
     Games games(true);

@@ -45,7 +45,8 @@ QStringList sorted(QStringList list) {
 }
 
 QStringList zipMembers(const QString& archive) {
-    return sorted(QString::fromUtf8(run("unzip", {"-Z1", archive}).out).split('\n', Qt::SkipEmptyParts));
+    return sorted(
+        QString::fromUtf8(run("unzip", {"-Z1", archive}).out).split('\n', Qt::SkipEmptyParts));
 }
 
 struct Road {
@@ -254,8 +255,7 @@ TEST_P(Roads, TellTheTruthAndTouchNothingOutside) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Continue, Roads, ::testing::ValuesIn(kRoads),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Continue, Roads, ::testing::ValuesIn(kRoads), kRowName);
 
 // The first pass hands at most 30 files to each zip run, and the last manifest index always
 // ends a run, also an empty one.
@@ -302,7 +302,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BatchCase{"ThirtiethAtTheLastIndex",
                                 [](int seen, bool last) { return last || seen <= 29; },
                                 {"30"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    kRowName);
 
 // A disk that fills up while the archive grows: the run stops with the tool's own words and
 // installs nothing. On a small file system of its own where this process may mount one, else

@@ -128,8 +128,7 @@ TEST_P(Layouts, AreListedWithTheSeparatorInWalkOrder) {
         EXPECT_EQ(box, "Path/File access error: " + drive.file("P/M"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Search, Layouts, ::testing::ValuesIn(kLayouts),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Search, Layouts, ::testing::ValuesIn(kLayouts), kRowName);
 
 TEST_F(Search, NamesThatAreNotUtf8AndUnreadableFoldersArePassedOverWithoutABox) {
     if (rerunUnprivileged())
@@ -215,7 +214,6 @@ TEST_P(Confirmation, AsksFolderByFolderAndKeepsTheChoiceOrEnds) {
     EXPECT_EQ(paths.quake3, road.quake3Path.isEmpty() ? "" : drive.file(road.quake3Path) + '/');
 }
 
-INSTANTIATE_TEST_SUITE_P(Search, Confirmation, ::testing::ValuesIn(kRoads),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Search, Confirmation, ::testing::ValuesIn(kRoads), kRowName);
 
 } // namespace
