@@ -1,5 +1,6 @@
 // The I/O library on real folders: trees that never follow links or climb out, names found
-// ignoring case, copies across file systems, and files updated in place behind a journal.
+// ignoring case, copies where the kernel cannot make them, and files updated in place behind a
+// journal.
 
 #include "io/journal.h"
 #include "io/rw.h"
@@ -30,9 +31,9 @@ Fd openPath(const QString& path, int flags) {
 class TreeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        makeTree(dir.path(), {"outside/secret.txt", "root/models/items/Tris.MD2", "root/pics/a.pcx",
-                              "root/linked -> ../outside",
-                              "root/pics/link.pcx -> ../../outside/secret.txt"});
+        makeTree(dir.path(),
+                 {"outside/secret.txt", "root/models/items/Tris.MD2", "root/pics/a.pcx",
+                  "root/linked -> ../outside", "root/pics/link.pcx -> ../../outside/secret.txt"});
         tree = Tree::open(dir.file("root").toStdString(), Links::Refuse);
         ASSERT_TRUE(tree.valid());
     }
@@ -126,20 +127,36 @@ TEST_F(TreeTest, GivenPathsBelowTheCurrentFolderNeverPassLinks) {
     QDir::setCurrent(saved);
 }
 
-// Whole ranges copied, also between two file systems, where the kernel cannot copy them.
-TEST(Rw, CopiesRangesAcrossFileSystemsAndStopsAtTheEnd) {
-    TempDir here;
+// Whole ranges copied, also where the kernel cannot copy them: to another file system, to a
+// pipe, to a file opened for appending.
+TEST(Rw, CopiesRangesWhereTheKernelCannotAndStopsAtTheEnd) {
+    TempDir here, shm("/dev/shm/corvane");
     const QByteArray data = gameLikeBytes(3 << 20, 1);
     writeFile(here.file("in"), data);
+    makeTree(here.path(), {"pipe|"});
     const Fd in = openPath(here.file("in"), O_RDONLY);
     std::vector<unsigned char> buffer;
-    for (const QString& folder : {here.path(), QString("/dev/shm")}) {
-        SCOPED_TRACE(folder.toStdString());
-        TempDir out(folder == here.path() ? "corvane" : "/dev/shm/corvane");
-        const Fd copy = openPath(out.file("copy"), O_WRONLY | O_CREAT);
-        EXPECT_TRUE(copyRange(in.get(), 5, copy.get(), std::uint64_t(data.size() - 5), buffer));
-        EXPECT_EQ(readFile(out.file("copy")), data.mid(5));
-        EXPECT_FALSE(copyRange(in.get(), std::uint64_t(data.size() - 2), copy.get(), 3, buffer));
+    const struct {
+        QString path;
+        int flags;
+        qsizetype length;
+    } targets[] = {
+        {here.file("copy"), O_WRONLY | O_CREAT, data.size() - 5},
+        {shm.file("copy"), O_WRONLY | O_CREAT, data.size() - 5},
+        {here.file("appended"), O_WRONLY | O_CREAT | O_APPEND, data.size() - 5},
+        {here.file("pipe"), O_RDWR, 4000}, // less than a pipe holds, read back below
+    };
+    for (const auto& target : targets) {
+        SCOPED_TRACE(target.path.toStdString());
+        const Fd out = openPath(target.path, target.flags);
+        ASSERT_TRUE(copyRange(in.get(), 5, out.get(), std::uint64_t(target.length), buffer));
+        QByteArray copied(target.length, '\0');
+        if (target.flags == O_RDWR)
+            copied.resize(::read(out.get(), copied.data(), std::size_t(target.length)));
+        else
+            copied = readFile(target.path);
+        EXPECT_EQ(copied, data.mid(5, target.length));
+        EXPECT_FALSE(copyRange(in.get(), std::uint64_t(data.size() - 2), out.get(), 3, buffer));
     }
 }
 
