@@ -1,3 +1,6 @@
+// Over 300 lines: every operation of Tree goes through the same listing cache and the folder
+// kept open, so the class stays in one file.
+
 #include "tree.h"
 
 #include <cerrno>

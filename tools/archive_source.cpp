@@ -1,3 +1,7 @@
+// The archive as libzip reads and writes it. Over 300 lines: one state machine (reading the old
+// archive, the journal, writing in place or beside it) driven by one libzip callback, which
+// would only be harder to follow spread over several files.
+
 #include "archive_source.h"
 
 #include "io/atomic_file.h"

@@ -1,3 +1,6 @@
+// pak's three commands (list, extract, create). Over 300 lines: they share the opened pack's
+// checks and the rules for member names, which are kept next to the commands that apply them.
+
 #include "pak_tool.h"
 
 #include "io/atomic_file.h"

@@ -31,28 +31,7 @@ TEST(Manifests, AreTheListsTheyAlwaysWere) {
     EXPECT_EQ(fingerprint(filled()), "db7f75aeac50c6c1");
     EXPECT_EQ(fingerprint({folders.begin(), folders.end()}), "9326427238b5361a");
     FillPak2Manifest();
-    EXPECT_EQ(
-        QStringList(Pak2Manifest.begin(), Pak2Manifest.end()),
-        (QStringList{"models\\weapons\\g_blast\\base.pcx", "models\\weapons\\g_flareg\\base.pcx"}));
-}
-
-TEST(Manifests, EachFillStepWritesExactlyItsRangeAndFillingAgainChangesNothing) {
-    const QStringList whole = filled();
-    const struct {
-        void (*fill)();
-        int first, end;
-    } steps[] = {{FillPak0ManifestPart1, 0, 750},
-                 {FillPak0ManifestPart2, 750, 1650},
-                 {FillPak0ManifestPart3, 1650, 2320},
-                 {FillPak0ManifestPart4, 2320, 2660},
-                 {FillPak0ManifestPart5, 2660, kPak0ManifestSize}};
-    for (const auto& step : steps) {
-        Pak0Manifest.fill(QString());
-        step.fill();
-        for (int i = 0; i < kPak0ManifestSize; ++i)
-            ASSERT_EQ(Pak0Manifest[size_t(i)].isEmpty(), i < step.first || i >= step.end) << i;
-    }
-    EXPECT_EQ(filled(), whole);
+    EXPECT_EQ(fingerprint({Pak2Manifest.begin(), Pak2Manifest.end()}), "904008c14a3e624c");
 }
 
 TEST(Manifests, EntriesAreRelativePathsOnceEachEvenIgnoringCase) {

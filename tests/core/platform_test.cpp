@@ -3,7 +3,6 @@
 // command lines reach their program exactly, its exit code and messages coming back.
 
 #include "core/conversion/command_lines.h"
-#include "core/counter16.h"
 #include "core/platform/files.h"
 #include "core/platform/process.h"
 #include "support/support.h"
@@ -100,14 +99,6 @@ TEST(Files, LookUpPathsIgnoringCaseAndSeparatorRuns) {
     FileCopy(root + "\\base dir\\sub \u00fc\\file.txt", root + "/copy.txt");
     EXPECT_EQ(readFile(root + "/copy.txt"), "payload");
     EXPECT_EQ(entriesOf(root), (QStringList{"Base Dir", "copy.txt"}));
-}
-
-TEST(Counter16, OverflowRaisesErrorSix) {
-    Counter16 counter(32766);
-    ++counter;
-    EXPECT_EQ(counter.value(), 32767);
-    EXPECT_EQ(errorNumberOf([&] { ++counter; }), kOverflow);
-    EXPECT_EQ(errorNumberOf([] { Counter16::from(-40000); }), kOverflow);
 }
 
 TEST(Guarded, AnUnhandledRuntimeErrorShowsTheRuntimeMessageAndEnds) {

@@ -70,6 +70,9 @@ struct Layout {
     int failureBoxes = 0;
 };
 
+// P holds A, M, Z and baseq2; M fails.
+const QStringList kFailing = {"=q2", "O=q2", "P=q2", "P/A=q2", "P/M/", "P/Z=q2", "Q3=q3"};
+
 const Layout kLayouts[] = {
     {"LaterSiblingFirst", {"A=q2", "B=q2"}, {"B", "A"}, {}},
     {"NestedGameBeforeTheOuterOne",
@@ -88,22 +91,21 @@ const Layout kLayouts[] = {
      {},
      {}},
     {"LinksToFoldersAreNotFollowed", {"G=q2", "G/loop -> ..", "alias -> G"}, {"G"}, {}},
-    // P holds A, M, Z and baseq2: entering M fails, and the walk goes on with A, P's own files
-    // and O, the sibling before P.
+    // Entering M fails, and the walk goes on with A, P's own files and O, the sibling before P.
     {"AFolderThatCannotBeEnteredEndsOnlyItsOwnVisit",
-     {"=q2", "O=q2", "P=q2", "P/A=q2", "P/M/", "P/Z=q2", "Q3=q3"},
+     kFailing,
      {"P/Z", "P/A", "P", "O", ""},
      {"Q3"},
      {{"P/M", kPathFileAccessError}},
      1},
     {"AFolderTheUserMayNotReadIsPassedOverWithoutABox",
-     {"=q2", "O=q2", "P=q2", "P/A=q2", "P/M/", "P/Z=q2", "Q3=q3"},
+     kFailing,
      {"P/Z", "P/A", "P", "O", ""},
      {"Q3"},
      {{"P/M", kPermissionDenied}}},
     // Out of memory ends the visit quietly and stops P's further sub-folders.
     {"OutOfMemoryStopsTheParentsFurtherSubFolders",
-     {"=q2", "O=q2", "P=q2", "P/A=q2", "P/M/", "P/Z=q2", "Q3=q3"},
+     kFailing,
      {"P/Z", "P", "O", ""},
      {"Q3"},
      {{"P/M", kOutOfMemory}}},
