@@ -87,10 +87,11 @@ QString firstMatch(const std::string& folder, const std::string& pattern, int at
     DIR* dir = opendir(folder.c_str());
     if (!dir)
         return {};
+    const QString wildcards = decodePath(pattern);
     std::vector<std::string> names;
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
-        if (name != "." && name != ".." && MatchesPattern(decodePath(name), decodePath(pattern)))
+        if (name != "." && name != ".." && MatchesPattern(decodePath(name), wildcards))
             names.push_back(name);
     }
     closedir(dir);
