@@ -18,13 +18,6 @@ char lowerAscii(char c) {
     return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
 
-std::string lowerAscii(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower)
-        c = lowerAscii(c);
-    return lower;
-}
-
 // The components of `relative`; false (errno EINVAL) for a "." or ".." component.
 bool split(std::string_view relative, std::vector<std::string>& parts) {
     std::size_t start = 0;
@@ -61,6 +54,13 @@ std::string parentKey(const std::string& onDisk) {
 }
 
 } // namespace
+
+std::string lowerAscii(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower)
+        c = lowerAscii(c);
+    return lower;
+}
 
 bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())

@@ -28,6 +28,8 @@ enum class Kind { Missing, File, Folder, Link, Other };
 
 // ASCII letters compared without case; every other byte as it is.
 bool equalIgnoringAsciiCase(std::string_view a, std::string_view b);
+// `text` with its ASCII letters in lower case: the key of a name ignoring case.
+std::string lowerAscii(std::string_view text);
 
 class Tree {
 public:

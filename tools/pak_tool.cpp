@@ -26,6 +26,7 @@ namespace pak {
 namespace {
 
 using corvane::io::Fd;
+using corvane::io::lowerAscii;
 
 void complain(const std::string& text) {
     std::fprintf(stderr, "pak: %s\n", text.c_str());
@@ -39,13 +40,6 @@ mode_t newFileMode() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return 0666 & ~mask;
-}
-
-std::string lowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return text;
 }
 
 // Errors that say the disk, not this one member, is the trouble: the run stops there.

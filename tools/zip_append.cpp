@@ -21,6 +21,7 @@ namespace minizip {
 namespace {
 
 using corvane::io::Fd;
+using corvane::io::lowerAscii;
 
 // Past these a zip archive needs ZIP64 records, which Quake 3-engine readers refuse.
 constexpr zip_uint64_t kMaxEntries = 0xfffe;
@@ -28,13 +29,6 @@ constexpr zip_uint64_t kMaxSize = 0xfffffffe;
 
 void complain(const std::string& text) {
     std::fprintf(stderr, "minizip: %s\n", text.c_str());
-}
-
-std::string lowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return text;
 }
 
 // Opens the file named by a FILE argument below the current folder, never through a link,
