@@ -3,6 +3,7 @@
 
 #include "tree.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -90,29 +91,31 @@ std::string Tree::match(int folder, const std::string& key, const std::string& p
         if (!dir)
             return part;
         readable.release();
-        std::unordered_map<std::string, std::string> names;
+        Listing names;
         while (const dirent* entry = ::readdir(dir)) {
             const std::string name = entry->d_name;
-            if (name == "." || name == "..")
-                continue;
-            auto [it, added] = names.try_emplace(lowerAscii(name), name);
-            if (!added && name < it->second)
-                it->second = name;
+            if (name != "." && name != "..")
+                note(names, name);
         }
         ::closedir(dir);
         listing = m_listings.emplace(key, std::move(names)).first;
     }
     const auto found = listing->second.find(lowerAscii(part));
-    return found == listing->second.end() ? part : found->second;
+    return found == listing->second.end() ? part : found->second.smallest;
+}
+
+void Tree::note(Listing& listing, const std::string& name) {
+    auto [it, inserted] = listing.try_emplace(lowerAscii(name), Spellings{name, 1});
+    if (!inserted && name != it->second.smallest) {
+        ++it->second.count;
+        it->second.smallest = std::min(it->second.smallest, name);
+    }
 }
 
 void Tree::added(const std::string& key, const std::string& name) {
     const auto listing = m_listings.find(key);
-    if (listing == m_listings.end())
-        return;
-    auto [it, inserted] = listing->second.try_emplace(lowerAscii(name), name);
-    if (!inserted && name < it->second)
-        it->second = name;
+    if (listing != m_listings.end())
+        note(listing->second, name);
 }
 
 void Tree::removed(const std::string& key, const std::string& name) {
@@ -120,7 +123,12 @@ void Tree::removed(const std::string& key, const std::string& name) {
     if (listing == m_listings.end())
         return;
     const auto entry = listing->second.find(lowerAscii(name));
-    if (entry != listing->second.end() && entry->second == name)
+    if (entry == listing->second.end())
+        return;
+    // Which of several spellings remain is only known by reading the folder again.
+    if (entry->second.count > 1 || entry->second.smallest != name)
+        m_listings.erase(listing);
+    else
         listing->second.erase(entry);
 }
 

@@ -104,8 +104,17 @@ private:
 
     Fd m_root;
     Links m_links = Links::Refuse;
-    // Per folder (by its path on disk): lower-cased name -> the smallest name in byte order.
-    std::unordered_map<std::string, std::unordered_map<std::string, std::string>> m_listings;
+    // The names of one folder by their lower-cased form: the smallest spelling in byte order,
+    // and how many spellings there are (at least; a name added again counts twice).
+    struct Spellings {
+        std::string smallest;
+        int count;
+    };
+    using Listing = std::unordered_map<std::string, Spellings>;
+    static void note(Listing& listing, const std::string& name);
+
+    // Per folder, by its path on disk.
+    std::unordered_map<std::string, Listing> m_listings;
     // The folder located last: its path as asked for, its path on disk, and the folder.
     struct {
         std::string key;

@@ -71,6 +71,12 @@ TEST_F(TreeTest, FindsEntriesIgnoringCaseAndNeverThroughLinks) {
     EXPECT_EQ(tree.find("pics/new.pcx").kind, Kind::Missing);
     tree.forget();
     EXPECT_EQ(tree.find("pics/new.pcx").path, "pics/New.pcx");
+    // Of two names that differ only in case, the other is found once one is removed.
+    writeFile(dir.file("root/pics/new.PCX"), "new too");
+    tree.forget();
+    EXPECT_EQ(tree.find("PICS/NEW.PCX").path, "pics/New.pcx");
+    EXPECT_EQ(tree.removeFile("pics/New.pcx"), 0);
+    EXPECT_EQ(tree.find("PICS/NEW.PCX").path, "pics/new.PCX");
 }
 
 // Each change in turn, and the error it gives: nothing outside the root or behind a link is
