@@ -14,9 +14,10 @@ import random
 import sys
 import zipfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
+from game_bytes import game_like  # noqa: E402
+
 rng = random.Random(2026)
-# Repetitive runs compress well, random ones not at all, like real textures and sounds.
-PATTERN = bytes(range(48)) * 2000
 
 # Typical sizes by extension, in bytes (low, high).
 SIZES = {
@@ -29,15 +30,6 @@ KINDS = {".wal": "image", ".pcx": "image", ".tga": "image", ".wav": "sound", ".m
          ".bsp": "map", ".sp2": "model", ".dm2": "map"}
 REAL_KINDS = {".tga": "image", ".jpg": "image", ".png": "image", ".wav": "sound",
               ".ogg": "sound", ".md3": "model", ".ase": "model", ".bsp": "map"}
-
-
-def generated(size):
-    parts, left = [], size
-    while left > 0:
-        n = min(left, rng.choice((2048, 4096, 8192)))
-        parts.append(os.urandom(n) if rng.random() < 0.5 else PATTERN[:n])
-        left -= n
-    return b"".join(parts)
 
 
 class RealFiles:
@@ -77,7 +69,8 @@ def main():
     def write(path, size, extension):
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
-            f.write(real.contents(KINDS.get(extension, "other"), size) if real else generated(size))
+            kind = KINDS.get(extension, "other")
+            f.write(real.contents(kind, size) if real else game_like(size, rng))
 
     total = 0
     for line in open(manifest, encoding="ascii").read().split("\n"):

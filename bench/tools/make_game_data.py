@@ -8,18 +8,10 @@ import os
 import random
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
+from game_bytes import game_like  # noqa: E402
+
 rng = random.Random(1997)
-# Repetitive runs compress well, random ones not at all, like real textures and sounds.
-PATTERN = bytes(range(48)) * 2000
-
-
-def contents(size):
-    parts, left = [], size
-    while left > 0:
-        n = min(left, rng.choice((2048, 4096, 8192)))
-        parts.append(os.urandom(n) if rng.random() < 0.5 else PATTERN[: n])
-        left -= n
-    return b"".join(parts)
 
 
 def plan():
@@ -42,7 +34,7 @@ def main():
         path = os.path.join(folder, name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
-            f.write(contents(size))
+            f.write(game_like(size, rng))
     # The files to zip: textures, sounds and a few levels, as one pk3 of the program gets.
     chosen = files[:880] + files[2780:3014] + files[3280:3290]
     with open(list_path, "w") as f:
