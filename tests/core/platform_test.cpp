@@ -6,7 +6,6 @@
 #include "core/platform/files.h"
 #include "core/platform/process.h"
 #include "support/support.h"
-#include "ui/desktop_services.h"
 
 #include <QDir>
 #include <QFile>

@@ -27,9 +27,6 @@ inline std::ostream& operator<<(std::ostream& out, const QString& text) {
 inline std::ostream& operator<<(std::ostream& out, const QByteArray& bytes) {
     return out << bytes.toStdString();
 }
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text << '"';
-}
 inline void PrintTo(const QByteArray& bytes, std::ostream* out) {
     *out << '"' << bytes.left(200) << (bytes.size() > 200 ? "...\"" : "\"");
 }
