@@ -1,7 +1,8 @@
 #include "atomic_file.h"
 
+#include "folder.h"
+
 #include <cerrno>
-#include <random>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,18 +15,11 @@ namespace {
 constexpr std::string_view kMarker = ".tmp-";
 constexpr std::size_t kRandomLength = 6;
 
-// A fresh temporary name for `name`: ".NAME.tmp-" and six random letters or digits.
-std::string temporaryName(const std::string& name) {
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    thread_local std::mt19937 random{std::random_device{}()};
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof letters - 2);
-    std::string temporary = "." + name + std::string(kMarker);
-    for (std::size_t i = 0; i < kRandomLength; ++i)
-        temporary += letters[pick(random)];
-    return temporary;
-}
-
 } // namespace
+
+std::string temporaryName(const std::string& name) {
+    return "." + name + std::string(kMarker) + randomLetters(kRandomLength);
+}
 
 bool isTemporaryName(std::string_view name) {
     if (name.size() < 1 + kMarker.size() + kRandomLength + 1 || name.front() != '.')

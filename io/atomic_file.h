@@ -17,6 +17,8 @@
 
 namespace corvane::io {
 
+// A fresh temporary name for `name`: ".NAME.tmp-" and six random letters or digits.
+std::string temporaryName(const std::string& name);
 // Whether `name` is one that AtomicFile gives its temporary files.
 bool isTemporaryName(std::string_view name);
 

@@ -16,9 +16,11 @@ namespace corvane::io {
 namespace {
 
 constexpr std::string_view kSuffix = "-journal";
-constexpr char kMagic[8] = {'C', 'O', 'R', 'V', 'J', 'R', 'N', 'L'};
-// Magic, offset, old length, CRC-32 of the rest of the header and of the saved bytes.
-constexpr std::size_t kHeaderSize = 32;
+constexpr char kMagic[8] = {'C', 'O', 'R', 'V', 'J', 'R', 'N', '2'};
+// Magic, offset, old length, the file's device and inode, then the CRC-32 of the header
+// before it and of the saved bytes.
+constexpr std::size_t kHeaderSize = 48;
+constexpr std::size_t kCrcAt = 40;
 // A journal beyond this is no journal of ours.
 constexpr std::uint64_t kMaxSaved = std::uint64_t(1) << 30;
 
@@ -35,7 +37,7 @@ std::uint64_t get64(const unsigned char* p) {
 }
 
 std::uint32_t checksum(const unsigned char* header, const std::vector<unsigned char>& saved) {
-    uLong crc = ::crc32(0, header, 24);
+    uLong crc = ::crc32(0, header, kCrcAt);
     for (std::size_t at = 0; at < saved.size(); at += 1u << 30)
         crc = ::crc32(crc, saved.data() + at,
                       uInt(std::min<std::size_t>(saved.size() - at, 1u << 30)));
@@ -87,9 +89,11 @@ bool Journal::begin(int folder, std::string name, int file, std::uint64_t offset
     std::memcpy(header, kMagic, sizeof kMagic);
     put64(header + 8, offset);
     put64(header + 16, length);
+    put64(header + 24, std::uint64_t(info.st_dev));
+    put64(header + 32, std::uint64_t(info.st_ino));
     const std::uint32_t crc = checksum(header, m_saved);
     for (int i = 0; i < 4; ++i)
-        header[24 + i] = static_cast<unsigned char>(crc >> (8 * i));
+        header[kCrcAt + i] = static_cast<unsigned char>(crc >> (8 * i));
 
     const std::string journal = journalName(name);
     ::unlinkat(folder, journal.c_str(), 0); // a stale one was already recovered or is garbage
@@ -126,12 +130,12 @@ int recover(int folder, const std::string& name) {
     Fd journal(::openat(folder, journalName(name).c_str(),
                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!journal)
-        return errno == ENOENT ? 0 : errno;
+        return errno == ENOENT ? 0 : errno; // ELOOP: a link has the journal's name
     struct stat info;
     if (::fstat(journal.get(), &info) != 0)
         return errno;
     if (!S_ISREG(info.st_mode))
-        return EINVAL; // not ours: leave it to its owner
+        return S_ISDIR(info.st_mode) ? EISDIR : EINVAL; // not ours: leave it to its owner
     unsigned char header[kHeaderSize] = {};
     const std::uint64_t size = std::uint64_t(info.st_size);
     bool whole = size >= kHeaderSize && size - kHeaderSize <= kMaxSaved &&
@@ -141,21 +145,31 @@ int recover(int folder, const std::string& name) {
     const std::uint64_t offset = get64(header + 8), length = get64(header + 16);
     if (whole) {
         saved.resize(size - kHeaderSize);
-        const std::uint32_t crc = std::uint32_t(header[24]) | std::uint32_t(header[25]) << 8 |
-                                  std::uint32_t(header[26]) << 16 | std::uint32_t(header[27]) << 24;
+        const unsigned char* c = header + kCrcAt;
+        const std::uint32_t crc = std::uint32_t(c[0]) | std::uint32_t(c[1]) << 8 |
+                                  std::uint32_t(c[2]) << 16 | std::uint32_t(c[3]) << 24;
         whole = offset <= length && length - offset == saved.size() &&
                 readAllAt(journal.get(), saved.data(), saved.size(), kHeaderSize) &&
                 checksum(header, saved) == crc;
     }
     if (whole) {
-        // A journal written whole: the file may have been changed after it, so it goes back.
+        // A journal written whole: the file may have been changed after it, so it goes back,
+        // if it is still the file the journal was written for. A file that now has the name
+        // in its place, or one shorter than the part the update kept, is not touched.
         Fd file(::openat(folder, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        if (!file && errno != ENOENT)
+        if (!file && errno != ENOENT && errno != ELOOP)
             return errno;
-        if (file && !restore(file.get(), offset, length, saved))
+        struct stat now;
+        if (file && ::fstat(file.get(), &now) != 0)
+            return errno;
+        const bool same =
+            file && S_ISREG(now.st_mode) && std::uint64_t(now.st_dev) == get64(header + 24) &&
+            std::uint64_t(now.st_ino) == get64(header + 32) && std::uint64_t(now.st_size) >= offset;
+        if (same && !restore(file.get(), offset, length, saved))
             return errno;
     }
-    // A journal cut short was written before the file was touched: it only goes.
+    // A journal cut short was written before the file was touched, and one of another file
+    // is of no use: either only goes.
     return removeJournal(folder, name) ? 0 : errno;
 }
 

@@ -2,12 +2,14 @@
 
 // Updating the end of a file in place with a way back.
 //
-// Before a file's bytes from some offset on are overwritten, they are saved, with the offset and
-// the file's old length, to a journal beside it ("NAME-journal"), flushed to disk first. The
-// update ends by flushing the file and deleting the journal. Whoever finds a journal puts the
-// old bytes back first (recover), so a file whose update was cut short is always as it was
-// before, or complete. A journal is checked whole before it is used: one cut short itself was
-// written before the file was touched, and is only deleted.
+// Before a file's bytes from some offset on are overwritten, they are saved, with the offset,
+// the file's old length and which file it is (device and inode), to a journal beside it
+// ("NAME-journal"), flushed to disk first. The update ends by flushing the file and deleting
+// the journal. Whoever finds a journal puts the old bytes back first (recover), so a file whose
+// update was cut short is always as it was before, or complete. A journal is checked whole
+// before it is used: one cut short itself was written before the file was touched, and is only
+// deleted; one written for another file than the one now under the name (the file was
+// replaced since) is deleted without touching that file.
 
 #include <cstdint>
 #include <string>
@@ -48,7 +50,9 @@ private:
 };
 
 // Puts `name` in `folder` back as its journal says, when there is one, and deletes the journal.
-// Returns 0, or the errno of what failed (the journal is then kept for the next try).
+// Returns 0, or the errno of what failed (the journal is then kept for the next try): ELOOP
+// when a symbolic link has the journal's name, EISDIR a folder, EINVAL anything else that is
+// not a file.
 int recover(int folder, const std::string& name);
 
 } // namespace corvane::io

@@ -3,11 +3,12 @@
 
 #include "tree.h"
 
+#include "folder.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -80,28 +81,30 @@ int Tree::folderFlags() const {
     return O_DIRECTORY | O_CLOEXEC | (m_links == Links::Refuse ? O_NOFOLLOW : 0);
 }
 
-std::string Tree::match(int folder, const std::string& key, const std::string& part) {
+bool Tree::match(int folder, const std::string& key, const std::string& part, std::string& name) {
+    name = part;
     struct stat info;
     if (::fstatat(folder, part.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
-        return part;
+        return true;
     auto listing = m_listings.find(key);
     if (listing == m_listings.end()) {
-        Fd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        DIR* dir = readable ? ::fdopendir(readable.get()) : nullptr;
-        if (!dir)
-            return part;
-        readable.release();
+        FolderReader reader(folder);
+        // A folder that may be searched but not read: only the exact name can be found.
+        if (!reader.valid())
+            return true;
         Listing names;
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                note(names, name);
+        while (const dirent* entry = reader.next())
+            note(names, entry->d_name);
+        if (reader.error() != 0) {
+            errno = reader.error();
+            return false;
         }
-        ::closedir(dir);
         listing = m_listings.emplace(key, std::move(names)).first;
     }
     const auto found = listing->second.find(lowerAscii(part));
-    return found == listing->second.end() ? part : found->second.smallest;
+    if (found != listing->second.end())
+        name = found->second.smallest;
+    return true;
 }
 
 void Tree::note(Listing& listing, const std::string& name) {
@@ -137,7 +140,9 @@ Fd Tree::walk(const std::vector<std::string>& parts, std::string& onDisk, bool c
     Fd folder(::fcntl(m_root.get(), F_DUPFD_CLOEXEC, 0));
     onDisk.clear();
     for (std::size_t i = 0; folder && i + 1 < parts.size(); ++i) {
-        const std::string part = match(folder.get(), onDisk, parts[i]);
+        std::string part;
+        if (!match(folder.get(), onDisk, parts[i], part))
+            return Fd();
         int next = ::openat(folder.get(), part.c_str(), O_PATH | folderFlags());
         if (next < 0 && errno == ENOENT && create) {
             if (::mkdirat(folder.get(), part.c_str(), mode) == 0)
@@ -178,7 +183,8 @@ int Tree::locate(std::string_view relative, std::string& name, std::string& onDi
             return -1;
     }
     onDisk = m_last.path;
-    name = match(m_last.folder.get(), onDisk, parts.back());
+    if (!match(m_last.folder.get(), onDisk, parts.back(), name))
+        return -1;
     onDisk += onDisk.empty() ? name : "/" + name;
     return m_last.folder.get();
 }
@@ -257,8 +263,8 @@ Tree::Place Tree::sibling(const Place& place, std::string_view name) {
     Place next;
     next.folder.reset(::fcntl(place.folder.get(), F_DUPFD_CLOEXEC, 0));
     next.folderPath = place.folderPath;
-    if (next.folder)
-        next.name = match(next.folder.get(), next.folderPath, std::string(name));
+    if (next.folder && !match(next.folder.get(), next.folderPath, std::string(name), next.name))
+        next.folder.reset();
     return next;
 }
 

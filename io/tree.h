@@ -95,8 +95,9 @@ private:
     // Walks from the root to the folder holding the last of `parts`; its path on disk in
     // `onDisk`.
     Fd walk(const std::vector<std::string>& parts, std::string& onDisk, bool create, mode_t mode);
-    // The name in `folder` (known as `key`) that matches `part`, exactly or ignoring case.
-    std::string match(int folder, const std::string& key, const std::string& part);
+    // The name in `folder` (known as `key`) that matches `part`, exactly or ignoring case, in
+    // `name`; false with errno when the folder could not be read to its end.
+    bool match(int folder, const std::string& key, const std::string& part, std::string& name);
     int folderFlags() const;
     // Keeps the listing of the folder `key` true after the tree itself added or removed `name`.
     void added(const std::string& key, const std::string& name);

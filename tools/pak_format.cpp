@@ -1,5 +1,6 @@
 #include "pak_format.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace pak {
@@ -51,6 +52,34 @@ std::vector<Entry> parseDirectory(const unsigned char* bytes, std::size_t size,
         entries.push_back(std::move(e));
     }
     return entries;
+}
+
+std::string layoutProblem(const std::vector<Entry>& entries, const Header& header,
+                          std::uint64_t fileSize) {
+    std::vector<const Entry*> byOffset;
+    for (const Entry& entry : entries)
+        if (entry.length > 0)
+            byOffset.push_back(&entry);
+    std::sort(byOffset.begin(), byOffset.end(),
+              [](const Entry* a, const Entry* b) { return a->offset < b->offset; });
+    const std::uint64_t dirStart = header.dirOffset, dirEnd = dirStart + header.dirLength;
+    const Entry* reaching = nullptr; // of the members before, the one whose bytes reach furthest
+    for (const Entry* entry : byOffset) {
+        const std::uint64_t start = entry->offset, end = start + entry->length;
+        const std::string name = "member " + printable(entry->name);
+        if (end > fileSize)
+            return name + " lies past the end of the file";
+        if (start < headerSize)
+            return name + " lies over the header";
+        if (start < dirEnd && dirStart < end)
+            return name + " lies over the directory";
+        if (reaching && start < std::uint64_t(reaching->offset) + reaching->length)
+            return "members " + printable(reaching->name) + " and " + printable(entry->name) +
+                   " share their bytes";
+        if (!reaching || end > std::uint64_t(reaching->offset) + reaching->length)
+            reaching = entry;
+    }
+    return {};
 }
 
 std::string nameProblem(std::string_view name) {

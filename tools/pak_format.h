@@ -41,6 +41,12 @@ std::string parseHeader(const unsigned char* bytes, std::size_t size, std::uint6
 std::vector<Entry> parseDirectory(const unsigned char* bytes, std::size_t size,
                                   std::uint64_t fileSize);
 
+// Why the members' data cannot be unpacked as it stands: a member's bytes lie over the header,
+// the directory or another member's bytes (unpacking would write them again and again), or
+// past the end of the file. Empty when every member has bytes of its own.
+std::string layoutProblem(const std::vector<Entry>& entries, const Header& header,
+                          std::uint64_t fileSize);
+
 // Why `name` is unsafe to create below the current folder; empty when it is safe.
 std::string nameProblem(std::string_view name);
 

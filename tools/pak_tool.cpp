@@ -5,6 +5,7 @@
 
 #include "io/atomic_file.h"
 #include "io/fd.h"
+#include "io/folder.h"
 #include "io/journal.h"
 #include "io/rw.h"
 #include "io/tree.h"
@@ -17,7 +18,6 @@
 #include <optional>
 #include <unordered_set>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -273,26 +273,23 @@ struct SourceFile {
 // false on anything that cannot be stored, so that no incomplete pack is written. Links are
 // refused, never followed.
 bool collectFiles(int folder, const std::string& prefix, std::vector<SourceFile>& files) {
-    Fd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    DIR* dir = readable ? ::fdopendir(readable.get()) : nullptr;
-    if (!dir) {
-        complain(errorText(prefix.empty() ? "." : prefix));
+    corvane::io::FolderReader reader(folder);
+    const std::string shown = prefix.empty() ? "." : printable(prefix);
+    if (!reader.valid()) {
+        complain(errorText(shown, reader.error()));
         return false;
     }
-    readable.release();
     bool ok = true;
-    while (const dirent* e = ok ? ::readdir(dir) : nullptr) {
+    while (const dirent* e = ok ? reader.next() : nullptr) {
         const std::string part = e->d_name;
-        if (part == "." || part == "..")
-            continue;
         const std::string name = prefix + part;
         struct stat st {};
-        if (::fstatat(::dirfd(dir), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (::fstatat(reader.fd(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             complain(errorText(printable(name)));
             ok = false;
         } else if (S_ISDIR(st.st_mode)) {
-            const Fd sub(::openat(::dirfd(dir), part.c_str(),
-                                  O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            const Fd sub(
+                ::openat(reader.fd(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             ok = sub ? collectFiles(sub.get(), name + "/", files)
                      : (complain(errorText(printable(name))), false);
         } else if (!S_ISREG(st.st_mode)) {
@@ -308,7 +305,11 @@ bool collectFiles(int folder, const std::string& prefix, std::vector<SourceFile>
             files.push_back({name, std::uint64_t(st.st_size)});
         }
     }
-    ::closedir(dir);
+    // A folder whose reading failed half way would give a pack short of its files.
+    if (ok && reader.error() != 0) {
+        complain(errorText(shown, reader.error()));
+        ok = false;
+    }
     return ok;
 }
 

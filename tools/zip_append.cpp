@@ -31,6 +31,19 @@ void complain(const std::string& text) {
     std::fprintf(stderr, "minizip: %s\n", text.c_str());
 }
 
+// Says why the archive's journal could not be applied.
+void complainOfJournal(const std::string& archive, int error) {
+    const char* what = error == ELOOP    ? "a symbolic link"
+                       : error == EISDIR ? "a folder"
+                       : error == EINVAL ? "something other than a file"
+                                         : nullptr;
+    if (what)
+        complain(corvane::io::journalName(archive) + ": " + what + " has the name of the " +
+                 "journal of " + archive + "; move it away, then run minizip again");
+    else
+        complain(archive + ": cannot restore it from its journal: " + std::strerror(error));
+}
+
 // Opens the file named by a FILE argument below the current folder, never through a link,
 // and checks that it is a regular file; complains and returns false when it cannot be added.
 bool openInput(corvane::io::Tree& tree, Input& input) {
@@ -190,7 +203,7 @@ int addFiles(const std::string& archive, const std::vector<std::string>& files) 
     }
     // A run cut short before may have left the archive half updated: that is undone first.
     if (const int error = corvane::io::recover(place.folder.get(), place.name); error != 0) {
-        complain(archive + ": cannot restore it from its journal: " + std::strerror(error));
+        complainOfJournal(archive, error);
         return exitRefused;
     }
     const Fd old(::openat(place.folder.get(), place.name.c_str(),
@@ -236,7 +249,7 @@ int addFiles(const std::string& archive, const std::vector<std::string>& files) 
     for (bool first = true; !chosen.empty(); first = false) {
         // A failed try whose rollback failed too left the journal: the archive is put right.
         if (const int error = first ? 0 : corvane::io::recover(place.folder.get(), place.name)) {
-            complain(archive + ": cannot restore it from its journal: " + std::strerror(error));
+            complainOfJournal(archive, error);
             return exitRefused;
         }
         Archive zip;

@@ -167,14 +167,16 @@ TEST(Rw, CopiesRangesWhereTheKernelCannotAndStopsAtTheEnd) {
 }
 
 // A file updated in place comes back as it was from its journal, unless the journal itself was
-// cut short (then the file was never touched and the journal only goes).
-TEST(Journal, RecoversOnlyFromAWholeJournal) {
-    const std::tuple<bool, qint64, const char*> cases[] = {
-        {true, 0, "head+new tail"},  // committed
-        {false, 0, "head+old tail"}, // the process died while updating
-        {false, 3, "head+new tail"}, // the journal is cut short
+// cut short (then the file was never touched and the journal only goes), or another file has
+// taken the name since (then that file is not touched either).
+TEST(Journal, RecoversOnlyFromAWholeJournalOfThatFile) {
+    const std::tuple<bool, qint64, bool, const char*> cases[] = {
+        {true, 0, false, "head+new tail"},  // committed
+        {false, 0, false, "head+old tail"}, // the process died while updating
+        {false, 3, false, "head+new tail"}, // the journal is cut short
+        {false, 0, true, "someone else's"}, // the archive was replaced since
     };
-    for (const auto& [commit, cutShort, expected] : cases) {
+    for (const auto& [commit, cutShort, replaced, expected] : cases) {
         SCOPED_TRACE(expected);
         TempDir dir;
         writeFile(dir.file("pak0.pk3"), "head+old tail");
@@ -198,6 +200,11 @@ TEST(Journal, RecoversOnlyFromAWholeJournal) {
         EXPECT_EQ(QFile::exists(saved), !commit);
         if (cutShort)
             QFile::resize(saved, QFileInfo(saved).size() - cutShort);
+        if (replaced) {
+            writeFile(dir.file("other"), "someone else's");
+            QFile::remove(dir.file("pak0.pk3"));
+            QFile::rename(dir.file("other"), dir.file("pak0.pk3"));
+        }
         EXPECT_EQ(recover(folder.get(), "pak0.pk3"), 0);
         EXPECT_EQ(readFile(dir.file("pak0.pk3")), expected);
         EXPECT_FALSE(QFile::exists(saved));

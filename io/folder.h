@@ -1,0 +1,59 @@
+#pragma once
+
+// Folders read, made and removed through descriptors, never through a symbolic link.
+//
+// A folder's entries are read through FolderReader, which tells a failed read from the end of
+// the folder: a listing cut short by an error is an error, never a shorter folder.
+
+#include "fd.h"
+
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+#include <sys/types.h>
+
+namespace corvane::io {
+
+class FolderReader {
+public:
+    // Reads the folder `folder` (any descriptor of it, O_PATH included); valid() tells whether
+    // it could be opened for reading, error() why not.
+    explicit FolderReader(int folder);
+    ~FolderReader();
+    FolderReader(const FolderReader&) = delete;
+    FolderReader& operator=(const FolderReader&) = delete;
+
+    bool valid() const { return m_dir != nullptr; }
+    // The descriptor of the folder being read (for *at calls on its entries).
+    int fd() const;
+    // The next entry other than "." and "..": nullptr at the end of the folder and when
+    // reading fails; error() then tells which (0 at the end).
+    const dirent* next();
+    int error() const { return m_error; }
+
+private:
+    DIR* m_dir = nullptr;
+    int m_error = 0;
+};
+
+// The names in `folder`, other than "." and "..", in the order the folder gives them. Returns
+// 0, or the errno of the failure (the names read so far are then incomplete).
+int listNames(int folder, std::vector<std::string>& names);
+
+// Removes `name` in `parent` with everything below it; a link is removed, never followed.
+// Returns 0 (also when nothing has the name), or the errno of the first failure; whatever
+// could be removed is gone then.
+int removeTree(int parent, const std::string& name);
+
+// `count` random ASCII letters or digits, for names no one else has.
+std::string randomLetters(std::size_t count);
+
+// Makes a folder `prefix` followed by six random letters or digits in `parent`, a new one
+// that did not exist before, with `mode`, and opens it (O_RDONLY). Its name goes to `name`.
+// Returns an invalid Fd with errno set when none can be made.
+Fd makeUniqueFolder(int parent, const std::string& prefix, std::string& name, mode_t mode = 0700);
+// Whether `name` is one that makeUniqueFolder gives for `prefix`.
+bool isUniqueName(const std::string& name, const std::string& prefix);
+
+} // namespace corvane::io
