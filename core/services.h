@@ -24,9 +24,9 @@ public:
     virtual int messageBox(const QString& prompt, int buttons, const QString& title) = 0;
     // Handles pending user-interface events, then returns.
     virtual void doEvents() = 0;
-    // Ends the program at once. One that cannot leave the process throws ProgramEnded
-    // instead, which the boundary of the event procedures stops.
-    [[noreturn]] virtual void end() = 0;
+    // Ends the program at once with the exit status `status`. One that cannot leave the
+    // process throws ProgramEnded instead, which the boundary of the event procedures stops.
+    [[noreturn]] virtual void end(int status) = 0;
     // The folder of the program and its tools, without a trailing separator.
     virtual QString programFolder() = 0;
     // The drives and folders the search walks.
@@ -35,8 +35,8 @@ public:
     int MsgBox(const QString& prompt, int buttons = kOkOnly, const QString& title = {}) {
         return messageBox(prompt, buttons, title);
     }
-    [[noreturn]] void End() {
-        end();
+    [[noreturn]] void End(int status = 0) {
+        end(status);
         std::abort(); // end() never returns
     }
     void DoEvents() { doEvents(); }

@@ -1,5 +1,7 @@
 #include "desktop_services.h"
 
+#include "core/platform/files.h"
+#include "core/platform/stop_signals.h"
 #include "core/runtime_error.h"
 
 #include <QApplication>
@@ -23,6 +25,9 @@ QString displayText(const QString& text) {
 } // namespace
 
 int DesktopServices::messageBox(const QString& prompt, int buttons, const QString& title) {
+    // After a stop request nobody waits for the boxes: the program is on its way out.
+    if (StopRequested() != 0)
+        return buttons == kYesNo ? kNo : kOk;
     QMessageBox box;
     box.setIcon(QMessageBox::NoIcon);
     box.setWindowTitle(title.isEmpty() ? QStringLiteral("Corvane") : title);
@@ -44,13 +49,13 @@ void DesktopServices::doEvents() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void DesktopServices::end() {
+void DesktopServices::end(int status) {
     std::fflush(nullptr);
-    std::_Exit(0);
+    std::_Exit(status);
 }
 
 QString DesktopServices::programFolder() {
-    return QCoreApplication::applicationDirPath();
+    return ProgramFolder();
 }
 
 void guarded(Services& services, const std::function<void()>& procedure) {

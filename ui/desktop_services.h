@@ -20,7 +20,7 @@ public:
 
     int messageBox(const QString& prompt, int buttons, const QString& title) override;
     void doEvents() override;
-    [[noreturn]] void end() override;
+    [[noreturn]] void end(int status) override;
     QString programFolder() override;
     FolderSource& folders() override { return m_folders; }
 

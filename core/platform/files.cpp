@@ -4,6 +4,7 @@
 
 #include "error_numbers.h"
 #include "io/atomic_file.h"
+#include "io/folder.h"
 #include "io/rw.h"
 #include "io/tree.h"
 
@@ -15,10 +16,8 @@
 #include <filesystem>
 #include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace corvane {
@@ -84,17 +83,17 @@ bool isReadOnly(const struct stat& info) {
 
 // First entry of `folder` (byte order) that matches `pattern` and the attributes.
 QString firstMatch(const std::string& folder, const std::string& pattern, int attributes) {
-    DIR* dir = opendir(folder.c_str());
-    if (!dir)
+    const io::Fd handle(open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    io::FolderReader reader(handle.get());
+    if (!reader.valid())
         return {};
     const QString wildcards = decodePath(pattern);
     std::vector<std::string> names;
-    while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != ".." && MatchesPattern(decodePath(name), wildcards))
-            names.push_back(name);
-    }
-    closedir(dir);
+    while (const dirent* entry = reader.next())
+        if (MatchesPattern(decodePath(entry->d_name), wildcards))
+            names.push_back(entry->d_name);
+    if (reader.error() != 0)
+        raise(reader.error(), kPathNotFound, folder);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         struct stat info;
@@ -108,12 +107,82 @@ QString firstMatch(const std::string& folder, const std::string& pattern, int at
 
 } // namespace
 
+namespace {
+
+// Bytes that are no part of valid UTF-8 travel in the text as the lone surrogates U+DC80 to
+// U+DCFF, so that every name comes back byte for byte.
+constexpr char16_t kEscapeBase = 0xDC00;
+
+// The length of the valid UTF-8 sequence at `at` and its code point; 0 when none starts there.
+int utf8Sequence(const std::string& text, size_t at, char32_t& point) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    int length = lead < 0x80                   ? 1
+                 : lead >= 0xC2 && lead < 0xE0 ? 2
+                 : lead >= 0xE0 && lead < 0xF0 ? 3
+                 : lead >= 0xF0 && lead < 0xF5 ? 4
+                                               : 0;
+    if (length == 0 || at + size_t(length) > text.size())
+        return 0;
+    point = length == 1 ? lead : lead & (0x7F >> length);
+    for (int i = 1; i < length; ++i) {
+        if ((byte(at + size_t(i)) & 0xC0) != 0x80)
+            return 0;
+        point = point << 6 | (byte(at + size_t(i)) & 0x3F);
+    }
+    // Overlong forms, surrogates and points past Unicode's range are not valid UTF-8.
+    const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (point < least[length] || (point >= 0xD800 && point < 0xE000) || point > 0x10FFFF)
+        return 0;
+    return length;
+}
+
+} // namespace
+
 std::string encodePath(const QString& path) {
-    return QFile::encodeName(path).toStdString();
+    std::string bytes;
+    bytes.reserve(size_t(path.size()));
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        const char16_t c = path[i].unicode();
+        if (c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF) {
+            bytes += char(c - kEscapeBase);
+            continue;
+        }
+        qsizetype length = 1;
+        if (QChar::isHighSurrogate(c) && i + 1 < path.size() && path[i + 1].isLowSurrogate())
+            length = 2;
+        bytes += QStringView(path).mid(i, length).toUtf8().toStdString();
+        i += length - 1;
+    }
+    return bytes;
 }
 
 QString decodePath(const std::string& path) {
-    return QFile::decodeName(QByteArray::fromStdString(path));
+    QString text;
+    text.reserve(qsizetype(path.size()));
+    for (size_t at = 0; at < path.size();) {
+        char32_t point = 0;
+        const int length = utf8Sequence(path, at, point);
+        if (length == 0) {
+            text += QChar(char16_t(kEscapeBase + static_cast<unsigned char>(path[at])));
+            ++at;
+            continue;
+        }
+        text += QString::fromUcs4(&point, 1);
+        at += size_t(length);
+    }
+    return text;
+}
+
+bool isUtf8(const std::string& bytes) {
+    char32_t point = 0;
+    for (size_t at = 0; at < bytes.size();) {
+        const int length = utf8Sequence(bytes, at, point);
+        if (length == 0)
+            return false;
+        at += size_t(length);
+    }
+    return true;
 }
 
 QString nativePath(const QString& path) {
@@ -168,10 +237,18 @@ QString Dir(const QString& path, int attributes) {
     return {};
 }
 
-void ChDir(const QString& path) {
-    const std::string resolved = resolve(path);
-    if (chdir(resolved.c_str()) != 0)
-        raise(errno, kPathNotFound, resolved);
+QString ProgramFolder() {
+    std::vector<char> buffer(4096);
+    for (;;) {
+        const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (length < 0)
+            raise(errno, kPathNotFound, "/proc/self/exe");
+        if (size_t(length) < buffer.size()) {
+            const std::string program(buffer.data(), size_t(length));
+            return decodePath(parentOf(program));
+        }
+        buffer.resize(buffer.size() * 2);
+    }
 }
 
 QString CurDir() {
@@ -209,19 +286,6 @@ void FileCopy(const QString& source, const QString& target) {
     }
     if (!copy.commit())
         raise(errno, kPathNotFound, to);
-}
-
-bool IsFolderWritable(const QString& folder) {
-    const io::Fd handle(open(resolve(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    io::AtomicFile probe;
-    return handle && probe.create(handle.get(), ".corvane-write-test", 0600);
-}
-
-qint64 FreeSpace(const QString& folder) {
-    struct statvfs info;
-    if (statvfs(resolve(folder).c_str(), &info) != 0)
-        return -1;
-    return qint64(info.f_bavail) * qint64(info.f_frsize);
 }
 
 void MkDirs(const QString& path) {

@@ -25,9 +25,13 @@ inline constexpr char16_t kSep = u'/';
 QString nativePath(const QString& path);
 // A path for the system, looked up as the header says; a missing path keeps its spelling.
 std::string resolve(const QString& path);
-// Text for the system and back (UTF-8 on POSIX systems).
+// Text for the system and back (UTF-8 on POSIX systems). Bytes that are not valid UTF-8 are
+// kept in the text as lone surrogates, so a name always comes back byte for byte; they show
+// as replacement characters.
 std::string encodePath(const QString& path);
 QString decodePath(const std::string& path);
+// Whether `bytes` are valid UTF-8 (a name the user can read).
+bool isUtf8(const std::string& bytes);
 
 // Attributes of Dir(): ordinary files only, or folders too.
 enum DirAttributes : int { kNormalFiles = 0, kDirectories = 16 };
@@ -35,16 +39,12 @@ enum DirAttributes : int { kNormalFiles = 0, kDirectories = 16 };
 // Name of the first match of `path`, or "" when there is none. A path that ends with a
 // separator names a folder: with kDirectories it answers "." when the folder exists.
 QString Dir(const QString& path, int attributes = kNormalFiles);
-// Makes a folder the current one; external tools inherit it.
-void ChDir(const QString& path);
+// The folder that holds the running program, without a trailing separator.
+QString ProgramFolder();
 // The current folder.
 QString CurDir();
 // Copies a file, replacing the target; the target never stays half written.
 void FileCopy(const QString& source, const QString& target);
-// Whether files can be created in `folder` (tried for real: modes alone do not tell root).
-bool IsFolderWritable(const QString& folder);
-// Bytes the user may still write on the file system that holds `folder`; -1 when unknown.
-qint64 FreeSpace(const QString& folder);
 // Creates a folder and every missing folder above it.
 void MkDirs(const QString& path);
 // Writes a whole file, replacing one that is there.

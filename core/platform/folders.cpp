@@ -5,19 +5,16 @@
 #include "drives.h"
 #include "error_numbers.h"
 #include "files.h"
-
-#include <QByteArray>
-#include <QFile>
+#include "io/folder.h"
 
 #include <algorithm>
-#include <memory>
 #include <cerrno>
+#include <memory>
 #include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -42,16 +39,6 @@ struct Stamp {
 // changed that recently may change again without a new stamp, so its listing is not reused.
 constexpr qint64 kStampGranularityNs = 50'000'000;
 
-// An open folder, kept open while the walk is inside it.
-struct CloseFolder {
-    void operator()(DIR* dir) const { closedir(dir); }
-};
-using OpenFolder = std::unique_ptr<DIR, CloseFolder>;
-
-int fdOf(const OpenFolder& folder) {
-    return folder ? dirfd(folder.get()) : -1;
-}
-
 constexpr size_t kMaxOpenFolders = 64;
 
 } // namespace
@@ -62,7 +49,7 @@ struct DiskFolders::Listing {
     bool reusable = false;
     QStringList folders;
     QStringList files;
-    OpenFolder open;
+    io::Fd open; // kept open while the walk is inside the folder
 };
 
 namespace {
@@ -155,58 +142,39 @@ EntryKind kindOf(int dirFd, const dirent& entry, const Stamp& folder) {
     }
 }
 
-// The names in byte order, without those that do not come back the same from their text.
-QStringList decodedInByteOrder(std::vector<QByteArray>& names) {
+// The names in byte order, without those that are not valid UTF-8: they could not be shown.
+QStringList decodedInByteOrder(std::vector<std::string>& names) {
     std::sort(names.begin(), names.end());
     QStringList decoded;
     decoded.reserve(qsizetype(names.size()));
-    for (const QByteArray& name : names) {
-        QString text = QFile::decodeName(name);
-        if (QFile::encodeName(text) == name)
-            decoded << std::move(text);
-    }
+    for (const std::string& name : names)
+        if (isUtf8(name))
+            decoded << decodePath(name);
     return decoded;
 }
 
 // The listing of `key`, opened through `parent` (the open folder above it) when there is one.
-Listing listFolder(const QString& key, const OpenFolder* parent) {
+Listing listFolder(const QString& key, const io::Fd* parent) {
     const qint64 readStart = nowNs();
-    int fd = -1;
-    if (parent && fdOf(*parent) >= 0) {
-        const QByteArray name = QFile::encodeName(key.mid(key.lastIndexOf(QChar(kSep)) + 1));
-        fd = openat(fdOf(*parent), name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    io::Fd folder;
+    if (parent && parent->valid()) {
+        const std::string name = encodePath(key.mid(key.lastIndexOf(QChar(kSep)) + 1));
+        folder.reset(openat(parent->get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     } else {
-        fd = open(QFile::encodeName(key).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        folder.reset(open(encodePath(key).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     }
-    if (fd < 0)
-        raiseFor(errno, key);
     struct statx self;
-    if (!examine(fd, "", AT_EMPTY_PATH, self)) {
-        const int error = errno;
-        close(fd);
-        raiseFor(error, key);
-    }
-    Listing listing{key, stampOf(self), false, {}, {}, OpenFolder(fdopendir(fd))};
-    if (!listing.open) {
-        const int error = errno;
-        close(fd);
-        raiseFor(error, key);
-    }
+    if (!folder || !examine(folder.get(), "", AT_EMPTY_PATH, self))
+        raiseFor(errno, key);
+    Listing listing{key, stampOf(self), false, {}, {}, std::move(folder)};
     listing.reusable = listing.stamp.changedNs + kStampGranularityNs < readStart;
+    io::FolderReader reader(listing.open.get());
+    if (!reader.valid())
+        raiseFor(reader.error(), key);
     try {
-        std::vector<QByteArray> folders, files;
-        for (;;) {
-            errno = 0;
-            const dirent* entry = readdir(listing.open.get());
-            if (!entry) {
-                if (errno != 0)
-                    raiseFor(errno, key);
-                break;
-            }
-            if (entry->d_name[0] == '.' &&
-                (entry->d_name[1] == '\0' || (entry->d_name[1] == '.' && entry->d_name[2] == '\0')))
-                continue;
-            switch (kindOf(fd, *entry, listing.stamp)) {
+        std::vector<std::string> folders, files;
+        while (const dirent* entry = reader.next()) {
+            switch (kindOf(reader.fd(), *entry, listing.stamp)) {
             case EntryKind::Folder:
                 folders.emplace_back(entry->d_name);
                 break;
@@ -217,6 +185,8 @@ Listing listFolder(const QString& key, const OpenFolder* parent) {
                 break;
             }
         }
+        if (reader.error() != 0)
+            raiseFor(reader.error(), key);
         listing.folders = decodedInByteOrder(folders);
         listing.files = decodedInByteOrder(files);
     } catch (const std::bad_alloc&) {
@@ -229,10 +199,9 @@ bool isUnchanged(const Listing& listing) {
     if (!listing.reusable)
         return false;
     struct statx info;
-    const bool examined =
-        fdOf(listing.open) >= 0
-            ? examine(fdOf(listing.open), "", AT_EMPTY_PATH, info)
-            : examine(AT_FDCWD, QFile::encodeName(listing.key).constData(), 0, info);
+    const bool examined = listing.open
+                              ? examine(listing.open.get(), "", AT_EMPTY_PATH, info)
+                              : examine(AT_FDCWD, encodePath(listing.key).c_str(), 0, info);
     return examined && stampOf(info) == listing.stamp;
 }
 

@@ -5,19 +5,20 @@
 #include "files.h"
 #include "io/fd.h"
 #include "io/rw.h"
+#include "stop_signals.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
-#include <sys/stat.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,23 +30,11 @@ namespace corvane {
 namespace {
 
 constexpr qsizetype kKeptErrorOutput = 64 * 1024;
+// How long a tool asked to stop may take before it is killed.
+constexpr int kStopGraceMs = 2000;
 
-// "X.exe" names X when only X exists: the companion tools carry no extension here.
-std::string programPath(const QString& program) {
-    const std::string path = resolve(program);
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0)
-        return path;
-    if (program.endsWith(QStringLiteral(".exe"), Qt::CaseInsensitive)) {
-        std::string bare = resolve(program.chopped(4));
-        if (stat(bare.c_str(), &info) == 0)
-            return bare;
-    }
-    return path;
-}
-
-// Reads what is waiting in the pipe into `kept` and passes it on to our standard error.
-// False once the pipe is closed.
+// Reads what is waiting in the pipe into `kept` and passes it on to our standard error (lost
+// when that is closed). False once the pipe is closed.
 bool drain(int pipe, QByteArray& kept) {
     char chunk[4096];
     for (;;) {
@@ -62,11 +51,20 @@ bool drain(int pipe, QByteArray& kept) {
     }
 }
 
-// Waits for the child, collecting its standard error, while the windows keep painting.
+// Ends a child asked to stop: politely first, then for good.
+void stopChild(pid_t pid, int handle) {
+    kill(pid, SIGTERM);
+    pollfd ended{handle, POLLIN, 0};
+    if (handle < 0 || poll(&ended, 1, kStopGraceMs) <= 0)
+        kill(pid, SIGKILL);
+}
+
+// Waits for the child, collecting its standard error, while the windows keep painting; ends
+// the child when a stop is requested.
 int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput) {
     const bool pumping = QCoreApplication::instance() != nullptr;
     const io::Fd handle(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
-    bool pipeOpen = true;
+    bool pipeOpen = true, stopping = false;
     int status = 0;
     for (;;) {
         std::vector<pollfd> watched;
@@ -74,10 +72,16 @@ int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput) {
             watched.push_back({errorPipe, POLLIN, 0});
         if (handle)
             watched.push_back({handle.get(), POLLIN, 0});
+        if (!stopping && StopSignalDescriptor() >= 0)
+            watched.push_back({StopSignalDescriptor(), POLLIN, 0});
         // Without a process handle the end of the child cannot be waited for: look again soon.
         poll(watched.data(), nfds_t(watched.size()), pumping || !handle ? 20 : -1);
         if (pipeOpen)
             pipeOpen = drain(errorPipe, errorOutput);
+        if (!stopping && StopRequested() != 0) {
+            stopping = true;
+            stopChild(pid, handle.get());
+        }
         const pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid || (done < 0 && errno != EINTR))
             break;
@@ -91,106 +95,88 @@ int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput) {
 
 } // namespace
 
-ProgramRun RunCommandLine(const QString& commandLine) {
+namespace {
+
+// In the child, between fork and exec: only calls that are safe there. The child dies with us
+// (a tool left running would go on writing into a folder we remove), starts in `folder`, with
+// the signals as a program expects them; an exec that fails writes its errno to `report`.
+[[noreturn]] void becomeTool(char* const argv[], int folder, int errorPipe, int report,
+                             pid_t parent) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)
+        _exit(127);
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        sigaction(signal, &standard, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    int error = 0;
+    if (dup2(errorPipe, STDERR_FILENO) < 0 || (folder >= 0 && fchdir(folder) != 0))
+        error = errno;
+    else
+        execve(argv[0], argv, environ);
+    if (error == 0)
+        error = errno;
+    [[maybe_unused]] const ssize_t written = write(report, &error, sizeof error);
+    _exit(127);
+}
+
+} // namespace
+
+ProgramRun RunProgram(const QString& program, const QStringList& arguments, int folder) {
     ProgramRun run;
-    const QStringList words = SplitCommandLine(commandLine);
-    if (words.isEmpty())
-        return run;
-    std::vector<std::string> arguments{programPath(words.front())};
-    for (qsizetype k = 1; k < words.size(); ++k)
-        arguments.push_back(encodePath(words[k]));
+    std::vector<std::string> words{encodePath(program)};
+    for (const QString& argument : arguments)
+        words.push_back(encodePath(argument));
     std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
+    for (std::string& word : words)
+        argv.push_back(word.data());
     argv.push_back(nullptr);
 
-    int pipeEnds[2];
-    if (pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0)
+    int errorEnds[2], reportEnds[2];
+    if (pipe2(errorEnds, O_CLOEXEC | O_NONBLOCK) != 0)
         return run;
-    io::Fd readEnd(pipeEnds[0]), writeEnd(pipeEnds[1]);
+    io::Fd readEnd(errorEnds[0]), writeEnd(errorEnds[1]);
+    if (pipe2(reportEnds, O_CLOEXEC) != 0)
+        return run;
+    io::Fd reportRead(reportEnds[0]), reportWrite(reportEnds[1]);
     // The child's end blocks as usual; only ours must never stall the windows.
     fcntl(writeEnd.get(), F_SETFL, 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDERR_FILENO);
-    pid_t pid = 0;
-    const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0)
+        becomeTool(argv.data(), folder, writeEnd.get(), reportWrite.get(), parent);
     writeEnd.reset();
+    reportWrite.reset();
+    int failed = pid < 0 ? errno : 0;
+    if (pid > 0) {
+        // The report pipe closes on exec: nothing read means the program runs.
+        ssize_t n;
+        do
+            n = read(reportRead.get(), &failed, sizeof failed);
+        while (n < 0 && errno == EINTR);
+        if (n != sizeof failed)
+            failed = 0;
+        else
+            waitpid(pid, nullptr, 0);
+    }
     if (failed != 0) {
-        run.errorOutput = QStringLiteral("%1: %2").arg(decodePath(argv[0]),
-                                                       QString::fromLocal8Bit(strerror(failed)));
+        run.errorOutput =
+            QStringLiteral("%1: %2").arg(program, QString::fromLocal8Bit(strerror(failed)));
         return run;
     }
     run.started = true;
     QByteArray errorOutput;
     const int status = waitFor(pid, readEnd.get(), errorOutput);
     run.errorOutput = QString::fromUtf8(errorOutput);
+    run.stoppedFor = StopRequested();
     if (WIFEXITED(status))
         run.exitCode = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))
         run.signal = WTERMSIG(status);
     return run;
-}
-
-QStringList SplitCommandLine(const QString& commandLine) {
-    QStringList words;
-    qsizetype i = 0;
-    const qsizetype n = commandLine.size();
-    auto isBlank = [](QChar c) { return c == u' ' || c == u'\t'; };
-
-    // The program: a quoted first word ends at the next quote; backslashes are literal.
-    while (i < n && isBlank(commandLine[i]))
-        ++i;
-    if (i >= n)
-        return words;
-    QString program;
-    if (commandLine[i] == u'"') {
-        qsizetype close = commandLine.indexOf(u'"', i + 1);
-        if (close < 0)
-            close = n;
-        program = commandLine.mid(i + 1, close - i - 1);
-        i = std::min(close + 1, n);
-    } else {
-        while (i < n && !isBlank(commandLine[i]))
-            program += commandLine[i++];
-    }
-    words << program;
-
-    // Arguments: blanks separate, double quotes group, backslashes escape only quotes.
-    for (;;) {
-        while (i < n && isBlank(commandLine[i]))
-            ++i;
-        if (i >= n)
-            break;
-        QString word;
-        bool quoted = false;
-        while (i < n && (quoted || !isBlank(commandLine[i]))) {
-            qsizetype slashes = 0;
-            while (i < n && commandLine[i] == u'\\') {
-                ++slashes;
-                ++i;
-            }
-            if (i < n && commandLine[i] == u'"') {
-                word += QString(slashes / 2, u'\\');
-                if (slashes % 2 == 1) {
-                    word += u'"';
-                } else if (quoted && i + 1 < n && commandLine[i + 1] == u'"') {
-                    word += u'"';
-                    ++i;
-                } else {
-                    quoted = !quoted;
-                }
-                ++i;
-            } else {
-                word += QString(slashes, u'\\');
-                if (i < n && (quoted || !isBlank(commandLine[i])))
-                    word += commandLine[i++];
-            }
-        }
-        words << word;
-    }
-    return words;
 }
 
 } // namespace corvane

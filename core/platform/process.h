@@ -10,18 +10,17 @@ struct ProgramRun {
     bool started = false; // false when the program could not be started at all
     int exitCode = -1;    // its exit code; -1 when it did not exit by itself
     int signal = 0;       // the signal that ended it, if one did
+    int stoppedFor = 0;   // the stop signal (stop_signals.h) for which it was ended, if any
     QString errorOutput;  // what it wrote to its standard error (the first 64 KiB)
 
     bool succeeded() const { return started && exitCode == 0; }
 };
 
-// Runs one command line in the current folder, inheriting the environment, and returns when
-// the program has ended. While it runs, the program's windows keep painting but take no input.
-// What the program writes to its standard error is kept and also passed on to ours.
-ProgramRun RunCommandLine(const QString& commandLine);
-
-// How a command line is split into program and arguments: a quoted first word ends at the
-// next quote; after it blanks separate, double quotes group and backslashes escape quotes.
-QStringList SplitCommandLine(const QString& commandLine);
+// Runs `program` with `arguments`, each handed over as it is, and returns when it has ended.
+// It runs in the folder open as `folder` (the current folder when -1), set in the child alone,
+// and inherits the environment. While it runs, the program's windows keep painting but take
+// no input. What it writes to its standard error is kept and also passed on to ours. A stop
+// request ends it (SIGTERM, then SIGKILL if it lingers).
+ProgramRun RunProgram(const QString& program, const QStringList& arguments, int folder = -1);
 
 } // namespace corvane

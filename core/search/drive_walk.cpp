@@ -59,6 +59,7 @@ void DriveWalk::walkDrives() {
 
 void DriveWalk::searchDrive(int index) {
     int lastError = 0;
+    m_driveLost = false;
     // The probe only gives a drive without media its chance to fail.
     resumeNext(lastError, [&] { Dir(Drvlist.List(index) + kSep); });
     resumeNext(lastError, [&] { Drvlist.setListIndex(index); });
@@ -83,8 +84,13 @@ bool DriveWalk::SearchFolder(const QString& folder, const QString& returnFolder)
             // ended in an error left the folder list elsewhere.
             const QString current = folder;
             dirList.setPath(folder);
-            if (dirList.ListCount() > 0)
+            // Sub-folders that vanished since the count was taken are not tried one by one.
+            if (remaining > dirList.ListCount())
+                remaining = Counter16::from(dirList.ListCount());
+            if (remaining > 0)
                 childStop = visitSubFolder(dirList.List(remaining - 1), current);
+            else
+                break;
             --remaining;
             if (childStop)
                 break;
@@ -113,13 +119,25 @@ bool DriveWalk::visitSubFolder(const QString& subFolder, const QString& current)
 }
 
 bool DriveWalk::visitFailed(const RuntimeError& error) {
-    if (error.number() == kOutOfMemory)
+    switch (error.number()) {
+    case kOutOfMemory:
         return true;
-    if (error.number() == kPermissionDenied)
+    case kPermissionDenied: // every desktop has dozens of folders the user may not read
+    case kPathNotFound:     // vanished while the walk was in it: a cache emptied, say
         return false;
-    beforeBox();
-    m_services.MsgBox(error.description());
-    return false;
+    case kDeviceUnavailable:
+        // A medium pulled out: one box says so, and the rest of the drive is left.
+        if (!m_driveLost) {
+            m_driveLost = true;
+            beforeBox();
+            m_services.MsgBox(error.description());
+        }
+        return true;
+    default:
+        beforeBox();
+        m_services.MsgBox(error.description());
+        return false;
+    }
 }
 
 } // namespace corvane

@@ -5,10 +5,12 @@
 // it, so a drive root comes last. The walk yields to the user interface once per folder.
 //
 // A sub-folder that cannot be entered or listed ends only its own visit: its parent goes on
-// with the next sub-folder and still examines its own files. A folder the user may not read is
-// passed over without a word (every desktop has dozens); any other failure is shown in a box
-// with the system's description, and the walk goes on. Running out of memory ends the visit
-// quietly and stops the parent's further sub-folders.
+// with the next sub-folder and still examines its own files. A folder the user may not read,
+// and one that vanished while the walk was in it, are passed over without a word; a folder
+// that vanished with its parent ends the parent's visit too, so its siblings are not tried one
+// by one. A drive that goes away is said once, in one box, and the rest of it is left. Any other
+// failure is shown in a box with the system's description, and the walk goes on. Running out
+// of memory ends the visit quietly and stops the parent's further sub-folders.
 
 #include "core/search/folder_browser.h"
 
@@ -56,8 +58,11 @@ private:
     void searchDrive(int index);
     // Enters `subFolder` and visits it; entering it is part of its own visit.
     bool visitSubFolder(const QString& subFolder, const QString& current);
-    // Whether a failed visit stops the caller's further sub-folders (out of memory).
+    // Whether a failed visit stops the caller's further sub-folders (out of memory, a drive
+    // that went away).
     bool visitFailed(const RuntimeError& error);
+
+    bool m_driveLost = false; // the drive being walked went away: said once
 };
 
 } // namespace corvane

@@ -106,12 +106,11 @@ QString DirList::parentOf(const QString& path) const {
 
 void DirList::setPath(const QString& path) {
     const QString folder = normalized(path);
-    // Reopening the open folder costs nothing: the walk does it once per sub-folder.
-    if (folder != m_path) {
-        QStringList subFolders = m_source.subFolders(folder);
-        m_path = folder;
-        m_subFolders = std::move(subFolders);
-    }
+    // Read again each time (the source keeps an unchanged folder's listing): the walk reopens
+    // a folder once per sub-folder, and so sees a folder that vanished meanwhile.
+    QStringList subFolders = m_source.subFolders(folder);
+    m_path = folder;
+    m_subFolders = std::move(subFolders);
     if (m_onChange)
         m_onChange();
 }

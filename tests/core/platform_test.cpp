@@ -2,9 +2,9 @@
 // and the path, look-ups ignore case and separator runs, copies are whole or nothing, and
 // command lines reach their program exactly, its exit code and messages coming back.
 
-#include "core/conversion/command_lines.h"
 #include "core/platform/files.h"
 #include "core/platform/process.h"
+#include "io/fd.h"
 #include "support/support.h"
 
 #include <QDir>
@@ -14,6 +14,8 @@
 
 #include <csignal>
 #include <tuple>
+
+#include <fcntl.h>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -47,7 +49,6 @@ TEST(Files, FailuresRaiseTheirNumberNamingThePathAndLeaveNothingHalfWritten) {
         int number;
         QString named;
     } cases[] = {
-        {"ChDirMissing", [&] { ChDir(dir.file("none")); }, kPathNotFound, dir.file("none")},
         {"CopyMissingSource", [&] { FileCopy(dir.file("none.txt"), dir.file("c.txt")); },
          kFileNotFound, dir.file("none.txt")},
         {"CopyIntoMissingFolder", [&] { FileCopy(dir.file("full/file.txt"), dir.file("no/x")); },
@@ -102,96 +103,60 @@ TEST(Files, LookUpPathsIgnoringCaseAndSeparatorRuns) {
 
 TEST(Guarded, AnUnhandledRuntimeErrorShowsTheRuntimeMessageAndEnds) {
     FakeServices services;
-    EXPECT_TRUE(runsToEnd(services, [] { ChDir("/nonexistent-corvane/folder"); }));
-    EXPECT_EQ(
-        services.prompts(),
-        QStringList{"Run-time error '76':\r\n\r\nPath not found: /nonexistent-corvane/folder"});
+    EXPECT_TRUE(runsToEnd(services, [] { FileCopy("/nonexistent-corvane/a", "/tmp/b"); }));
+    EXPECT_EQ(services.prompts(),
+              QStringList{"Run-time error '53':\r\n\r\nFile not found: /nonexistent-corvane/a"});
 }
 
-// A program folder with blanks and a non-ASCII letter, holding a probe as both tools: it
-// writes the folder it runs in and its arguments to a file, says something on its standard
-// error and exits with the code it is told.
+// A probe tool in a folder whose name holds blanks and quotes: it writes the folder it runs in and
+// its arguments to a file, says something on its standard error and exits with the code it is told.
 class Commands : public ::testing::Test {
 protected:
     void SetUp() override {
         makeDirs(programFolder);
-        for (const char* tool : {"pak", "minizip"}) {
-            writeFile(programFolder + '/' + tool,
-                      "#!/bin/sh\npwd >\"$PROBE_OUT\"\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; "
-                      "done >>\"$PROBE_OUT\"\necho \"probe says $#\" >&2\nexit ${PROBE_CODE:-0}\n");
-            QFile::setPermissions(programFolder + '/' + tool, QFile::ReadOwner | QFile::ExeOwner);
-        }
+        writeFile(probe,
+                  "#!/bin/sh\npwd >\"$PROBE_OUT\"\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; "
+                  "done >>\"$PROBE_OUT\"\necho \"probe says $#\" >&2\nexit ${PROBE_CODE:-0}\n");
+        QFile::setPermissions(probe, QFile::ReadOwner | QFile::ExeOwner);
         qputenv("PROBE_OUT", QFile::encodeName(output));
-        previous = CurDir();
-        ChDir(programFolder);
     }
-    void TearDown() override {
-        ChDir(previous);
-        qunsetenv("PROBE_CODE");
-    }
+    void TearDown() override { qunsetenv("PROBE_CODE"); }
     QStringList received() const {
         return QString::fromUtf8(readFile(output)).split('\n', Qt::SkipEmptyParts);
     }
 
     TempDir dir;
-    QString programFolder = dir.file("Program Folder \u00e9t\u00e9");
+    QString programFolder = dir.file("Program \"Folder\" \u00e9t\u00e9");
+    QString probe = programFolder + "/pak";
     QString output = dir.file("probe.txt");
-    QString previous;
 };
 
-TEST_F(Commands, ReachTheToolWithExactlyTheirArguments) {
-    const QString archive = dir.file("My Games/Quake 2 \u00fc/baseq2/pak0.pak");
-    const struct {
-        QString commandLine;
-        QStringList arguments;
-    } cases[] = {
-        {unpackCommand(programFolder, archive), {"-x", archive}},
-        {unpackCommand(programFolder, "/odd \"name\"\\ \\\"x\\"),
-         {"-x", "/odd \"name\"\\ \\\"x\\"}},
-        {unpackCommand(programFolder, archive, "pics/tag1.pcx pics/tag2.pcx"),
-         {"-x", archive, "pics/tag1.pcx", "pics/tag2.pcx"}},
-        {zipCommand(programFolder, "pak0.pk3", " env\\unit1_rt.pcx env\\unit1_rt.tga"),
-         {"-a", "pak0.pk3", "env\\unit1_rt.pcx", "env\\unit1_rt.tga"}},
-        {zipCommand(programFolder, "pak0.pk3", ""), {"-a", "pak0.pk3"}},
-        {toolCommand(programFolder, "minizip.exe", {"-a", "a \"b\" c\\"}), {"-a", "a \"b\" c\\"}},
-    };
-    for (const auto& c : cases) {
-        const ProgramRun run = RunCommandLine(c.commandLine);
-        EXPECT_TRUE(run.succeeded()) << c.commandLine;
-        EXPECT_EQ(received(), QStringList{programFolder} + c.arguments) << c.commandLine;
-        EXPECT_EQ(run.errorOutput, QString("probe says %1\n").arg(c.arguments.size()));
-    }
+// Arguments are bytes: quotes, backslashes and bytes that are no UTF-8 reach the tool as given.
+TEST_F(Commands, ReachTheToolWithExactlyTheirArgumentsInTheirFolder) {
+    const QString odd = decodePath("/odd \"name\"\\ \\\"x\\ \xff\xfe");
+    const io::Fd folder(::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY));
+    const QString previous = QDir::currentPath();
+    const ProgramRun run = RunProgram(probe, {"-x", odd, "pics/tag1.pcx", ""}, folder.get());
+    EXPECT_TRUE(run.succeeded());
+    const QByteArray lines = readFile(output);
+    EXPECT_EQ(lines, QFile::encodeName(dir.path()) + "\n-x\n" +
+                         QByteArray::fromStdString(encodePath(odd)) + "\npics/tag1.pcx\n\n");
+    EXPECT_EQ(run.errorOutput, "probe says 4\n");
+    EXPECT_EQ(QDir::currentPath(), previous) << "the folder is the child's alone";
 }
 
 TEST_F(Commands, TellHowTheToolEnded) {
     qputenv("PROBE_CODE", "2");
-    const ProgramRun failed = RunCommandLine(zipCommand(programFolder, "pak1.pk3", " x"));
+    const ProgramRun failed = RunProgram(probe, {"x"});
     EXPECT_TRUE(failed.started);
     EXPECT_EQ(failed.exitCode, 2);
     EXPECT_FALSE(failed.succeeded());
-    const ProgramRun missing = RunCommandLine('"' + dir.file("nowhere") + "/pak.exe\" -x a.pak");
+    const ProgramRun missing = RunProgram(dir.file("nowhere/pak"), {"-x", "a.pak"});
     EXPECT_FALSE(missing.started);
     EXPECT_TRUE(missing.errorOutput.contains("No such file or directory")) << missing.errorOutput;
-    const ProgramRun killed = RunCommandLine("/bin/sh -c \"kill -9 $$\"");
+    const ProgramRun killed = RunProgram("/bin/sh", {"-c", "kill -9 $$"});
     EXPECT_EQ(killed.signal, SIGKILL);
     EXPECT_FALSE(killed.succeeded());
-}
-
-TEST(SplitCommandLine, FollowsTheWindowsRules) {
-    const struct {
-        QString line;
-        QStringList words;
-    } cases[] = {
-        {"\"C:\\Program Files\\x.exe\" -x  C:\\q2\\baseq2\\pak0.pak",
-         {"C:\\Program Files\\x.exe", "-x", "C:\\q2\\baseq2\\pak0.pak"}},
-        {"p \"a b\"c d", {"p", "a bc", "d"}},
-        {"p a\\\\\\\"b", {"p", "a\\\"b"}},
-        {"p \"\"", {"p", ""}},
-        {"   ", {}},
-        {"pak", {"pak"}},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(SplitCommandLine(c.line), c.words) << c.line;
 }
 
 } // namespace

@@ -68,6 +68,7 @@ struct Layout {
     QStringList quake2, quake3; // listed folders under the drive, "" for its root
     std::vector<std::pair<QString, int>> failures = {};
     int failureBoxes = 0;
+    QStringList neverRead = {};
 };
 
 // P holds A, M, Z and baseq2; M fails.
@@ -103,6 +104,14 @@ const Layout kLayouts[] = {
      {"P/Z", "P/A", "P", "O", ""},
      {"Q3"},
      {{"P/M", kPermissionDenied}}},
+    // P vanishes as the walk enters Z: no box, and A and M are not tried one by one.
+    {"AFolderThatVanishesIsPassedOverWithoutABoxNorItsSubFolders",
+     kFailing,
+     {"O", ""},
+     {"Q3"},
+     {{"P/Z", 0}},
+     0,
+     {"P/M", "P/A"}},
     // Out of memory ends the visit quietly and stops P's further sub-folders.
     {"OutOfMemoryStopsTheParentsFurtherSubFolders",
      kFailing,
@@ -123,11 +132,13 @@ TEST_P(Layouts, AreListedWithTheSeparatorInWalkOrder) {
     // Besides the questions and the end for a game not found, only failures are shown.
     QStringList failuresShown = services->prompts();
     failuresShown.removeIf([](const QString& box) {
-        return box.startsWith("Is this the right") || box.contains("not found");
+        return box.startsWith("Is this the right") || box.contains(" not found, Install it");
     });
     EXPECT_EQ(failuresShown.size(), GetParam().failureBoxes) << failuresShown.join('|');
     for (const QString& box : failuresShown)
         EXPECT_EQ(box, "Path/File access error: " + drive.file("P/M"));
+    for (const QString& folder : GetParam().neverRead)
+        EXPECT_FALSE(services->folders().read().contains(drive.file(folder))) << folder;
 }
 
 INSTANTIATE_TEST_SUITE_P(Search, Layouts, ::testing::ValuesIn(kLayouts), kRowName);
