@@ -1,9 +1,13 @@
 #include "demo_sandbox.h"
 
-#include "core/conversion/command_lines.h"
 #include "core/conversion/manifests.h"
+#include "core/conversion/packs.h"
+#include "core/conversion/tool_commands.h"
 #include "core/platform/files.h"
 #include "core/platform/process.h"
+#include "io/fd.h"
+
+#include <fcntl.h>
 
 namespace corvane {
 
@@ -17,19 +21,6 @@ QByteArray placeholder(const QString& name) {
     return "Corvane demo placeholder for " + name.toUtf8() + '\n';
 }
 
-QStringList pak0Members() {
-    pakinfo::FillPak0Manifest();
-    QStringList members;
-    for (const QString& entry : pakinfo::Pak0Manifest) {
-        QString member = entry;
-        member.replace(u'\\', u'/');
-        while (member.startsWith(u'/'))
-            member.remove(0, 1);
-        members << member;
-    }
-    return members;
-}
-
 // Builds the sandbox with the tools of the program folder.
 class SandboxBuilder {
 public:
@@ -40,13 +31,11 @@ public:
         tell(QStringLiteral("Quake 2 folder with three pak files: ") + folder);
         MkDirs(inFolder(folder, QStringLiteral("baseq2")));
         WriteFile(inFolder(folder, QStringLiteral("quake2.exe")), placeholder("quake2.exe"));
-        makePak(inFolder(folder, QStringLiteral("baseq2/pak0.pak")), inFolder(work, "pak0"),
-                pak0Members());
-        makePak(inFolder(folder, QStringLiteral("baseq2/pak1.pak")), inFolder(work, "pak1"),
-                {QStringLiteral("pics/tag1.pcx"), QStringLiteral("pics/tag2.pcx")});
-        makePak(inFolder(folder, QStringLiteral("baseq2/pak2.pak")), inFolder(work, "pak2"),
-                {QStringLiteral("models/weapons/g_blast/base.pcx"),
-                 QStringLiteral("models/weapons/g_flareg/base.pcx")});
+        for (int i = 0; i < int(std::size(packs::kPacks)); ++i) {
+            const QString pak = QLatin1String(packs::kPacks[i].pak);
+            makePak(inFolder(folder, QStringLiteral("baseq2/") + pak), inFolder(work, pak),
+                    pakinfo::ClassicMembers(i));
+        }
     }
 
     void makeQuake3(const QString& folder, const QString& work) {
@@ -57,12 +46,9 @@ public:
         const QString pk3Tree = inFolder(work, "pk3");
         MkDirs(pk3Tree);
         WriteFile(inFolder(pk3Tree, "readme.txt"), placeholder("baseq3/pak0.pk3"));
-        const QString previous = CurDir();
-        ChDir(pk3Tree);
-        run(toolCommand(m_programFolder, QStringLiteral("minizip.exe"),
-                        {QStringLiteral("-a"), inFolder(folder, QStringLiteral("baseq3/pak0.pk3")),
-                         QStringLiteral("readme.txt")}));
-        ChDir(previous);
+        run(zipCommand(inFolder(folder, QStringLiteral("baseq3/pak0.pk3")),
+                       {QStringLiteral("readme.txt")}),
+            pk3Tree);
     }
 
 private:
@@ -78,15 +64,19 @@ private:
             WriteFile(inFolder(tree, member), placeholder(member));
         }
         MkDirs(tree);
-        run(toolCommand(m_programFolder, QStringLiteral("pak.exe"),
-                        {QStringLiteral("-c"), archive, tree}));
+        run({kPakTool, {QStringLiteral("-c"), archive, tree}});
     }
 
-    void run(const QString& commandLine) {
-        const ProgramRun result = RunCommandLine(commandLine);
+    // Runs a tool of the program folder in `folder` (any folder when none is given).
+    void run(const ToolCommand& command, const QString& folder = {}) {
+        const io::Fd in(folder.isEmpty()
+                            ? -1
+                            : open(encodePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        const ProgramRun result =
+            RunProgram(m_programFolder + QChar(kSep) + command.tool, command.arguments, in.get());
         if (!result.succeeded())
             throw RuntimeError(kPathFileAccessError,
-                               commandLine + QStringLiteral(": ") + result.errorOutput.trimmed());
+                               command.tool + QStringLiteral(": ") + result.errorOutput.trimmed());
     }
 
     QString m_programFolder;

@@ -6,7 +6,11 @@
 
 #include <cstring>
 
+#include <cerrno>
+
+#include <fcntl.h>
 #include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -33,6 +37,25 @@ bool answersOnSocket(const QByteArray& path) {
     return answered;
 }
 
+// Connects `fd` to `address` within `milliseconds`: a host that drops the packets must not
+// hold the program up.
+bool connectsWithin(int fd, const sockaddr* address, socklen_t length, int milliseconds) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
+        return false;
+    if (connect(fd, address, length) == 0)
+        return true;
+    if (errno != EINPROGRESS)
+        return false;
+    pollfd pending{fd, POLLOUT, 0};
+    int error = 0;
+    socklen_t size = sizeof error;
+    return poll(&pending, 1, milliseconds) == 1 &&
+           getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+}
+
+constexpr int kConnectTimeoutMs = 3000;
+
 bool answersOnTcp(const QByteArray& host, int port) {
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
@@ -42,7 +65,7 @@ bool answersOnTcp(const QByteArray& host, int port) {
     bool answered = false;
     for (addrinfo* at = found; at && !answered; at = at->ai_next) {
         const int fd = socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC, at->ai_protocol);
-        answered = fd >= 0 && connect(fd, at->ai_addr, at->ai_addrlen) == 0;
+        answered = fd >= 0 && connectsWithin(fd, at->ai_addr, at->ai_addrlen, kConnectTimeoutMs);
         if (fd >= 0)
             close(fd);
     }

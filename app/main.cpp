@@ -5,11 +5,15 @@
 #include "app/display.h"
 #include "app/wizard.h"
 #include "core/platform/files.h"
+#include "core/platform/stop_signals.h"
 #include "ui/desktop_services.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
+#include <QWidget>
 
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 namespace {
@@ -65,7 +69,7 @@ int runWizard(int argc, char* argv[], bool demo) {
     if (demo) {
         QString sandbox;
         try {
-            sandbox = corvane::MakeDemoSandbox(QCoreApplication::applicationDirPath(), sayDemoStep);
+            sandbox = corvane::MakeDemoSandbox(corvane::ProgramFolder(), sayDemoStep);
         } catch (const corvane::RuntimeError& error) {
             std::fprintf(stderr, "corvane: cannot build the demo sandbox: %s\n", error.what());
             return corvane::kExitFailed;
@@ -75,6 +79,17 @@ int runWizard(int argc, char* argv[], bool demo) {
         driveRoots = QStringList{sandbox + QChar(corvane::kSep)};
     }
     corvane::DesktopServices services(std::move(driveRoots));
+    // A stop signal ends the program at once, but for a conversion, which first ends its
+    // tools and removes what it made, then ends the program itself.
+    corvane::InstallStopSignals();
+    QSocketNotifier stops(corvane::StopSignalDescriptor(), QSocketNotifier::Read);
+    QObject::connect(&stops, &QSocketNotifier::activated, [&] {
+        stops.setEnabled(false);
+        if (!corvane::StopIsDeferred())
+            services.End(corvane::StopExitStatus());
+        if (QWidget* box = QApplication::activeModalWidget())
+            box->close();
+    });
     corvane::Wizard wizard(services);
     wizard.start();
     return QApplication::exec();
@@ -102,15 +117,20 @@ int main(int argc, char* argv[]) {
             return corvane::kExitUsage;
         }
         QCoreApplication app(argc, argv);
-        return corvane::convertCommand(QString::fromLocal8Bit(argv[2]),
-                                       QString::fromLocal8Bit(argv[3]));
+        // Folder names are bytes: whatever they hold reaches the system as it was given.
+        return corvane::convertCommand(corvane::decodePath(argv[2]), corvane::decodePath(argv[3]));
     }
     if (command == QLatin1String("find")) {
         QCoreApplication app(argc, argv);
         QStringList folders;
-        for (int i = 2; i < argc; ++i)
-            folders << QString::fromLocal8Bit(argv[i]);
-        return corvane::findCommand(folders);
+        bool nullSeparated = false;
+        for (int i = 2; i < argc; ++i) {
+            if (std::strcmp(argv[i], "--null") == 0)
+                nullSeparated = true;
+            else
+                folders << corvane::decodePath(argv[i]);
+        }
+        return corvane::findCommand(folders, nullSeparated);
     }
     if (argc > 2 || (argc == 2 && command != QLatin1String("--demo")))
         return usageError(argv[argc - 1]);

@@ -1,6 +1,7 @@
 #include "extractnpak.h"
 
 #include "core/game_paths.h"
+#include "core/platform/stop_signals.h"
 #include "core/services.h"
 
 #include <QCloseEvent>
@@ -49,8 +50,8 @@ void Extractnpak::Form_Activate() {
 }
 
 void Extractnpak::OKButton_Click() {
-    m_conversion.run();
-    m_services.End();
+    const Outcome outcome = m_conversion.run();
+    m_services.End(outcome == Outcome::Interrupted ? StopExitStatus() : 0);
 }
 
 void Extractnpak::CancelButton_Click() {

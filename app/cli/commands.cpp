@@ -3,11 +3,13 @@
 #include "app/cli/terminal.h"
 #include "core/game_paths.h"
 #include "core/platform/files.h"
+#include "core/platform/stop_signals.h"
 #include "core/search/drive_walk.h"
 
 #include <QDir>
 
 #include <cstdio>
+#include <cstring>
 
 namespace corvane {
 
@@ -29,19 +31,44 @@ bool holds(const QString& base, const QString& relative) {
     }
 }
 
-ExitStatus statusOf(Outcome outcome) {
+int statusOf(Outcome outcome) {
     switch (outcome) {
     case Outcome::Installed:
         return kExitOk;
+    case Outcome::InstalledIncomplete:
+        return kExitIncomplete;
     case Outcome::NotAllInstalled:
         return kExitNotInstalled;
     case Outcome::PathMissing:
     case Outcome::CheckFailed:
         return kExitCheckFailed;
+    case Outcome::Busy:
+        return kExitBusy;
     case Outcome::ToolFailed:
         return kExitToolFailed;
+    case Outcome::Interrupted:
+        return StopExitStatus();
     }
     return kExitFailed;
+}
+
+// `text` with control characters and backslashes as escapes: one line stays one line.
+QByteArray escaped(const QString& text) {
+    QByteArray out;
+    for (const char c : encodePath(text)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else if (byte < 0x20 || byte == 0x7f)
+            out += QByteArray("\\x") + QByteArray::number(byte, 16).rightJustified(2, '0');
+        else
+            out += c;
+    }
+    return out;
 }
 
 void printSummary(Terminal& terminal, const Conversion& conversion, Outcome outcome,
@@ -51,9 +78,9 @@ void printSummary(Terminal& terminal, const Conversion& conversion, Outcome outc
         made << QStringLiteral("%1 (%2 files)")
                     .arg(QLatin1String(archive))
                     .arg(conversion.filesIn(QLatin1String(archive)));
-    const QString where = outcome == Outcome::Installed
-                              ? QStringLiteral("installed in ") + qfbastion
-                              : QStringLiteral("not all installed");
+    const QString where = outcome == Outcome::NotAllInstalled
+                              ? QStringLiteral("not all installed")
+                              : QStringLiteral("installed in ") + qfbastion;
     terminal.say(QStringLiteral("%1; %2; %3 s")
                      .arg(made.join(QStringLiteral(", ")), where)
                      .arg(seconds, 0, 'f', 1));
@@ -62,7 +89,8 @@ void printSummary(Terminal& terminal, const Conversion& conversion, Outcome outc
 // The walk of the drives for every layout of either game.
 class InstallationFinder : public DriveWalk {
 public:
-    using DriveWalk::DriveWalk;
+    InstallationFinder(Services& services, bool nullSeparated)
+        : DriveWalk(services), m_nullSeparated(nullSeparated) {}
     int found = 0;
 
 protected:
@@ -88,10 +116,16 @@ private:
         for (int i = 0; i < filList.ListCount(); ++i)
             if (filList.List(i).compare(program, Qt::CaseInsensitive) == 0)
                 mark = filList.List(i);
-        std::printf("%s\t%s\t%s\n", qPrintable(game), base.toUtf8().constData(), qPrintable(mark));
+        const QByteArray line =
+            m_nullSeparated ? game.toUtf8() + '\0' + QByteArray::fromStdString(encodePath(base)) +
+                                  '\0' + escaped(mark) + '\0'
+                            : game.toUtf8() + '\t' + escaped(base) + '\t' + escaped(mark) + '\n';
+        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
         std::fflush(stdout);
         ++found;
     }
+
+    bool m_nullSeparated;
 };
 
 } // namespace
@@ -109,6 +143,7 @@ int convertCommand(const QString& quake2, const QString& quake3) {
                      QStringLiteral(" is no Quake 3 folder: it holds no baseq3/pak0.pk3"));
         return kExitCheckFailed;
     }
+    InstallStopSignals();
     TerminalServices services(terminal);
     TerminalProgress progress(terminal);
     Conversion conversion(services, paths, progress);
@@ -119,13 +154,19 @@ int convertCommand(const QString& quake2, const QString& quake3) {
         terminal.say(error.description());
         return kExitFailed;
     }
-    if (outcome == Outcome::Installed || outcome == Outcome::NotAllInstalled)
+    if (outcome == Outcome::Interrupted)
+        terminal.say(QStringLiteral("stopped by %1: what the run made was removed, nothing was "
+                                    "installed")
+                         .arg(QString::fromLocal8Bit(sigabbrev_np(StopRequested()))
+                                  .prepend(QStringLiteral("SIG"))));
+    if (outcome == Outcome::Installed || outcome == Outcome::InstalledIncomplete ||
+        outcome == Outcome::NotAllInstalled)
         printSummary(terminal, conversion, outcome, paths.quake3 + QStringLiteral("qfbastion"),
                      progress.seconds());
     return statusOf(outcome);
 }
 
-int findCommand(const QStringList& folders) {
+int findCommand(const QStringList& folders, bool nullSeparated) {
     Terminal terminal;
     std::optional<QStringList> roots;
     if (!folders.isEmpty()) {
@@ -135,7 +176,7 @@ int findCommand(const QStringList& folders) {
     }
     TerminalServices services(terminal, roots);
     try {
-        InstallationFinder finder(services);
+        InstallationFinder finder(services, nullSeparated);
         finder.walkDrives();
         return finder.found > 0 ? kExitOk : kExitFailed;
     } catch (const RuntimeError& error) {

@@ -16,6 +16,11 @@ enum ExitStatus : int {
     kExitCheckFailed = 3,  // a folder or a check before any work failed; nothing was touched
     kExitToolFailed = 4,   // a tool failed; what the run made was removed, nothing installed
     kExitNotInstalled = 5, // some archive could not be made or installed
+    kExitBusy = 6,         // another conversion works in the same folders; nothing was touched
+    kExitIncomplete = 7,   // installed, but pak0.pak held markedly fewer files than the classic
+                           // game's, and pak0.pk3 does too
+    // A stop signal: 128 and its number (130 for Ctrl-C, 129 for a closed terminal, 143 for
+    // SIGTERM); what the run made was removed and nothing installed.
 };
 
 // Converts the Quake 2 folder `quake2` (one holding baseq2/pak0.pak) into the pk3 files of
@@ -25,7 +30,10 @@ int convertCommand(const QString& quake2, const QString& quake3);
 
 // Walks the drives (or only `folders`, when given) as the search does and prints each Quake 2
 // and Quake 3 folder found, one a line: the game, a tab, the folder, a tab, and what marks it
-// (the program's file name, or "data" for a folder with the game data alone).
-int findCommand(const QStringList& folders = {});
+// (the program's file name, or "data" for a folder with the game data alone). Control
+// characters and backslashes in a folder are written as escapes (\t, \n, \\, \xNN), so one
+// line is always one folder. `nullSeparated` writes each of the three fields followed by a NUL
+// byte instead, the folder's bytes as they are, for scripts.
+int findCommand(const QStringList& folders = {}, bool nullSeparated = false);
 
 } // namespace corvane

@@ -1,6 +1,6 @@
 #include "terminal.h"
 
-#include <QCoreApplication>
+#include "core/platform/files.h"
 
 #include <unistd.h>
 
@@ -61,7 +61,7 @@ int TerminalServices::messageBox(const QString& prompt, int buttons, const QStri
 }
 
 QString TerminalServices::programFolder() {
-    return QCoreApplication::applicationDirPath();
+    return ProgramFolder();
 }
 
 TerminalProgress::TerminalProgress(Terminal& terminal) : m_terminal(terminal) {

@@ -43,7 +43,7 @@ public:
     // Nothing is asked on the command line: a question is answered No.
     int messageBox(const QString& prompt, int buttons, const QString& title) override;
     void doEvents() override {}
-    [[noreturn]] void end() override { throw ProgramEnded{}; }
+    [[noreturn]] void end(int) override { throw ProgramEnded{}; }
     QString programFolder() override;
     FolderSource& folders() override { return m_folders; }
 

@@ -2,17 +2,21 @@
 
 // The conversion: checks before any work, three archive passes, the removal of the unpacked
 // tree, and the installation of the three pk3 files into qfbastion under the Quake 3 folder.
-// The tools run from the program folder; they unpack and pack in the work folder, which is
-// the program folder itself when it can be written, else a folder of the user's cache.
+// The tools run from the program folder; they unpack and pack in a folder of the run's own,
+// made new in the work folder (work_folder.h) and removed whole at the end, however the run
+// ends. Nothing outside it changes but the three archives installed.
 
+#include "core/conversion/pak_contents.h"
+#include "core/conversion/work_folder.h"
 #include "core/counter16.h"
 #include "core/runtime_error.h"
-#include "io/tree.h"
+#include "io/fd.h"
 
 #include <QHash>
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -20,8 +24,9 @@ namespace corvane {
 
 struct GamePaths;
 struct ProgramRun;
+struct ToolCommand;
+class RunFolder;
 class Services;
-class WorkFolder;
 
 // What the conversion changes on its screen, and what a progress display may follow.
 class ConversionView {
@@ -40,11 +45,16 @@ public:
 
 // How a conversion ended.
 enum class Outcome {
-    Installed,       // all three archives are in qfbastion
-    NotAllInstalled, // some archive was not produced or could not be copied
-    PathMissing,     // a game folder was not confirmed
-    CheckFailed,     // a check before any work failed; nothing was touched
-    ToolFailed,      // a tool failed; what the run had made was removed, nothing installed
+    Installed,           // all three archives are in qfbastion
+    InstalledIncomplete, // all three installed, but pak0.pak held markedly fewer of the files
+                         // of the classic game, so pak0.pk3 does too
+    NotAllInstalled,     // some archive was not produced or could not be copied
+    PathMissing,         // a game folder was not confirmed
+    CheckFailed,         // a check before any work failed; nothing was touched
+    Busy,                // another conversion works in the same folders; nothing was touched
+    ToolFailed,          // a tool failed; what the run had made was removed, nothing installed
+    Interrupted,         // a stop signal came; the tool was ended, what the run had made was
+                         // removed, nothing installed
 };
 
 // Failures collected while deleting, shown one message box each at the end.
@@ -59,12 +69,12 @@ private:
     QStringList m_texts;
 };
 
-// The files gathered for the next run of the zip tool: each as a blank and its entry.
+// The files gathered for the next run of the zip tool.
 struct Batch {
-    QString text;
+    QStringList files;
     Counter16 count;
     void add(const QString& entry) {
-        text += u' ' + entry;
+        files << entry;
         ++count;
     }
 };
@@ -81,11 +91,11 @@ public:
     void RemoveTempTree();
     void RepackPak1();
     void RepackPak2();
-    // Copies the three pk3 files into qfbastion under the Quake 3 folder, one box each; true
+    // Installs the three pk3 files into qfbastion under the Quake 3 folder, one box each; true
     // when all three were installed.
     bool InstallArchives();
 
-    // The cleanup alone, in the work folder the conversion would use.
+    // The cleanup alone, in the folder of the run, when there is one.
     void removeTempTreeAlone();
 
     // Files stored in the archives so far, in all and in the archive `name`.
@@ -93,41 +103,50 @@ public:
     int filesIn(const QString& name) const { return m_filesIn.value(name); }
 
 private:
-    struct Stopped {
+    struct Halt {
         Outcome outcome;
     };
 
     // Checks (checks.cpp): each failure shows its box and stops the conversion.
     void checkGamePaths();
-    void prepareWorkFolder();
     void checkBeforeWork();
-    void removeLeftovers();
+    void openWorkFolder();
+    void checkTools();
+    void openQfbastion();
+    void readPaks();
+    void checkFreeSpace();
+    void lockOrStop(int folder, const QString& path);
     [[noreturn]] void stopBeforeWork(const QString& prompt);
-    // What stands at `relative` in the work folder; a failure to look stops the conversion.
-    io::Kind kindIn(const QString& relative);
-    void emptyWorkFolder();
-    // At the end of a run: a work folder of the user's cache is emptied.
-    void finishWorkFolder();
+    // A stop signal ends the run between its steps.
+    void stopIfAsked();
 
-    // Runs a tool; a run that fails shows one box quoting the tool and stops the conversion.
-    void ExecCmd(const QString& cmdline, const QString& failure);
+    // Runs a tool in the run's folder; a run that fails shows one box quoting the tool and
+    // stops the conversion.
+    ProgramRun runTool(const ToolCommand& command);
+    void ExecCmd(const ToolCommand& command, const QString& failure);
     // Unpacks `archive` of baseq2; members the tool skipped are shown in one box.
-    void unpack(const QString& archive, const QString& members = {});
+    void unpack(const QString& archive, const QStringList& members = {});
     void flushBatch(const QString& archiveName, Batch& batch);
     void removeUnpacked(const QStringList& files, const QStringList& folders);
+    // Tells the user when pak0.pak held markedly fewer files than the classic game's.
+    void reportUnexpectedData(int expected);
     void showTotal();
     QString quake2Archive(const QString& name) const;
+    QString qfbastionPath() const;
     QString targetOf(const QString& name) const;
-    // After a tool failed: removes what this run made in the work folder, without a word.
-    void removeWhatTheRunMade();
+    // Ends the run: its folder is removed and the locks let go.
+    void finish();
 
     Services& m_services;
     const GamePaths& m_paths;
     ConversionView& m_view;
     QString m_programFolder;
-    std::unique_ptr<WorkFolder> m_work;
-    bool m_workIsCache = false; // the work folder belongs to the program alone
+    WorkFolder m_work;
+    io::Fd m_qfbastion; // opened once, never through a link; locked for the run
+    std::array<PakContents, 3> m_paks;
+    std::unique_ptr<RunFolder> m_run;
     int m_toPack = 0;
+    bool m_incomplete = false;
     QHash<QString, int> m_filesIn;
 };
 

@@ -1,5 +1,7 @@
 #include "manifests.h"
 
+#include "packs.h"
+
 #include <cstddef>
 
 namespace corvane::pakinfo {
@@ -44,8 +46,24 @@ void FillPak0Manifest() {
 }
 
 void FillPak2Manifest() {
-    Pak2Manifest[0] = QStringLiteral("models\\weapons\\g_blast\\base.pcx");
-    Pak2Manifest[1] = QStringLiteral("models\\weapons\\g_flareg\\base.pcx");
+    for (std::size_t i = 0; i < Pak2Manifest.size(); ++i)
+        Pak2Manifest[i] = QLatin1String(packs::kPak2.packedFiles[i]);
+}
+
+QStringList ClassicMembers(int pack) {
+    const packs::Pack& plan = packs::kPacks[pack];
+    QStringList members;
+    if (pack == 0)
+        for (const char* entry : detail::kPak0Entries)
+            members << QLatin1String(entry);
+    for (const char* member : plan.members.empty() ? plan.packedFiles : plan.members)
+        members << QLatin1String(member);
+    for (QString& member : members) {
+        member.replace(u'\\', u'/');
+        while (member.startsWith(u'/'))
+            member.remove(0, 1);
+    }
+    return members;
 }
 
 const std::array<QString, kTempFolderCount>& TempFolders() {

@@ -6,6 +6,7 @@
 // constant tables at build time (manifests.cmake); nothing is read at run time.
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
@@ -41,6 +42,11 @@ const std::array<QString, kTempFolderCount>& TempFolders();
 inline QString relativeFolder(const QString& folder) {
     return folder.mid(1);
 }
+
+// The members of a classic pack that the conversion uses, as the pack stores them ('/'
+// separators, no leading one): the first manifest for the first pack; for the others the
+// members unpacked, or the files packed.
+QStringList ClassicMembers(int pack);
 
 namespace detail {
 // The constant tables generated from the text files, one string per line.

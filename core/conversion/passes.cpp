@@ -1,16 +1,16 @@
-// The three archive passes: unpack a Quake 2 archive into the work folder and hand the chosen
+// The three archive passes: unpack a Quake 2 archive into the run's folder and hand the chosen
 // files to the zip tool.
 
 #include "conversion.h"
 
-#include "core/conversion/command_lines.h"
 #include "core/conversion/manifests.h"
-#include "core/conversion/work_folder.h"
+#include "core/conversion/packs.h"
+#include "core/conversion/run_folder.h"
+#include "core/conversion/tool_commands.h"
 #include "core/platform/files.h"
 #include "core/platform/process.h"
 #include "core/services.h"
 
-#include <array>
 #include <cstring>
 #include <vector>
 
@@ -21,18 +21,8 @@ namespace {
 constexpr int kBatchSize = 30;
 // A tool's message is quoted in a box; a long one is cut after this many lines.
 constexpr qsizetype kQuotedLines = 12;
-
-QString topFolder(const QString& entry) {
-    const qsizetype separator = entry.indexOf(u'\\');
-    return separator < 0 ? QString() : entry.left(separator);
-}
-
-bool isPackedFolder(const QString& folder) {
-    static const std::array<QString, 5> packed = {QStringLiteral("models"), QStringLiteral("env"),
-                                                  QStringLiteral("pics"), QStringLiteral("sound"),
-                                                  QStringLiteral("sprites")};
-    return std::find(packed.begin(), packed.end(), folder) != packed.end();
-}
+// Fewer than this share of the classic game's files in pak0.pak: it is another game's data.
+constexpr int kExpectedPercent = 90;
 
 // What a tool said, or how it ended when it said nothing, for a box.
 QString toolMessage(const ProgramRun& run) {
@@ -54,26 +44,39 @@ QString toolMessage(const ProgramRun& run) {
 // The exit code with which a tool says some files were skipped and the rest done.
 constexpr int kSomeSkipped = 1;
 
+QStringList texts(packs::Names names) {
+    QStringList list;
+    for (const char* name : names)
+        list << QLatin1String(name);
+    return list;
+}
+
 } // namespace
 
 void Conversion::showTotal() {
     m_view.setCaption(QStringLiteral("Total files: ") + QString::number(TotalFiles.value()));
 }
 
-void Conversion::ExecCmd(const QString& cmdline, const QString& failure) {
-    const ProgramRun run = RunCommandLine(cmdline);
+ProgramRun Conversion::runTool(const ToolCommand& command) {
+    stopIfAsked();
+    const ProgramRun run =
+        RunProgram(m_programFolder + QChar(kSep) + command.tool, command.arguments, m_run->fd());
+    m_run->forget();
+    stopIfAsked();
+    return run;
+}
+
+void Conversion::ExecCmd(const ToolCommand& command, const QString& failure) {
+    const ProgramRun run = runTool(command);
     if (run.succeeded())
         return;
     m_services.MsgBox(failure + QStringLiteral("\r\n") + toolMessage(run));
-    removeWhatTheRunMade();
-    throw Stopped{Outcome::ToolFailed};
+    throw Halt{Outcome::ToolFailed};
 }
 
-void Conversion::unpack(const QString& archive, const QString& members) {
+void Conversion::unpack(const QString& archive, const QStringList& members) {
     m_view.phaseStarted(ConversionView::Phase::Unpacking);
-    const ProgramRun run =
-        RunCommandLine(unpackCommand(m_programFolder, quake2Archive(archive), members));
-    m_work->forget();
+    const ProgramRun run = runTool(unpackCommand(quake2Archive(archive), members));
     if (run.started && run.exitCode == kSomeSkipped) {
         m_services.MsgBox(QStringLiteral("Some files of ") + archive +
                           QStringLiteral(" were not unpacked:\r\n") + toolMessage(run));
@@ -82,13 +85,12 @@ void Conversion::unpack(const QString& archive, const QString& members) {
     if (run.succeeded())
         return;
     m_services.MsgBox(archive + QStringLiteral(" could not be unpacked:\r\n") + toolMessage(run));
-    removeWhatTheRunMade();
-    throw Stopped{Outcome::ToolFailed};
+    throw Halt{Outcome::ToolFailed};
 }
 
 void Conversion::flushBatch(const QString& archiveName, Batch& batch) {
     const Batch handed = std::exchange(batch, Batch{});
-    ExecCmd(zipCommand(m_programFolder, archiveName, handed.text),
+    ExecCmd(zipCommand(archiveName, handed.files),
             archiveName + QStringLiteral(" could not be made:"));
     // Counted once stored: a failed run has stopped the conversion above.
     TotalFiles += handed.count;
@@ -98,18 +100,21 @@ void Conversion::flushBatch(const QString& archiveName, Batch& batch) {
 }
 
 void Conversion::RepackPak0() {
+    const packs::Pack& pack = packs::kPak0;
     m_view.setScreenEnabled(false);
     pakinfo::FillPak0Manifest();
     m_view.setScreenEnabled(false);
     m_services.DoEvents();
-    ChDir(m_work->path());
-    unpack(QStringLiteral("pak0.pak"));
+    unpack(QLatin1String(pack.pak));
 
     // Each file is looked up once; the count lets a progress display show the share done.
     std::vector<bool> packable(pakinfo::Pak0Manifest.size());
+    int expected = 0;
     for (size_t i = 0; i < packable.size(); ++i) {
         const QString& entry = pakinfo::Pak0Manifest[i];
-        packable[i] = isPackedFolder(topFolder(entry)) && m_work->holdsFile(entry);
+        const bool inArchive = packs::isPacked(pack, encodePath(entry));
+        expected += inArchive;
+        packable[i] = inArchive && m_run->holdsFile(entry);
         m_toPack += packable[i];
     }
     m_view.phaseStarted(ConversionView::Phase::Packing);
@@ -120,50 +125,55 @@ void Conversion::RepackPak0() {
         if (packable[i])
             batch.add(pakinfo::Pak0Manifest[i]);
         if (batch.count == kBatchSize || i == last)
-            flushBatch(QStringLiteral("pak0.pk3"), batch);
+            flushBatch(QLatin1String(pack.archive), batch);
     }
+    reportUnexpectedData(expected);
+}
+
+void Conversion::reportUnexpectedData(int expected) {
+    const int found = filesIn(QLatin1String(packs::kPak0.archive));
+    if (found * 100 >= expected * kExpectedPercent)
+        return;
+    m_incomplete = true;
+    m_services.MsgBox(QStringLiteral("pak0.pak holds %1 of the %2 files of the classic game's "
+                                     "pak0.pk3: it may be a mod's or a re-release's.\r\npak0.pk3 "
+                                     "is made of the %1 that were found.")
+                          .arg(found)
+                          .arg(expected));
 }
 
 void Conversion::RepackPak1() {
-    ChDir(m_work->path());
-    unpack(QStringLiteral("pak1.pak"), QStringLiteral("pics/tag1.pcx pics/tag2.pcx"));
+    const packs::Pack& pack = packs::kPak1;
+    unpack(QLatin1String(pack.pak), texts(pack.members));
     // Only pictures that were unpacked are handed over: the tool would refuse the others.
     Batch batch;
-    for (const QString& picture :
-         {QStringLiteral("pics\\tag1.pcx"), QStringLiteral("pics\\tag2.pcx")})
-        if (m_work->holdsFile(picture))
+    for (const QString& picture : texts(pack.packedFiles))
+        if (m_run->holdsFile(picture))
             batch.add(picture);
     m_toPack += batch.count;
     if (batch.count > 0)
-        flushBatch(QStringLiteral("pak1.pk3"), batch);
-    removeUnpacked({QStringLiteral("pics/tag1.pcx"), QStringLiteral("pics/tag2.pcx")},
-                   {QStringLiteral("pics")});
+        flushBatch(QLatin1String(pack.archive), batch);
+    removeUnpacked(texts(pack.removedFiles), texts(pack.removedFolders));
     showTotal();
 }
 
 void Conversion::RepackPak2() {
+    const packs::Pack& pack = packs::kPak2;
     m_view.setScreenEnabled(false);
     pakinfo::FillPak2Manifest();
     m_view.setScreenEnabled(false);
-    ChDir(m_work->path());
-    unpack(QStringLiteral("pak2.pak"));
+    unpack(QLatin1String(pack.pak));
 
     Batch batch;
     for (const QString& entry : pakinfo::Pak2Manifest)
-        if (isPackedFolder(topFolder(entry)) && m_work->holdsFile(entry))
+        if (packs::isPacked(packs::kPak0, encodePath(entry)) && m_run->holdsFile(entry))
             batch.add(entry);
     // Both files or none: a lone file is not worth an archive.
     if (batch.count == pakinfo::kPak2ManifestSize) {
         m_toPack += batch.count;
-        flushBatch(QStringLiteral("pak2.pk3"), batch);
+        flushBatch(QLatin1String(pack.archive), batch);
     }
-
-    removeUnpacked({QStringLiteral("models/weapons/g_flareg/base.pcx"),
-                    QStringLiteral("models/weapons/g_blast/base.pcx")},
-                   {QStringLiteral("models/objects/grenade2"),
-                    QStringLiteral("models/weapons/g_flareg"),
-                    QStringLiteral("models/weapons/g_blast"), QStringLiteral("models/weapons"),
-                    QStringLiteral("models/objects"), QStringLiteral("models")});
+    removeUnpacked(texts(pack.removedFiles), texts(pack.removedFolders));
     m_view.setScreenEnabled(true);
     showTotal();
 }

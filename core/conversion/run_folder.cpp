@@ -1,16 +1,17 @@
-#include "work_folder.h"
+#include "run_folder.h"
 
 #include "core/platform/error_numbers.h"
 #include "core/platform/files.h"
-#include "io/atomic_file.h"
+#include "io/folder.h"
 
 #include <cerrno>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
 namespace corvane {
+
+const std::string RunFolder::kPrefix = ".corvane-run-";
 
 std::string treePath(const QString& relative) {
     QString path = relative;
@@ -21,28 +22,36 @@ std::string treePath(const QString& relative) {
     return encodePath(path.mid(start));
 }
 
-WorkFolder::WorkFolder(const QString& path)
-    : m_path(path), m_tree(io::Tree::open(resolve(path), io::Links::Refuse)) {
-    if (!m_tree.valid())
-        raise(errno, kPathNotFound, QString());
+RunFolder::RunFolder(int workFolder, const QString& workPath)
+    : m_workFolder(::fcntl(workFolder, F_DUPFD_CLOEXEC, 0)) {
+    io::Fd made = io::makeUniqueFolder(workFolder, kPrefix, m_name);
+    if (!made)
+        throw RuntimeError::make(errorNumberFor(errno, kPathNotFound), workPath);
+    m_path = workPath + QChar(kSep) + decodePath(m_name);
+    m_tree = io::Tree(std::move(made), io::Links::Refuse);
 }
 
-QString WorkFolder::pathOf(const QString& relative) const {
+RunFolder::~RunFolder() {
+    m_tree = io::Tree();
+    io::removeTree(m_workFolder.get(), m_name);
+}
+
+QString RunFolder::pathOf(const QString& relative) const {
     return relative.isEmpty() ? m_path : m_path + QChar(kSep) + nativePath(relative);
 }
 
-void WorkFolder::raise(int error, int notFound, const QString& relative) const {
+void RunFolder::raise(int error, int notFound, const QString& relative) const {
     throw RuntimeError::make(errorNumberFor(error, notFound), pathOf(relative));
 }
 
-io::Kind WorkFolder::kindOf(const QString& relative) {
+io::Kind RunFolder::kindOf(const QString& relative) {
     const io::Tree::Entry entry = m_tree.find(treePath(relative));
     if (entry.error != 0)
         raise(entry.error, kFileNotFound, relative);
     return entry.kind;
 }
 
-void WorkFolder::deleteFile(const QString& relative) {
+void RunFolder::deleteFile(const QString& relative) {
     const std::string path = treePath(relative);
     const io::Fd file = m_tree.openFile(path, O_PATH);
     struct stat info;
@@ -59,35 +68,12 @@ void WorkFolder::deleteFile(const QString& relative) {
     raise(error == EACCES || error == EPERM ? EBUSY : error, kFileNotFound, relative);
 }
 
-void WorkFolder::removeFolder(const QString& relative) {
+void RunFolder::removeFolder(const QString& relative) {
     const int error = m_tree.removeFolder(treePath(relative));
     if (error == 0 || error == ENOENT || error == ENOTDIR)
         return;
     raise(error == EACCES || error == EPERM || error == ENOTEMPTY ? EBUSY : error, kPathNotFound,
           relative);
-}
-
-void WorkFolder::removeTemporaries(const QString& relative) {
-    const std::string path = treePath(relative);
-    io::Fd folder = m_tree.openFolder(path);
-    DIR* dir = folder ? fdopendir(folder.get()) : nullptr;
-    if (!dir)
-        return;
-    folder.release();
-    std::vector<std::string> leftovers;
-    while (const dirent* entry = readdir(dir))
-        if (io::isTemporaryName(entry->d_name))
-            leftovers.emplace_back(entry->d_name);
-    closedir(dir);
-    for (const std::string& name : leftovers)
-        m_tree.removeFile(path.empty() ? name : path + '/' + name);
-}
-
-io::Fd WorkFolder::openForReading(const QString& relative) {
-    io::Fd file = m_tree.openFile(treePath(relative), O_RDONLY | O_NONBLOCK);
-    if (!file)
-        raise(errno, kFileNotFound, relative);
-    return file;
 }
 
 } // namespace corvane

@@ -1,24 +1,37 @@
 #pragma once
 
-// The folder the conversion unpacks and packs in. Every path below it is reached one component
-// at a time, never through a symbolic link and never above it, so nothing outside the folder is
-// ever read, packed or deleted; a link where the tree needs a folder counts as a missing
-// folder. Names are matched ignoring ASCII case when they do not match exactly. Relative paths
-// may use '\' or '/' and may start with separators (as one manifest entry does).
-// Failures raise RuntimeError with a description that names the full path.
+// The folder of one conversion run: made new in the work folder, for the user alone (mode
+// 0700), the current folder of every tool the run starts, and removed whole when the object
+// goes. Nothing outside it is ever unpacked, packed or deleted.
+//
+// Every path below it is reached one component at a time, never through a symbolic link and
+// never above it. Names are matched ignoring ASCII case when they do not match exactly: the
+// game's files may be spelled otherwise than the lists say. Relative paths may use '\' or '/'
+// and may start with separators (as one manifest entry does). Failures raise RuntimeError with
+// a description that names the full path.
 
 #include "io/tree.h"
 
 #include <QString>
 
+#include <string>
+
 namespace corvane {
 
-class WorkFolder {
+class RunFolder {
 public:
-    // Opens the folder at `path` (raises 76 when it cannot be opened).
-    explicit WorkFolder(const QString& path);
+    // Makes a new folder in the open folder `workFolder`, known as `workPath`; raises the
+    // error that kept it from being made.
+    RunFolder(int workFolder, const QString& workPath);
+    ~RunFolder();
+    RunFolder(const RunFolder&) = delete;
+    RunFolder& operator=(const RunFolder&) = delete;
+
+    // The name every run folder has: this prefix and six random letters or digits.
+    static const std::string kPrefix;
 
     const QString& path() const { return m_path; }
+    int fd() const { return m_tree.root(); }
     // The full path of `relative`, as the messages show it.
     QString pathOf(const QString& relative) const;
 
@@ -32,18 +45,14 @@ public:
     // Removes the empty folder at `relative`. One that is already gone is no error; one that
     // still holds something raises 75.
     void removeFolder(const QString& relative);
-    // Deletes what a killed tool run left in the folder at `relative`: temporary files.
-    void removeTemporaries(const QString& relative);
-    // Opens the file at `relative` for reading (raises 53 when there is none).
-    io::Fd openForReading(const QString& relative);
-
-    int fd() const { return m_tree.root(); }
-    // Forgets the folder listings read so far: something else changed the tree.
+    // Forgets the folder listings read so far: a tool changed the tree.
     void forget() { m_tree.forget(); }
 
 private:
     [[noreturn]] void raise(int error, int notFound, const QString& relative) const;
 
+    io::Fd m_workFolder;
+    std::string m_name;
     QString m_path;
     io::Tree m_tree;
 };

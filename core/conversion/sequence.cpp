@@ -1,57 +1,21 @@
-// "Continue" on the conversion screen: check, run the passes in order, install the three
-// archives.
+// "Continue" on the conversion screen: check, run the passes in order in a folder of the run's
+// own, install the three archives as one step, and remove the run's folder however it went.
 
 #include "conversion.h"
 
-#include "core/conversion/work_folder.h"
+#include "core/conversion/installation.h"
+#include "core/conversion/packs.h"
+#include "core/conversion/run_folder.h"
 #include "core/game_paths.h"
 #include "core/platform/files.h"
+#include "core/platform/stop_signals.h"
 #include "core/services.h"
-
-#include <cerrno>
-
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
 
 namespace corvane {
 
 namespace {
 
-struct Archive {
-    const char* name;        // file name in the work folder and in qfbastion
-    const char* label;       // how the boxes name it
-    bool checkHintOnFailure; // whether the failure box ends with "to see if the file exists"
-};
-
-constexpr Archive kArchives[] = {
-    {"pak0.pk3", "PAK0.PK3", true},
-    {"pak1.pk3", "PAK1.PK3", false},
-    {"pak2.pk3", "PAK2.PK3", true},
-};
-
 const QString kCopyErrorTitle = QStringLiteral("File copy error");
-
-// Moves `name` from the work folder to `target`, which is never half written: renamed when
-// both lie on one file system, else copied beside the target and renamed over it.
-void moveArchive(WorkFolder& work, const QString& name, const QString& target) {
-    const std::string to = resolve(target);
-    struct stat info;
-    if (stat(to.c_str(), &info) == 0 &&
-        (!S_ISREG(info.st_mode) || (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0))
-        throw RuntimeError::make(kPathFileAccessError, target); // a read-only target stays
-    const std::string from = encodePath(name);
-    if (renameat(work.fd(), from.c_str(), AT_FDCWD, to.c_str()) == 0)
-        return;
-    if (errno != EXDEV)
-        throw RuntimeError::make(errno == ENOENT ? kPathNotFound : kPathFileAccessError, target);
-    FileCopy(work.pathOf(name), target);
-    try {
-        work.deleteFile(name);
-    } catch (const RuntimeError&) {
-        // The copy in qfbastion stands; a local leftover does no harm.
-    }
-}
 
 } // namespace
 
@@ -62,23 +26,37 @@ Conversion::Conversion(Services& services, const GamePaths& paths, ConversionVie
 Conversion::~Conversion() = default;
 
 Outcome Conversion::run() {
+    // A stop signal is seen between the steps, so that the run's folder is always removed.
+    const StopDeferral deferral;
     try {
         checkGamePaths();
-        prepareWorkFolder();
         checkBeforeWork();
         m_view.setOkButtonEnabled(false);
         m_view.setScreenEnabled(false);
-        removeLeftovers();
+        m_work.removeLeftovers();
+        m_run = std::make_unique<RunFolder>(m_work.fd(), m_work.path());
         RepackPak0();
         RemoveTempTree();
         RepackPak1();
         RepackPak2();
         const bool installed = InstallArchives();
-        finishWorkFolder();
-        return installed ? Outcome::Installed : Outcome::NotAllInstalled;
-    } catch (const Stopped& stop) {
-        return stop.outcome;
+        finish();
+        return !installed     ? Outcome::NotAllInstalled
+               : m_incomplete ? Outcome::InstalledIncomplete
+                              : Outcome::Installed;
+    } catch (const Halt& halt) {
+        finish();
+        return halt.outcome;
+    } catch (...) {
+        finish();
+        throw;
     }
+}
+
+void Conversion::finish() {
+    m_run.reset();
+    m_qfbastion.reset();
+    m_work = WorkFolder();
 }
 
 void Conversion::checkGamePaths() {
@@ -90,46 +68,64 @@ void Conversion::checkGamePaths() {
         m_services.MsgBox(
             QStringLiteral("Either you didnt install %1, or you selected no on a valid %1 path!!")
                 .arg(game));
-        throw Stopped{Outcome::PathMissing};
+        throw Halt{Outcome::PathMissing};
     }
 }
 
+QString Conversion::qfbastionPath() const {
+    return m_paths.quake3 + QStringLiteral("qfbastion");
+}
+
 QString Conversion::targetOf(const QString& name) const {
-    return m_paths.quake3 + QStringLiteral("qfbastion") + QChar(kSep) + name;
+    return qfbastionPath() + QChar(kSep) + name;
 }
 
 bool Conversion::InstallArchives() {
     m_view.phaseStarted(ConversionView::Phase::Installing);
-    bool all = true;
-    for (const Archive& archive : kArchives) {
-        const QString name = QLatin1String(archive.name);
-        const QString label = QLatin1String(archive.label);
-        const QString target = targetOf(name);
-        bool produced = true; // a failed look-up goes on to the move, which then says why
+    Installation installation(m_run->fd(), m_qfbastion.get(), qfbastionPath());
+    std::vector<const packs::Pack*> produced;
+    for (const packs::Pack& pack : packs::kPacks) {
+        bool made = true; // a failed look-up goes on to placing it, which then says why
         try {
-            produced = m_work->holdsFile(name);
+            made = m_run->holdsFile(QLatin1String(pack.archive));
         } catch (const RuntimeError&) {
         }
-        if (!produced) {
-            QString prompt =
-                label + QStringLiteral(" was not copied for some reason, check") + m_work->path();
-            if (archive.checkHintOnFailure)
-                prompt += QStringLiteral("\r\nto see if the file exists");
-            m_services.MsgBox(prompt, kOkOnly, kCopyErrorTitle);
-            all = false;
-            continue;
-        }
         try {
-            moveArchive(*m_work, name, target);
+            if (made)
+                installation.place(pack.archive);
         } catch (const RuntimeError& error) {
-            // The local archive stays where it is, so nothing is lost.
-            m_services.MsgBox(label + QStringLiteral(" could not be copied to ") + target +
-                                  QStringLiteral("\r\n") + error.description(),
-                              kOkOnly, kCopyErrorTitle);
-            all = false;
+            // Nothing is installed: qfbastion keeps the archives it had, none mixed with new.
+            m_services.MsgBox(
+                QLatin1String(pack.label) + QStringLiteral(" could not be copied to ") +
+                    targetOf(QLatin1String(pack.archive)) + QStringLiteral("\r\n") +
+                    error.description() + QStringLiteral("\r\nNo archive was installed."),
+                kOkOnly, kCopyErrorTitle);
+            return false;
+        }
+        produced.push_back(made ? &pack : nullptr);
+    }
+    stopIfAsked();
+    try {
+        installation.commit();
+    } catch (const RuntimeError& error) {
+        m_services.MsgBox(error.description(), kOkOnly, kCopyErrorTitle);
+        return false;
+    }
+    bool all = true;
+    for (size_t i = 0; i < produced.size(); ++i) {
+        const packs::Pack& pack = packs::kPacks[i];
+        const QString label = QLatin1String(pack.label);
+        if (produced[i]) {
+            m_services.MsgBox(label + QStringLiteral(" was copied to") +
+                              targetOf(QLatin1String(pack.archive)));
             continue;
         }
-        m_services.MsgBox(label + QStringLiteral(" was copied to") + target);
+        QString prompt =
+            label + QStringLiteral(" was not copied for some reason, check") + m_work.path();
+        if (pack.checkHint)
+            prompt += QStringLiteral("\r\nto see if the file exists");
+        m_services.MsgBox(prompt, kOkOnly, kCopyErrorTitle);
+        all = false;
     }
     return all;
 }

@@ -1,61 +1,21 @@
-#include "command_lines.h"
-
-#include "core/platform/files.h"
+#include "tool_commands.h"
 
 namespace corvane {
 
-namespace {
+#ifdef _WIN32
+const QString kPakTool = QStringLiteral("pak.exe");
+const QString kZipTool = QStringLiteral("minizip.exe");
+#else
+const QString kPakTool = QStringLiteral("pak");
+const QString kZipTool = QStringLiteral("minizip");
+#endif
 
-QString quoted(const QString& path) {
-    return u'"' + path + u'"';
+ToolCommand unpackCommand(const QString& archivePath, const QStringList& members) {
+    return {kPakTool, QStringList{QStringLiteral("-x"), archivePath} + members};
 }
 
-// An argument in double quotes, written so that the command-line split gives it back whole:
-// a quote inside is escaped, and backslashes before a quote are doubled.
-QString quotedArgument(const QString& argument) {
-    QString line = QStringLiteral("\"");
-    qsizetype backslashes = 0;
-    for (QChar c : argument) {
-        if (c == u'\\') {
-            ++backslashes;
-        } else if (c == u'"') {
-            line += QString(backslashes + 1, u'\\');
-            backslashes = 0;
-        } else {
-            backslashes = 0;
-        }
-        line += c;
-    }
-    return line + QString(backslashes, u'\\') + u'"';
-}
-
-QString toolPath(const QString& programFolder, const QString& tool) {
-    return quoted(programFolder + QChar(kSep) + tool);
-}
-
-} // namespace
-
-QString unpackCommand(const QString& programFolder, const QString& archivePath,
-                      const QString& members) {
-    QString line = toolPath(programFolder, QStringLiteral("pak.exe")) + QStringLiteral(" -x ") +
-                   quotedArgument(archivePath);
-    if (!members.isEmpty())
-        line += u' ' + members;
-    return line;
-}
-
-QString zipCommand(const QString& programFolder, const QString& archiveName,
-                   const QString& fileArguments) {
-    return toolPath(programFolder, QStringLiteral("minizip.exe")) + QStringLiteral(" -a ") +
-           archiveName + fileArguments;
-}
-
-QString toolCommand(const QString& programFolder, const QString& tool,
-                    const QStringList& arguments) {
-    QString line = toolPath(programFolder, tool);
-    for (const QString& argument : arguments)
-        line += u' ' + quotedArgument(argument);
-    return line;
+ToolCommand zipCommand(const QString& archiveName, const QStringList& files) {
+    return {kZipTool, QStringList{QStringLiteral("-a"), archiveName} + files};
 }
 
 } // namespace corvane

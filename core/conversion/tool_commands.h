@@ -1,21 +1,28 @@
 #pragma once
 
-// The command lines of the conversion's tool runs. Paths of programs and archives are quoted,
-// so blanks in the program folder or a game folder cannot split them; file arguments are
-// manifest entries, which hold no blanks.
+// The runs of the program's two tools, each an argument list handed over as it is: no text is
+// ever split back into words, so blanks, quotes and any other byte in a path are only data.
 
 #include <QString>
 #include <QStringList>
 
 namespace corvane {
 
-QString unpackCommand(const QString& programFolder, const QString& archivePath,
-                      const QString& members = {});
-QString zipCommand(const QString& programFolder, const QString& archiveName,
-                   const QString& fileArguments);
+// One run of a tool of the program folder.
+struct ToolCommand {
+    QString tool; // its file name in the program folder
+    QStringList arguments;
+};
 
-// Any other command line for a tool of the program folder, every argument quoted.
-QString toolCommand(const QString& programFolder, const QString& tool,
-                    const QStringList& arguments);
+// The file names of the two tools.
+extern const QString kPakTool;
+extern const QString kZipTool;
+
+// Unpacks the pack at `archivePath` (every member, or the `members` named) into the folder the
+// tool runs in.
+ToolCommand unpackCommand(const QString& archivePath, const QStringList& members = {});
+// Adds `files` (paths relative to the folder the tool runs in) to the archive `archiveName`
+// there.
+ToolCommand zipCommand(const QString& archiveName, const QStringList& files);
 
 } // namespace corvane

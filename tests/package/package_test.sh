@@ -71,8 +71,10 @@ found=$(as_user "$corvane" find "$work/games")
 printf 'quake3\t%s/games/q3/\tdata\nquake2\t%s/games/q2/\tdata\n' "$work" "$work" >"$work/expected"
 [ "$found" = "$(cat "$work/expected")" ] || { echo "find said: $found"; exit 1; }
 
-as_user "$corvane" convert "$work/games/q2" "$work/games/q3" 2>"$work/said" ||
-    { cat "$work/said"; exit 1; }
+# Five files are far fewer than the classic game's: installed, with status 7 saying so.
+status=0
+as_user "$corvane" convert "$work/games/q2" "$work/games/q3" 2>"$work/said" || status=$?
+[ "$status" = 7 ] || { cat "$work/said"; exit 1; }
 grep -q 'pak0.pk3 (5 files), pak1.pk3 (2 files), pak2.pk3 (2 files); installed in' "$work/said"
 [ "$(ls "$work/games/q3/qfbastion")" = "$(printf 'pak0.pk3\npak1.pk3\npak2.pk3')" ]
 [ -z "$(ls -A "$work/home/.cache/corvane/work")" ]

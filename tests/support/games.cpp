@@ -1,16 +1,19 @@
 #include "games.h"
 
 #include "core/conversion/manifests.h"
+#include "core/conversion/packs.h"
 
 #include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
 
 namespace corvane::test {
 
 bool isPacked(const QString& entry) {
-    for (const char* top : {"env\\", "models\\", "pics\\", "sound\\", "sprites\\"})
-        if (entry.startsWith(QLatin1String(top)))
-            return true;
-    return false;
+    return packs::isPacked(packs::kPak0, entry.toStdString());
 }
 
 QByteArray memberOf(const QString& entry) {
@@ -25,11 +28,19 @@ QByteArray contentsOf(const QByteArray& member) {
     return "contents of " + member + '\n';
 }
 
-Members pak0Members() {
+int classicFileCount(int pack) {
+    if (pack < 0)
+        return classicFileCount(0) + classicFileCount(1) + classicFileCount(2);
+    if (pack > 0)
+        return int(packs::kPacks[pack].packedFiles.size());
     pakinfo::FillPak0Manifest();
+    return int(std::count_if(pakinfo::Pak0Manifest.begin(), pakinfo::Pak0Manifest.end(), isPacked));
+}
+
+Members classicMembers(int pack) {
     Members members;
-    for (const QString& entry : pakinfo::Pak0Manifest)
-        members.emplace_back(memberOf(entry), contentsOf(memberOf(entry)));
+    for (const QString& name : pakinfo::ClassicMembers(pack))
+        members.emplace_back(name.toUtf8(), contentsOf(name.toUtf8()));
     return members;
 }
 
@@ -40,11 +51,12 @@ Games::Games(bool withProgram) {
     if (withProgram)
         QFile::copy(CORVANE_PROGRAM, programFolder + "/corvane");
     writeFile(programFolder + "/notes.txt", "the user's own");
-    writePak("pak0.pak", pak0Members());
-    writePak("pak1.pak",
-             {{"pics/tag1.pcx", "tag1"}, {"pics/tag2.pcx", "tag2"}, {"pics/m_main.pcx", "menu"}});
-    writePak("pak2.pak", {{"models/weapons/g_blast/base.pcx", "blast"},
-                          {"models/weapons/g_flareg/base.pcx", "flare"}});
+    writePak("pak0.pak", classicMembers(0));
+    // Only the pictures named are unpacked from the second pack.
+    Members pak1 = classicMembers(1);
+    pak1.emplace_back("pics/m_main.pcx", "menu");
+    writePak("pak1.pak", pak1);
+    writePak("pak2.pak", classicMembers(2));
     writeFile(quake3 + "baseq3/pak0.pk3");
     makeDirs(quake3 + "qfbastion");
     for (const char* file : {"models/items/armor/body/tris.md2", "env/unit1_rt.pcx"})
@@ -56,12 +68,21 @@ void Games::writePak(const QString& name, const Members& members) {
     writeFile(quake2 + "baseq2/" + name, packBytes(members));
 }
 
-QString Games::logZipRuns() {
-    QFile::rename(programFolder + "/minizip", programFolder + "/minizip.real");
-    writeFile(programFolder + "/minizip",
-              "#!/bin/sh\necho \"$2 $(($# - 2))\" >>\"$0.log\"\nexec \"$0.real\" \"$@\"\n");
+QString Games::logZipRuns(const QByteArray& then) {
+    const QString log = root.file("zip-runs.log");
+    QFile::rename(programFolder + "/minizip", root.file("minizip"));
+    writeFile(programFolder + "/minizip", "#!/bin/sh\nlog='" + QFile::encodeName(log) +
+                                              "'\necho \"$2 $(($# - 2))\" >>\"$log\"\n" + then +
+                                              "\nexec '" + QFile::encodeName(root.file("minizip")) +
+                                              "' \"$@\"\n");
     QFile::setPermissions(programFolder + "/minizip", QFile::ReadOwner | QFile::ExeOwner);
-    return programFolder + "/minizip.log";
+    return log;
+}
+
+void Games::lockAsAnotherRun(const QString& folder) {
+    io::Fd held(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_EQ(::flock(held.get(), LOCK_EX), 0) << folder;
+    locks.push_back(std::move(held));
 }
 
 } // namespace corvane::test

@@ -5,7 +5,10 @@
 // them that a link may point to. Names carry blanks and accents on purpose.
 
 #include "core/game_paths.h"
+#include "io/fd.h"
 #include "support.h"
+
+#include <vector>
 
 namespace corvane::test {
 
@@ -15,23 +18,29 @@ bool isPacked(const QString& entry);
 QByteArray memberOf(const QString& entry);
 // What the test packs store in a member: different for every member.
 QByteArray contentsOf(const QByteArray& member);
-// Every manifest entry as a member of the first pack.
-Members pak0Members();
+// How many files the classic pack `pack` gives its archive; all three packs' when -1.
+int classicFileCount(int pack = -1);
+// The members of a classic pack that the conversion uses (0, 1 or 2), with contentsOf().
+Members classicMembers(int pack);
 
 struct Games {
     // `withProgram` puts the program itself beside its tools.
     explicit Games(bool withProgram = false);
     void writePak(const QString& name, const Members& members);
-    // Puts a script before the zip tool that logs each run's archive and number of files;
-    // returns the log's path.
-    QString logZipRuns();
+    // Puts a script before the zip tool that logs each run's archive and number of files, in
+    // a log outside the program folder whose path it returns; `then` runs in the script after
+    // each run is logged ($log names the log).
+    QString logZipRuns(const QByteArray& then = {});
+    // Holds the lock of `folder` as a running conversion does, as long as the games exist.
+    void lockAsAnotherRun(const QString& folder);
 
     TempDir root{"corvane-road"};
-    QString programFolder = root.file("Program Folder \u00e9t\u00e9");
+    QString programFolder = root.file("Program \"Folder\" \u00e9t\u00e9");
     QString quake2 = root.file("Games/Quake 2 \u00fc/");
     QString quake3 = root.file("Games/Quake 3 \u00fc/");
     QString outside = root.file("outside");
     GamePaths paths;
+    std::vector<io::Fd> locks;
 };
 
 } // namespace corvane::test

@@ -70,8 +70,8 @@ QMap<QString, QByteArray> snapshot(const QString& folder) {
         const QString relative = QDir(folder).relativeFilePath(info.filePath());
         if (info.isSymLink())
             entries[relative + " -> " + info.symLinkTarget()] = {};
-        else if (info.isDir())
-            entries[relative + '/'] = {};
+        else if (info.isDir()) // with its mode: a change of mode is a change too
+            entries[relative + '/'] = QByteArray::number(int(info.permissions()), 16);
         else
             entries[relative] = info.isFile() ? readFile(info.filePath()) : "(special)";
     }
@@ -192,7 +192,9 @@ QString FakeFolders::key(const QString& folder) {
 
 void FakeFolders::failIfAsked(const QString& folder) {
     const auto failure = m_failures.constFind(key(folder));
-    if (failure != m_failures.constEnd())
+    if (failure != m_failures.constEnd() && *failure == 0)
+        QDir(key(folder).section('/', 0, -2)).removeRecursively();
+    else if (failure != m_failures.constEnd())
         throw RuntimeError::make(*failure, key(folder));
 }
 
@@ -203,6 +205,7 @@ void FakeFolders::probeDrive(const QString& root) {
 }
 
 QStringList FakeFolders::subFolders(const QString& folder) {
+    m_read << key(folder);
     failIfAsked(folder);
     return DiskFolders::subFolders(folder);
 }
@@ -244,7 +247,7 @@ void FakeServices::doEvents() {
         throw ProgramEnded{};
 }
 
-void FakeServices::end() {
+void FakeServices::end(int) {
     m_ended = true;
     throw ProgramEnded{};
 }

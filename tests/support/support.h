@@ -59,8 +59,8 @@ QByteArray readFile(const QString& path);
 void makeDirs(const QString& path);
 // Sets the mode of `path` (not through a link).
 void setMode(const QString& path, unsigned mode);
-// Every file below `folder` with its contents, and every folder and link (as "name/" and
-// "name -> target"), by relative path: what a test compares byte for byte.
+// Every file below `folder` with its contents, every folder with its mode and every link (as
+// "name/" and "name -> target"), by relative path: what a test compares byte for byte.
 QMap<QString, QByteArray> snapshot(const QString& folder);
 // The sorted names of snapshot(folder).
 QStringList tree(const QString& folder);
@@ -100,11 +100,14 @@ bool isRoot();
 class FakeFolders : public DiskFolders {
 public:
     using DiskFolders::DiskFolders;
-    // Every read of `folder` fails with run-time error `number`; 68 also fails the probe.
+    // Every read of `folder` fails with run-time error `number`; 68 also fails the probe. With
+    // number 0 the folder holding `folder` is deleted for real when the walk reads `folder`.
     void fail(const QString& folder, int number) { m_failures.insert(key(folder), number); }
 
     void probeDrive(const QString& root) override;
     QStringList subFolders(const QString& folder) override;
+    // Every folder whose sub-folders were asked for.
+    const QStringList& read() const { return m_read; }
     QStringList filesMatching(const QString& folder, const QString& pattern) override;
 
 private:
@@ -112,6 +115,7 @@ private:
     void failIfAsked(const QString& folder);
 
     QHash<QString, int> m_failures;
+    QStringList m_read;
 };
 
 // One message box the program showed.
@@ -142,7 +146,7 @@ public:
 
     int messageBox(const QString& prompt, int buttons, const QString& title) override;
     void doEvents() override;
-    [[noreturn]] void end() override;
+    [[noreturn]] void end(int status) override;
     QString programFolder() override { return m_programFolder; }
     FakeFolders& folders() override { return m_folders; }
 

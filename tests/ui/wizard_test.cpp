@@ -5,6 +5,7 @@
 #include "app/demo_sandbox.h"
 #include "app/wizard.h"
 #include "core/platform/files.h"
+#include "support/games.h"
 #include "support/support.h"
 #include "ui/extractnpak.h"
 #include "ui/frm_q2toqf.h"
@@ -13,7 +14,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QThread>
 #include <QTimer>
+
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -34,7 +39,6 @@ protected:
     }
     void TearDown() override {
         QDir(sandbox).removeRecursively();
-        ChDir(QDir::tempPath());
         EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty()) << "a window was left behind";
     }
 
@@ -74,7 +78,7 @@ TEST_F(Demo, TheWizardConvertsTheSandboxFromTheDisclaimerToQfbastion) {
 
     EXPECT_TRUE(runsToEnd(*services, [&] { conversion->OKButton->click(); }));
     EXPECT_FALSE(conversion->OKButton->isEnabled());
-    EXPECT_EQ(conversion->caption(), "Total files: 1128");
+    EXPECT_EQ(conversion->caption(), "Total files: " + QString::number(classicFileCount()));
     EXPECT_EQ(QDir(sandbox + "/Games/Quake 3 Arena/qfbastion").entryList(QDir::Files),
               (QStringList{"pak0.pk3", "pak1.pk3", "pak2.pk3"}));
     EXPECT_TRUE(services->prompts().back().startsWith("PAK2.PK3 was copied to"));
@@ -160,6 +164,32 @@ TEST(Program, ArgumentsAndNoDisplayGetAClearMessage) {
         const Finished run = test::run(CORVANE_PROGRAM, c.arguments, {}, c.environment);
         EXPECT_EQ(run.exitCode, c.exitCode) << c.arguments.join(' ');
         EXPECT_TRUE((c.exitCode == 0 ? run.out : run.err).contains(c.said)) << run.err;
+    }
+}
+
+// A polite kill ends the wizard at once, with the status a shell reports for the signal.
+TEST(Program, APoliteKillEndsTheWizardWithTheSignalsStatus) {
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        QProcess wizard;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        wizard.setProcessEnvironment(environment);
+        wizard.start(CORVANE_PROGRAM, {});
+        ASSERT_TRUE(wizard.waitForStarted());
+        // Once the program has taken the signal over, as its mask of caught signals shows.
+        const QString status = QString("/proc/%1/status").arg(wizard.processId());
+        const auto caught = [&] {
+            const QByteArray text = readFile(status);
+            const qsizetype at = text.indexOf("SigCgt:") + 7;
+            const QByteArray mask = text.mid(at, text.indexOf('\n', at) - at).trimmed();
+            return at > 7 && (mask.toULongLong(nullptr, 16) >> (signal - 1)) & 1;
+        };
+        for (int wait = 0; wait < 500 && !caught(); ++wait)
+            QThread::msleep(10);
+        ::kill(pid_t(wizard.processId()), signal);
+        ASSERT_TRUE(wizard.waitForFinished(30000));
+        EXPECT_EQ(wizard.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(wizard.exitCode(), 128 + signal);
     }
 }
 
