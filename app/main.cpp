@@ -21,7 +21,7 @@ namespace {
 const char kUsage[] =
     "Usage: corvane [--demo]\n"
     "       corvane convert QUAKE2_FOLDER QUAKE3_FOLDER\n"
-    "       corvane find [FOLDER ...]\n"
+    "       corvane find [--null] [FOLDER ...]\n"
     "       corvane --help | -h | --version\n"
     "\n"
     "Turns the game data of an installed Quake 2 into pk3 archives for a Quake 3 engine.\n"
@@ -34,7 +34,8 @@ const char kUsage[] =
     "                 qfbastion, where pak0.pk3, pak1.pk3 and pak2.pk3 are installed\n"
     "  find           list the Quake 2 and Quake 3 folders on the drives (or below the\n"
     "                 FOLDERs given), one a line: game, folder and what marks it (its\n"
-    "                 program, or \"data\"), tab-separated\n"
+    "                 program, or \"data\"), tab-separated, control characters in names\n"
+    "                 escaped; with --null each field ends with a NUL byte instead\n"
     "  --help, -h     show this help\n"
     "  --version      show the version\n"
     "\n"
@@ -44,7 +45,11 @@ const char kUsage[] =
     "  2  the arguments were not understood\n"
     "  3  a folder or a check before any work failed; nothing was touched\n"
     "  4  a tool failed; what the run made was removed and nothing was installed\n"
-    "  5  some archive could not be made or installed\n";
+    "  5  some archive could not be made or installed\n"
+    "  6  another conversion is running in the same folders; nothing was touched\n"
+    "  7  installed, but pak0.pak held far fewer files than the classic game's\n"
+    "  128+N  stopped by signal N (130 Ctrl-C, 129 a closed terminal, 143 kill);\n"
+    "     what the run made was removed and nothing was installed\n";
 
 int usageError(const char* argument) {
     std::fprintf(stderr, "corvane: unknown argument '%s'\n%s", argument, kUsage);
