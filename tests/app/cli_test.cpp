@@ -63,12 +63,13 @@ TEST_P(Convert, ExitsWithItsStatusSaysWhyAndLeavesTheProgramFolderAsItWas) {
                                             games.programFolder, kNoDisplay);
     EXPECT_EQ(run.exitCode, GetParam().exitCode) << run.err;
     const QList<QByteArray> lines = run.err.split('\n');
-    if (GetParam().said)
+    if (GetParam().said) {
         EXPECT_EQ(
             std::count_if(lines.begin(), lines.end(),
                           [](const QByteArray& line) { return line.startsWith(GetParam().said); }),
             1)
             << run.err;
+    }
     const int code = GetParam().exitCode;
     const QStringList installed = QDir(games.quake3 + "qfbastion").entryList(QDir::Files);
     EXPECT_EQ(installed.size(), code == 0 || code == 7 ? 3 : code == 5 ? 2 : 0);
