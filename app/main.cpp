@@ -1,11 +1,11 @@
 // Corvane: turns an installed Quake 2's game data into pk3 archives for a Quake 3 engine.
 
-#include "app/cli/commands.h"
 #include "app/demo_sandbox.h"
 #include "app/display.h"
 #include "app/wizard.h"
-#include "core/platform/files.h"
-#include "core/platform/stop_signals.h"
+#include "cli/commands.h"
+#include "platform/files.h"
+#include "platform/stop_signals.h"
 #include "ui/desktop_services.h"
 
 #include <QApplication>
@@ -62,7 +62,7 @@ void sayDemoStep(const QString& step) {
 }
 
 int runWizard(int argc, char* argv[], bool demo) {
-    if (!corvane::DisplayAvailable()) {
+    if (!corvane::displayAvailable()) {
         std::fputs("corvane: no display found; start it from a desktop session (or under "
                    "xvfb-run on a machine without one), or use 'corvane convert'\n",
                    stderr);
@@ -74,8 +74,8 @@ int runWizard(int argc, char* argv[], bool demo) {
     if (demo) {
         QString sandbox;
         try {
-            sandbox = corvane::MakeDemoSandbox(corvane::ProgramFolder(), sayDemoStep);
-        } catch (const corvane::RuntimeError& error) {
+            sandbox = corvane::makeDemoSandbox(corvane::runningProgramFolder(), sayDemoStep);
+        } catch (const corvane::Error& error) {
             std::fprintf(stderr, "corvane: cannot build the demo sandbox: %s\n", error.what());
             return corvane::kExitFailed;
         }
@@ -86,12 +86,12 @@ int runWizard(int argc, char* argv[], bool demo) {
     corvane::DesktopServices services(std::move(driveRoots));
     // A stop signal ends the program at once, but for a conversion, which first ends its
     // tools and removes what it made, then ends the program itself.
-    corvane::InstallStopSignals();
-    QSocketNotifier stops(corvane::StopSignalDescriptor(), QSocketNotifier::Read);
+    corvane::installStopSignals();
+    QSocketNotifier stops(corvane::stopSignalDescriptor(), QSocketNotifier::Read);
     QObject::connect(&stops, &QSocketNotifier::activated, [&] {
         stops.setEnabled(false);
-        if (!corvane::StopIsDeferred())
-            services.End(corvane::StopExitStatus());
+        if (!corvane::stopIsDeferred())
+            services.End(corvane::stopExitStatus());
         if (QWidget* box = QApplication::activeModalWidget())
             box->close();
     });

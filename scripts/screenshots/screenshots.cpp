@@ -4,7 +4,7 @@
 
 #include "app/demo_sandbox.h"
 #include "app/wizard.h"
-#include "core/platform/files.h"
+#include "platform/files.h"
 #include "ui/desktop_services.h"
 #include "ui/extractnpak.h"
 #include "ui/frm_q2toqf.h"
@@ -47,7 +47,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     using namespace corvane;
     const QString output = QString::fromLocal8Bit(argv[1]);
-    const QString sandbox = MakeDemoSandbox(QCoreApplication::applicationDirPath());
+    const QString sandbox = makeDemoSandbox(QCoreApplication::applicationDirPath());
     AnsweringServices services(QStringList{sandbox + QChar(kSep)});
 
     Wizard wizard(services);
@@ -58,6 +58,6 @@ int main(int argc, char* argv[]) {
     save(wizard.search(), output + "/search.png");
     wizard.search()->cmdNext->click();
     save(wizard.conversion(), output + "/conversion.png");
-    RemoveTree(sandbox);
+    removeFolderTree(sandbox);
     return 0;
 }

@@ -2,7 +2,7 @@
 // exit statuses, find on generated layouts, and a run killed at any moment followed by a clean
 // one.
 
-#include "core/platform/files.h"
+#include "platform/files.h"
 #include "support/games.h"
 #include "support/support.h"
 
@@ -131,7 +131,7 @@ const ConvertCase kConvertCases[] = {
      6, "corvane: Another conversion is running in "},
     {"AnotherGamesPak0",
      [](Games& g) {
-         Members members = classicMembers(0);
+         Members members = classicPak(0);
          members.resize(40);
          g.writePak("pak0.pak", members);
          return QStringList{g.quake2, g.quake3};

@@ -2,9 +2,9 @@
 // archives in qfbastion, what the user is told on the way, and that nothing outside the
 // program's own folders changes.
 
-#include "core/conversion/conversion.h"
-#include "core/conversion/manifests.h"
-#include "core/platform/files.h"
+#include "conversion/conversion.h"
+#include "conversion/manifests.h"
+#include "platform/files.h"
 #include "support/games.h"
 #include "support/support.h"
 
@@ -158,7 +158,7 @@ const Road kRoads[] = {
      {}},
     {"MembersNamedLikeAnArchiveAreNotUnpacked",
      [](Games& g) {
-         Members members = classicMembers(0);
+         Members members = classicPak(0);
          for (const char* name : {"pak0.pk3", "pak1.pk3-journal"})
              members.emplace_back(name, "planted");
          for (char c = 'a'; c < 'm'; ++c) // so many that the box quotes only the first lines
@@ -179,7 +179,7 @@ const Road kRoads[] = {
      {"pak0.pk3", "pak2.pk3"}},
     {"AnotherGamesPak0IsSaidAndNoPlainSuccess",
      [](Games& g) {
-         Members members = classicMembers(0);
+         Members members = classicPak(0);
          members.resize(40);
          for (int i = 0; i < 800; ++i)
              members.emplace_back("mod/file" + QByteArray::number(i), "mod");
@@ -309,7 +309,7 @@ class Batches : public ::testing::TestWithParam<BatchCase> {};
 
 TEST_P(Batches, AtMostThirtyFilesARunAndTheLastIndexAlwaysFlushes) {
     Games games;
-    const Members all = classicMembers(0);
+    const Members all = classicPak(0);
     Members members;
     int seen = 0;
     for (const auto& member : all) {
@@ -355,7 +355,7 @@ TEST(Conversion, RoomIsCheckedBeforeWorkAndAFullDiskInstallsNothing) {
     QRandomGenerator random(7);
     Members members;
     qint64 treeBytes = 0; // on a file system of 4 KiB blocks
-    for (auto [name, contents] : classicMembers(0)) {
+    for (auto [name, contents] : classicPak(0)) {
         if (isPacked(QString(name).replace('/', '\\'))) {
             contents.resize(16384);
             random.fillRange(reinterpret_cast<quint32*>(contents.data()), 4096);

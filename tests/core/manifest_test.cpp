@@ -1,7 +1,7 @@
 // The compiled-in file lists, checked by the rules the conversion relies on, and pinned as a
 // whole by one fingerprint each.
 
-#include "core/conversion/manifests.h"
+#include "conversion/manifests.h"
 #include "support/support.h"
 
 #include <QCryptographicHash>
@@ -27,7 +27,7 @@ QString fingerprint(const QStringList& texts) {
 }
 
 TEST(Manifests, AreTheListsTheyAlwaysWere) {
-    const auto& folders = TempFolders();
+    const auto& folders = tempFolders();
     EXPECT_EQ(fingerprint(filled()), "db7f75aeac50c6c1");
     EXPECT_EQ(fingerprint({folders.begin(), folders.end()}), "9326427238b5361a");
     FillPak2Manifest();
@@ -61,7 +61,7 @@ TEST(Manifests, TempFoldersAreTheFoldersOfTheFilesEachAfterItsSubFolders) {
             holding.insert('\\' + entry);
         }
     }
-    const auto& folders = TempFolders();
+    const auto& folders = tempFolders();
     EXPECT_EQ(std::set<QString>(folders.begin(), folders.end()), holding);
     EXPECT_EQ(holding.size(), folders.size()) << "a folder is listed twice";
     for (size_t i = 0; i < folders.size(); ++i)

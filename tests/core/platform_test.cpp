@@ -2,9 +2,9 @@
 // and the path, look-ups ignore case and separator runs, copies are whole or nothing, and
 // command lines reach their program exactly, its exit code and messages coming back.
 
-#include "core/platform/files.h"
-#include "core/platform/process.h"
 #include "io/fd.h"
+#include "platform/files.h"
+#include "platform/process.h"
 #include "support/support.h"
 
 #include <QDir>
@@ -25,7 +25,7 @@ namespace {
 int errorNumberOf(const std::function<void()>& operation, QString* description = nullptr) {
     try {
         operation();
-    } catch (const RuntimeError& error) {
+    } catch (const Error& error) {
         if (description)
             *description = error.description();
         return error.number();
@@ -95,13 +95,13 @@ TEST(Files, LookUpPathsIgnoringCaseAndSeparatorRuns) {
                                                  {"", "?", false},
                                                  {"abc", "a*c*", true},
                                                  {"ab", "abc", false}})
-        EXPECT_EQ(MatchesPattern(name, pattern), matches) << name << ' ' << pattern;
+        EXPECT_EQ(matchesPattern(name, pattern), matches) << name << ' ' << pattern;
     FileCopy(root + "\\base dir\\sub \u00fc\\file.txt", root + "/copy.txt");
     EXPECT_EQ(readFile(root + "/copy.txt"), "payload");
     EXPECT_EQ(entriesOf(root), (QStringList{"Base Dir", "copy.txt"}));
 }
 
-TEST(Guarded, AnUnhandledRuntimeErrorShowsTheRuntimeMessageAndEnds) {
+TEST(Guarded, AnUnhandledErrorShowsTheRuntimeMessageAndEnds) {
     FakeServices services;
     EXPECT_TRUE(runsToEnd(services, [] { FileCopy("/nonexistent-corvane/a", "/tmp/b"); }));
     EXPECT_EQ(services.prompts(),
@@ -136,7 +136,7 @@ TEST_F(Commands, ReachTheToolWithExactlyTheirArgumentsInTheirFolder) {
     const QString odd = decodePath("/odd \"name\"\\ \\\"x\\ \xff\xfe");
     const io::Fd folder(::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY));
     const QString previous = QDir::currentPath();
-    const ProgramRun run = RunProgram(probe, {"-x", odd, "pics/tag1.pcx", ""}, folder.get());
+    const ProgramRun run = runProgram(probe, {"-x", odd, "pics/tag1.pcx", ""}, folder.get());
     EXPECT_TRUE(run.succeeded());
     const QByteArray lines = readFile(output);
     EXPECT_EQ(lines, QFile::encodeName(dir.path()) + "\n-x\n" +
@@ -147,14 +147,14 @@ TEST_F(Commands, ReachTheToolWithExactlyTheirArgumentsInTheirFolder) {
 
 TEST_F(Commands, TellHowTheToolEnded) {
     qputenv("PROBE_CODE", "2");
-    const ProgramRun failed = RunProgram(probe, {"x"});
+    const ProgramRun failed = runProgram(probe, {"x"});
     EXPECT_TRUE(failed.started);
     EXPECT_EQ(failed.exitCode, 2);
     EXPECT_FALSE(failed.succeeded());
-    const ProgramRun missing = RunProgram(dir.file("nowhere/pak"), {"-x", "a.pak"});
+    const ProgramRun missing = runProgram(dir.file("nowhere/pak"), {"-x", "a.pak"});
     EXPECT_FALSE(missing.started);
     EXPECT_TRUE(missing.errorOutput.contains("No such file or directory")) << missing.errorOutput;
-    const ProgramRun killed = RunProgram("/bin/sh", {"-c", "kill -9 $$"});
+    const ProgramRun killed = runProgram("/bin/sh", {"-c", "kill -9 $$"});
     EXPECT_EQ(killed.signal, SIGKILL);
     EXPECT_FALSE(killed.succeeded());
 }

@@ -2,8 +2,8 @@
 // drives and folders are met (unreadable ones for real, as an unprivileged user), and the
 // confirmation that follows.
 
-#include "core/game_paths.h"
-#include "core/search/installation_search.h"
+#include "platform/game_paths.h"
+#include "search/installation_search.h"
 #include "support/support.h"
 
 #include <QFile>

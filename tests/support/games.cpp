@@ -1,7 +1,7 @@
 #include "games.h"
 
-#include "core/conversion/manifests.h"
-#include "core/conversion/packs.h"
+#include "conversion/manifests.h"
+#include "conversion/packs.h"
 
 #include <QFile>
 
@@ -37,9 +37,9 @@ int classicFileCount(int pack) {
     return int(std::count_if(pakinfo::Pak0Manifest.begin(), pakinfo::Pak0Manifest.end(), isPacked));
 }
 
-Members classicMembers(int pack) {
+Members classicPak(int pack) {
     Members members;
-    for (const QString& name : pakinfo::ClassicMembers(pack))
+    for (const QString& name : pakinfo::classicMembers(pack))
         members.emplace_back(name.toUtf8(), contentsOf(name.toUtf8()));
     return members;
 }
@@ -51,12 +51,12 @@ Games::Games(bool withProgram) {
     if (withProgram)
         QFile::copy(CORVANE_PROGRAM, programFolder + "/corvane");
     writeFile(programFolder + "/notes.txt", "the user's own");
-    writePak("pak0.pak", classicMembers(0));
+    writePak("pak0.pak", classicPak(0));
     // Only the pictures named are unpacked from the second pack.
-    Members pak1 = classicMembers(1);
+    Members pak1 = classicPak(1);
     pak1.emplace_back("pics/m_main.pcx", "menu");
     writePak("pak1.pak", pak1);
-    writePak("pak2.pak", classicMembers(2));
+    writePak("pak2.pak", classicPak(2));
     writeFile(quake3 + "baseq3/pak0.pk3");
     makeDirs(quake3 + "qfbastion");
     for (const char* file : {"models/items/armor/body/tris.md2", "env/unit1_rt.pcx"})

@@ -4,8 +4,8 @@
 // program folder holding the real tools, a Quake 3 folder with qfbastion, and a folder outside
 // them that a link may point to. Names carry blanks and accents on purpose.
 
-#include "core/game_paths.h"
 #include "io/fd.h"
+#include "platform/game_paths.h"
 #include "support.h"
 
 #include <vector>
@@ -21,7 +21,7 @@ QByteArray contentsOf(const QByteArray& member);
 // How many files the classic pack `pack` gives its archive; all three packs' when -1.
 int classicFileCount(int pack = -1);
 // The members of a classic pack that the conversion uses (0, 1 or 2), with contentsOf().
-Members classicMembers(int pack);
+Members classicPak(int pack);
 
 struct Games {
     // `withProgram` puts the program itself beside its tools.

@@ -195,12 +195,12 @@ void FakeFolders::failIfAsked(const QString& folder) {
     if (failure != m_failures.constEnd() && *failure == 0)
         QDir(key(folder).section('/', 0, -2)).removeRecursively();
     else if (failure != m_failures.constEnd())
-        throw RuntimeError::make(*failure, key(folder));
+        throw Error(*failure, key(folder));
 }
 
 void FakeFolders::probeDrive(const QString& root) {
     if (m_failures.value(key(root)) == kDeviceUnavailable)
-        throw RuntimeError::make(kDeviceUnavailable, root);
+        throw Error(kDeviceUnavailable, root);
     DiskFolders::probeDrive(root);
 }
 

@@ -4,9 +4,9 @@
 // processes, a rerun as an unprivileged user, services whose boxes are answered from a script
 // and whose end is observed, and folders that fail on purpose.
 
-#include "core/platform/folders.h"
-#include "core/runtime_error.h"
-#include "core/services.h"
+#include "platform/error.h"
+#include "platform/folders.h"
+#include "platform/services.h"
 
 #include <QByteArray>
 #include <QHash>

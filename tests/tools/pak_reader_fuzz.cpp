@@ -1,7 +1,7 @@
 // libFuzzer target for the pack reader: any bytes must parse without a fault, and every member
 // the reader accepts must lie inside the archive under a safe name.
 
-#include "pak_format.h"
+#include "pak/format.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -4,7 +4,7 @@
 
 #include "app/demo_sandbox.h"
 #include "app/wizard.h"
-#include "core/platform/files.h"
+#include "platform/files.h"
 #include "support/games.h"
 #include "support/support.h"
 #include "ui/extractnpak.h"
@@ -34,7 +34,7 @@ protected:
         makeDirs(programFolder);
         ASSERT_TRUE(QFile::copy(CORVANE_PAK, programFolder + "/pak"));
         ASSERT_TRUE(QFile::copy(CORVANE_MINIZIP, programFolder + "/minizip"));
-        sandbox = MakeDemoSandbox(programFolder);
+        sandbox = makeDemoSandbox(programFolder);
         services = std::make_unique<FakeServices>(programFolder, QStringList{sandbox + '/'});
     }
     void TearDown() override {

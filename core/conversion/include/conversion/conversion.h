@@ -1,0 +1,160 @@
+#pragma once
+
+// The conversion: checks before any work, three archive passes, the removal of the unpacked
+// tree, and the installation of the three pk3 files into qfbastion under the Quake 3 folder.
+// The tools run from the program folder; they unpack and pack in a folder of the run's own,
+// made new in the work folder and removed whole at the end, however the run ends. Nothing
+// outside it changes but the three archives installed.
+//
+// Each step either lets the conversion go on or ends it with its outcome (Step); failures of
+// file and process work are the one Error of the platform.
+
+#include "io/fd.h"
+#include "platform/counter16.h"
+#include "platform/error.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace corvane {
+
+struct GamePaths;
+struct PakContents;
+struct ProgramRun;
+struct ToolCommand;
+class RunFolder;
+class Services;
+class WorkFolder;
+
+// What the conversion changes on its screen, and what a progress display may follow.
+class ConversionView {
+public:
+    enum class Phase { Unpacking, Packing, Cleaning, Installing };
+
+    virtual ~ConversionView() = default;
+    virtual void setScreenEnabled(bool enabled) = 0;
+    virtual void setOkButtonEnabled(bool enabled) = 0;
+    virtual void setCaption(const QString& caption) = 0;
+    virtual void setProgressText(const QString& text) = 0; // Label1
+    virtual void phaseStarted(Phase phase) { (void)phase; }
+    // Files stored in the archives so far, of those found to pack.
+    virtual void filesPacked(int packed, int total) { (void)packed, (void)total; }
+};
+
+// How a conversion ended.
+enum class Outcome {
+    Installed,           // all three archives are in qfbastion
+    InstalledIncomplete, // all three installed, but pak0.pak held markedly fewer of the files
+                         // of the classic game, so pak0.pk3 does too
+    NotAllInstalled,     // some archive was not produced or could not be copied
+    PathMissing,         // a game folder was not confirmed
+    CheckFailed,         // a check before any work failed; nothing was touched
+    Busy,                // another conversion works in the same folders; nothing was touched
+    ToolFailed,          // a tool failed; what the run had made was removed, nothing installed
+    Interrupted,         // a stop signal came; the tool was ended, what the run had made was
+                         // removed, nothing installed
+};
+
+// Failures collected while deleting, shown at the end.
+class ErrorList {
+public:
+    // Runs one step; an error it raises is recorded and the caller goes on.
+    void attempt(const std::function<void()>& step);
+    // Each failure in order; the wizard shows one box each: "Error with " and the runtime's
+    // text.
+    void show(Services& services) const;
+
+private:
+    std::vector<Error> m_errors;
+};
+
+// The files gathered for the next run of the zip tool.
+struct Batch {
+    QStringList files;
+    Counter16 count;
+    void add(const QString& entry) {
+        files << entry;
+        ++count;
+    }
+};
+
+class Conversion {
+public:
+    Conversion(Services& services, const GamePaths& paths, ConversionView& view);
+    ~Conversion();
+
+    // The whole sequence behind "Continue": checks, passes, cleanup, installation. The run's
+    // folder is removed however it ends, also when an error escapes.
+    Outcome run();
+
+    // A step lets the conversion go on (an empty result) or ends it with an outcome.
+    using Step = std::optional<Outcome>;
+
+    Step RepackPak0();
+    void RemoveTempTree();
+    Step RepackPak1();
+    Step RepackPak2();
+    // Installs the three pk3 files into qfbastion under the Quake 3 folder, one box each.
+    Outcome installArchives();
+
+    // The cleanup alone, in the folder of the run, when there is one.
+    void removeTempTreeAlone();
+
+    // Files stored in the archives so far, in all and in the archive `name`.
+    Counter16 TotalFiles;
+    int filesIn(const QString& name) const { return m_filesIn.value(name); }
+
+private:
+    // The sequence, once the paths are known to be set: checks, passes, installation.
+    Outcome convert();
+
+    // Checks (checks.cpp): each failure shows its box and ends the conversion.
+    Step checkGamePaths();
+    Step checkBeforeWork();
+    Step openWorkFolder();
+    Step checkTools();
+    Step openQfbastion();
+    Step readPaks();
+    Step checkFreeSpace();
+    Step lockOrStop(int folder, const QString& path);
+    Outcome stopBeforeWork(const QString& prompt);
+    // A stop signal ends the run between its steps.
+    Step stopIfAsked() const;
+
+    // Runs a tool in the run's folder.
+    ProgramRun runTool(const ToolCommand& command);
+    // Runs the zip tool; a run that fails shows one box quoting the tool and ends the run.
+    Step ExecCmd(const ToolCommand& command, const QString& failure);
+    // Unpacks `archive` of baseq2; members the tool skipped are shown in one box.
+    Step unpack(const QString& archive, const QStringList& members = {});
+    Step flushBatch(const QString& archiveName, Batch& batch);
+    void removeUnpacked(const QStringList& files, const QStringList& folders);
+    // Tells the user when pak0.pak held markedly fewer files than the classic game's.
+    void reportUnexpectedData(int expected);
+    void showTotal();
+    QString quake2Archive(const QString& name) const;
+    QString qfbastionPath() const;
+    QString targetOf(const QString& name) const;
+    // Ends the run: its folder is removed and the locks let go.
+    void finish();
+
+    Services& m_services;
+    const GamePaths& m_paths;
+    ConversionView& m_view;
+    QString m_programFolder;
+    std::unique_ptr<WorkFolder> m_work;
+    io::Fd m_qfbastion; // opened once, never through a link; locked for the run
+    std::vector<PakContents> m_paks;
+    std::unique_ptr<RunFolder> m_run;
+    int m_toPack = 0;
+    bool m_incomplete = false;
+    QHash<QString, int> m_filesIn;
+};
+
+} // namespace corvane

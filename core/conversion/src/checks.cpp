@@ -1,0 +1,175 @@
+// What is checked before any work: nothing is changed until every check has passed.
+
+#include "conversion/conversion.h"
+
+#include "conversion/packs.h"
+#include "conversion/tool_commands.h"
+#include "pak_contents.h"
+#include "platform/files.h"
+#include "platform/game_paths.h"
+#include "platform/services.h"
+#include "platform/stop_signals.h"
+#include "work_folder.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace corvane {
+
+namespace {
+
+QString megabytes(qint64 bytes) {
+    return QString::number((bytes + (1 << 20) - 1) >> 20) + QStringLiteral(" MB");
+}
+
+// Bytes the user may still write on the file system of the open folder `folder`; -1 when
+// unknown.
+qint64 freeSpace(int folder) {
+    struct statvfs info;
+    if (fstatvfs(folder, &info) != 0)
+        return -1;
+    return qint64(info.f_bavail) * qint64(info.f_frsize);
+}
+
+dev_t deviceOf(int folder) {
+    struct stat info;
+    return fstat(folder, &info) == 0 ? info.st_dev : dev_t(-1);
+}
+
+// The room the archive of `pack` takes at most: the bytes of the members that go into it
+// (deflate never makes an entry larger: it is stored then), and each entry's two headers with
+// its name.
+qint64 archiveBytes(const packs::Pack& pack, const PakContents& contents) {
+    qint64 bytes = 22; // the end record
+    for (const pak::Entry& member : contents.members)
+        if (packs::isPacked(pack, member.name, '/'))
+            bytes += qint64(member.length) + 30 + 46 + 2 * qint64(member.name.size());
+    return bytes;
+}
+
+// The room the members of `pack` that are unpacked take.
+qint64 unpackedBytes(const packs::Pack& pack, const PakContents& contents) {
+    if (pack.members.empty())
+        return contents.unpackedBytes();
+    return contents.unpackedBytes(
+        [&](const std::string& member) { return packs::holds(pack.members, member); });
+}
+
+} // namespace
+
+QString Conversion::quake2Archive(const QString& name) const {
+    return decodePath(resolve(m_paths.quake2 + QStringLiteral("baseq2") + QChar(kSep) + name));
+}
+
+Outcome Conversion::stopBeforeWork(const QString& prompt) {
+    m_services.MsgBox(prompt);
+    return Outcome::CheckFailed;
+}
+
+Conversion::Step Conversion::stopIfAsked() const {
+    if (stopRequested() != 0)
+        return Outcome::Interrupted;
+    return {};
+}
+
+Conversion::Step Conversion::lockOrStop(int folder, const QString& path) {
+    if (lockFolder(folder))
+        return {};
+    m_services.MsgBox(QStringLiteral("Another conversion is running in ") + path +
+                      QStringLiteral(".\r\nWait until it has ended, then run Corvane again."));
+    return Outcome::Busy;
+}
+
+Conversion::Step Conversion::checkBeforeWork() {
+    for (Step (Conversion::*check)() :
+         {&Conversion::openWorkFolder, &Conversion::checkTools, &Conversion::openQfbastion,
+          &Conversion::readPaks, &Conversion::checkFreeSpace})
+        if (Step end = (this->*check)())
+            return end;
+    return stopIfAsked();
+}
+
+Conversion::Step Conversion::openWorkFolder() {
+    m_work = std::make_unique<WorkFolder>();
+    if (const QString problem = m_work->open(m_programFolder); !problem.isEmpty())
+        return stopBeforeWork(problem);
+    return lockOrStop(m_work->fd(), m_work->path());
+}
+
+Conversion::Step Conversion::checkTools() {
+    for (const QString& tool : {kPakTool, kZipTool}) {
+        const QString path = m_programFolder + QChar(kSep) + tool;
+        if (access(encodePath(path).c_str(), X_OK) != 0)
+            return stopBeforeWork(path + QStringLiteral(" is missing or cannot be run.\r\nInstall "
+                                                        "Corvane again, then run it again."));
+    }
+    return {};
+}
+
+Conversion::Step Conversion::openQfbastion() {
+    // Opened once, by its exact name and never through a link; the archives are installed
+    // through this handle, whatever is put at the name later.
+    const QString path = qfbastionPath();
+    const io::Fd quake3(open(encodePath(m_paths.quake3).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    m_qfbastion.reset(
+        quake3 ? openat(quake3.get(), "qfbastion", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+               : -1);
+    if (!m_qfbastion && (errno == ELOOP || errno == ENOTDIR))
+        return stopBeforeWork(
+            path + QStringLiteral(" is no folder of its own (a symbolic link or a file)."
+                                  "\r\nThe pk3 files are installed there: put the folder "
+                                  "itself there, then run Corvane again."));
+    if (!m_qfbastion)
+        return stopBeforeWork(QStringLiteral("The folder qfbastion is missing in ") +
+                              m_paths.quake3 +
+                              QStringLiteral("\r\nThe pk3 files are installed there: create it, "
+                                             "then run Corvane again."));
+    if (faccessat(m_qfbastion.get(), ".", W_OK, AT_EACCESS) != 0)
+        return stopBeforeWork(QStringLiteral("Corvane cannot write to ") + path +
+                              QStringLiteral("\r\nThe pk3 files are installed there: make it "
+                                             "writable, then run Corvane again."));
+    return lockOrStop(m_qfbastion.get(), path);
+}
+
+Conversion::Step Conversion::readPaks() {
+    m_paks.assign(std::size(packs::kPacks), PakContents{});
+    for (size_t i = 0; i < m_paks.size(); ++i) {
+        const QString path = quake2Archive(QLatin1String(packs::kPacks[i].pak));
+        if (const QString problem = readPakContents(encodePath(path), m_paks[i]);
+            !problem.isEmpty())
+            return stopBeforeWork(path + QStringLiteral(" cannot be unpacked: ") + problem);
+    }
+    return {};
+}
+
+Conversion::Step Conversion::checkFreeSpace() {
+    qint64 unpacked = 0, archives = 0;
+    for (size_t i = 0; i < m_paks.size(); ++i) {
+        unpacked += unpackedBytes(packs::kPacks[i], m_paks[i]);
+        archives += archiveBytes(packs::kPacks[i], m_paks[i]);
+    }
+    // On another file system, qfbastion receives copies of the archives.
+    const bool apart = deviceOf(m_work->fd()) != deviceOf(m_qfbastion.get());
+    const struct {
+        int folder;
+        QString path;
+        qint64 needed;
+    } places[] = {{m_work->fd(), m_work->path(), unpacked + archives},
+                  {m_qfbastion.get(), qfbastionPath(), apart ? archives : 0}};
+    for (const auto& place : places) {
+        const qint64 free = freeSpace(place.folder);
+        if (free >= 0 && free < place.needed)
+            return stopBeforeWork(QStringLiteral("There is not enough free space in ") +
+                                  place.path + QStringLiteral(": the conversion needs about ") +
+                                  megabytes(place.needed) + QStringLiteral(", ") + megabytes(free) +
+                                  QStringLiteral(" are free."));
+    }
+    return {};
+}
+
+} // namespace corvane

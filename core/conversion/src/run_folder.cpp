@@ -1,0 +1,79 @@
+#include "run_folder.h"
+
+#include "io/folder.h"
+#include "platform/error.h"
+#include "platform/files.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace corvane {
+
+const std::string RunFolder::kPrefix = ".corvane-run-";
+
+std::string treePath(const QString& relative) {
+    QString path = relative;
+    path.replace(u'\\', u'/');
+    qsizetype start = 0;
+    while (start < path.size() && path[start] == u'/')
+        ++start;
+    return encodePath(path.mid(start));
+}
+
+RunFolder::RunFolder(int workFolder, const QString& workPath)
+    : m_workFolder(::fcntl(workFolder, F_DUPFD_CLOEXEC, 0)) {
+    io::Fd made = io::makeUniqueFolder(workFolder, kPrefix, m_name);
+    if (!made)
+        throw Error::fromSystem(errno, kPathNotFound, workPath);
+    m_path = workPath + QChar(kSep) + decodePath(m_name);
+    m_tree = io::Tree(std::move(made), io::Links::Refuse);
+}
+
+RunFolder::~RunFolder() {
+    m_tree = io::Tree();
+    io::removeTree(m_workFolder.get(), m_name);
+}
+
+QString RunFolder::pathOf(const QString& relative) const {
+    return relative.isEmpty() ? m_path : m_path + QChar(kSep) + nativePath(relative);
+}
+
+void RunFolder::raise(int error, int notFound, const QString& relative) const {
+    throw Error::fromSystem(error, notFound, pathOf(relative));
+}
+
+io::Kind RunFolder::kindOf(const QString& relative) {
+    const io::Tree::Entry entry = m_tree.find(treePath(relative));
+    if (entry.error != 0)
+        raise(entry.error, kFileNotFound, relative);
+    return entry.kind;
+}
+
+void RunFolder::deleteFile(const QString& relative) {
+    const std::string path = treePath(relative);
+    const io::Fd file = m_tree.openFile(path, O_PATH);
+    struct stat info;
+    // A file nobody may write to is read-only: it is kept, as the user asked.
+    if (file && fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+        (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        throw Error(kPathFileAccessError, pathOf(relative));
+    const int error = m_tree.removeFile(path);
+    if (error == 0 || error == ENOENT)
+        return;
+    if (error == EISDIR)
+        throw Error(kFileNotFound, pathOf(relative));
+    // Deleting needs write access to the folder: refused, the file is in use for the user.
+    raise(error == EACCES || error == EPERM ? EBUSY : error, kFileNotFound, relative);
+}
+
+void RunFolder::removeFolder(const QString& relative) {
+    const int error = m_tree.removeFolder(treePath(relative));
+    if (error == 0 || error == ENOENT || error == ENOTDIR)
+        return;
+    raise(error == EACCES || error == EPERM || error == ENOTEMPTY ? EBUSY : error, kPathNotFound,
+          relative);
+}
+
+} // namespace corvane

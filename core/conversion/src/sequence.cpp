@@ -1,0 +1,146 @@
+// "Continue" on the conversion screen: check, run the passes in order in a folder of the run's
+// own, install the three archives as one step, and remove the run's folder however it went.
+
+#include "conversion/conversion.h"
+
+#include "conversion/packs.h"
+#include "installation.h"
+#include "pak_contents.h"
+#include "platform/files.h"
+#include "platform/game_paths.h"
+#include "platform/services.h"
+#include "platform/stop_signals.h"
+#include "run_folder.h"
+#include "work_folder.h"
+
+namespace corvane {
+
+namespace {
+
+const QString kCopyErrorTitle = QStringLiteral("File copy error");
+
+} // namespace
+
+Conversion::Conversion(Services& services, const GamePaths& paths, ConversionView& view)
+    : m_services(services), m_paths(paths), m_view(view),
+      m_programFolder(services.programFolder()) {}
+
+Conversion::~Conversion() = default;
+
+Outcome Conversion::run() {
+    // A stop signal is seen between the steps, so that the run's folder is always removed.
+    const StopDeferral deferral;
+    Outcome outcome;
+    try {
+        outcome = convert();
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+    return outcome;
+}
+
+Outcome Conversion::convert() {
+    if (Step end = checkGamePaths())
+        return *end;
+    if (Step end = checkBeforeWork())
+        return *end;
+    m_view.setOkButtonEnabled(false);
+    m_view.setScreenEnabled(false);
+    m_work->removeLeftovers();
+    m_run = std::make_unique<RunFolder>(m_work->fd(), m_work->path());
+    if (Step end = RepackPak0())
+        return *end;
+    RemoveTempTree();
+    if (Step end = RepackPak1())
+        return *end;
+    if (Step end = RepackPak2())
+        return *end;
+    return installArchives();
+}
+
+void Conversion::finish() {
+    m_run.reset();
+    m_qfbastion.reset();
+    m_work.reset();
+}
+
+Conversion::Step Conversion::checkGamePaths() {
+    for (const auto& [path, game] : {std::pair{m_paths.quake2, QStringLiteral("Quake2")},
+                                     std::pair{m_paths.quake3, QStringLiteral("Quake3")}}) {
+        if (!path.isEmpty())
+            continue;
+        m_services.MsgBox(QStringLiteral("missing important path information, cannot continue!!"));
+        m_services.MsgBox(
+            QStringLiteral("Either you didnt install %1, or you selected no on a valid %1 path!!")
+                .arg(game));
+        return Outcome::PathMissing;
+    }
+    return {};
+}
+
+QString Conversion::qfbastionPath() const {
+    return m_paths.quake3 + QStringLiteral("qfbastion");
+}
+
+QString Conversion::targetOf(const QString& name) const {
+    return qfbastionPath() + QChar(kSep) + name;
+}
+
+Outcome Conversion::installArchives() {
+    m_view.phaseStarted(ConversionView::Phase::Installing);
+    Installation installation(m_run->fd(), m_qfbastion.get(), qfbastionPath());
+    std::vector<bool> made;
+    for (const packs::Pack& pack : packs::kPacks) {
+        const QString target = targetOf(QLatin1String(pack.archive));
+        // A failed look-up goes on to placing the archive, which then says why.
+        made.push_back(true);
+        try {
+            made.back() = m_run->holdsFile(QLatin1String(pack.archive));
+        } catch (const Error&) {
+        }
+        try {
+            if (made.back())
+                installation.place(pack.archive);
+        } catch (const Error& error) {
+            // Nothing is installed: qfbastion keeps the archives it had, none mixed with new.
+            m_services.showFailure(
+                QLatin1String(pack.label) + QStringLiteral(" could not be copied to ") + target +
+                    QStringLiteral("\r\n") + error.description() +
+                    QStringLiteral("\r\nNo archive was installed."),
+                QLatin1String(pack.archive) +
+                    QStringLiteral(" could not be installed, nor the others: ") + error.plain());
+            return Outcome::NotAllInstalled;
+        }
+    }
+    if (Step end = stopIfAsked())
+        return *end;
+    try {
+        installation.commit();
+    } catch (const Error& error) {
+        m_services.showFailure(error.description(), error.plain());
+        return Outcome::NotAllInstalled;
+    }
+    bool all = true;
+    for (size_t i = 0; i < made.size(); ++i) {
+        const packs::Pack& pack = packs::kPacks[i];
+        const QString label = QLatin1String(pack.label);
+        if (made[i]) {
+            m_services.announce(label + QStringLiteral(" was copied to") +
+                                targetOf(QLatin1String(pack.archive)));
+            continue;
+        }
+        QString prompt =
+            label + QStringLiteral(" was not copied for some reason, check") + m_work->path();
+        if (pack.checkHint)
+            prompt += QStringLiteral("\r\nto see if the file exists");
+        m_services.announce(prompt, kCopyErrorTitle);
+        all = false;
+    }
+    if (!all)
+        return Outcome::NotAllInstalled;
+    return m_incomplete ? Outcome::InstalledIncomplete : Outcome::Installed;
+}
+
+} // namespace corvane

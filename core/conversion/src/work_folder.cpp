@@ -1,0 +1,143 @@
+#include "work_folder.h"
+
+#include "io/folder.h"
+#include "platform/files.h"
+#include "run_folder.h"
+
+#include <QDir>
+
+#include <array>
+#include <cerrno>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvane {
+
+namespace {
+
+// Folders of the system, where installed programs live: nothing of the user's is made there.
+bool isSystemFolder(const QString& path) {
+    static const std::array<QString, 11> systemFolders = {
+        QStringLiteral("/usr"),   QStringLiteral("/opt"), QStringLiteral("/bin"),
+        QStringLiteral("/sbin"),  QStringLiteral("/lib"), QStringLiteral("/lib32"),
+        QStringLiteral("/lib64"), QStringLiteral("/etc"), QStringLiteral("/snap"),
+        QStringLiteral("/var"),   QStringLiteral("/app")};
+    for (const QString& folder : systemFolders)
+        if (path == folder || path.startsWith(folder + u'/'))
+            return true;
+    return false;
+}
+
+// Why a folder on the way to the cache's work folder cannot be used: for the user's eyes, or
+// empty when it cannot be written (the caller says that in its own words).
+struct Refusal {
+    bool refused = false;
+    QString why;
+};
+
+// Opens the folder `name` in `parent` (AT_FDCWD for a path), making it with `mode` when it is
+// missing. Refuses a link, anything but a folder, and a folder of another user.
+io::Fd openOwnFolder(int parent, const std::string& name, mode_t mode, Refusal& refusal) {
+    refusal = {true, {}};
+    if (::mkdirat(parent, name.c_str(), mode) != 0 && errno != EEXIST) {
+        if (errno != EACCES && errno != EPERM && errno != EROFS)
+            refusal.why = QString::fromLocal8Bit(strerror(errno));
+        return io::Fd();
+    }
+    io::Fd folder(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info;
+    if (!folder || ::fstat(folder.get(), &info) != 0) {
+        const int error = errno;
+        const bool link = ::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                          S_ISLNK(info.st_mode);
+        refusal.why = link ? QStringLiteral("it is a symbolic link")
+                      : error == ENOTDIR || error == ELOOP
+                          ? QStringLiteral("it is no folder")
+                          : QString::fromLocal8Bit(strerror(error));
+        return io::Fd();
+    }
+    if (info.st_uid != ::geteuid()) {
+        refusal.why = QStringLiteral("it belongs to another user");
+        return io::Fd();
+    }
+    refusal = {};
+    return folder;
+}
+
+} // namespace
+
+bool lockFolder(int folder) {
+    if (::flock(folder, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    return errno != EWOULDBLOCK;
+}
+
+QString WorkFolder::open(const QString& programFolder) {
+    io::Fd program(::open(encodePath(programFolder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat info;
+    if (program && ::fstat(program.get(), &info) == 0 && info.st_uid == ::geteuid() &&
+        ::faccessat(program.get(), ".", W_OK, AT_EACCESS) == 0 && !isSystemFolder(programFolder)) {
+        m_path = programFolder;
+        m_folder = std::move(program);
+        return {};
+    }
+    return openInCache(programFolder);
+}
+
+QString WorkFolder::openInCache(const QString& programFolder) {
+    QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (cache.isEmpty() || !QDir::isAbsolutePath(cache)) {
+        const QString home = qEnvironmentVariable("HOME");
+        if (home.isEmpty())
+            return QStringLiteral("Corvane cannot write to its program folder ") + programFolder +
+                   QStringLiteral(" and finds no cache folder of yours: HOME is not set.");
+        cache = home + QStringLiteral("/.cache");
+    }
+    QString path = QDir::cleanPath(cache);
+    Refusal refusal;
+    // The cache folder as the user named it; below it, the program's own folders alone.
+    io::Fd folder = openOwnFolder(AT_FDCWD, encodePath(path), 0700, refusal);
+    for (const char* name : {"corvane", "work"}) {
+        if (!folder)
+            break;
+        path += QChar(kSep) + QLatin1String(name);
+        folder = openOwnFolder(folder.get(), name, 0700, refusal);
+        if (folder)
+            ::fchmod(folder.get(), 0700);
+    }
+    if (folder && ::faccessat(folder.get(), ".", W_OK, AT_EACCESS) != 0)
+        refusal = {true, {}};
+    if (!refusal.refused) {
+        m_path = path;
+        m_folder = std::move(folder);
+        return {};
+    }
+    if (!refusal.why.isEmpty())
+        return QStringLiteral("Corvane will not work in ") + path + QStringLiteral(": ") +
+               refusal.why +
+               QStringLiteral(".\r\nIts work folder must be yours, and no symbolic link may "
+                              "lead to it. Move that away, or set XDG_CACHE_HOME to a folder "
+                              "of yours, then run Corvane again.");
+    return QStringLiteral("Corvane cannot write to its program folder ") + programFolder +
+           QStringLiteral(" nor to its work folder ") + path +
+           QStringLiteral("\r\nIt unpacks and packs the game files there. Make one of them "
+                          "writable, then run it again.");
+}
+
+void WorkFolder::removeLeftovers() {
+    std::vector<std::string> names;
+    io::listNames(m_folder.get(), names);
+    for (const std::string& name : names) {
+        struct stat info;
+        if (io::isUniqueName(name, RunFolder::kPrefix) &&
+            ::fstatat(m_folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(info.st_mode) && info.st_uid == ::geteuid())
+            io::removeTree(m_folder.get(), name);
+    }
+}
+
+} // namespace corvane

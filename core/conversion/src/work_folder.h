@@ -1,0 +1,43 @@
+#pragma once
+
+// Where conversions work. The work folder is the program folder when it belongs to the user,
+// the user may write there and it is none of the system's folders: an installed program never
+// works where it is installed, not even for root. Otherwise it is "corvane/work" in the user's
+// cache ($XDG_CACHE_HOME, else ~/.cache), and every folder on the way down from the cache must
+// be the user's own and no symbolic link; the program's own folders there are kept for the
+// user alone (mode 0700). Names are taken exactly as they are, never ignoring case.
+//
+// A conversion locks the work folder for its whole run, so that one conversion at a time works
+// there, and works in a folder of its own inside it (RunFolder).
+
+#include "io/fd.h"
+
+#include <QString>
+
+namespace corvane {
+
+class WorkFolder {
+public:
+    // Chooses and opens the work folder for the program in `programFolder`. Returns an empty
+    // text, or the message that says why no folder can be used.
+    QString open(const QString& programFolder);
+
+    const QString& path() const { return m_path; }
+    int fd() const { return m_folder.get(); }
+    // Removes the folders of earlier runs that were killed before they could remove their own.
+    // Call it only while holding the lock: no other run is working then.
+    void removeLeftovers();
+
+private:
+    // Opens the cache's work folder, making what is missing; the message when it cannot.
+    QString openInCache(const QString& programFolder);
+
+    QString m_path;
+    io::Fd m_folder;
+};
+
+// Takes the lock of the open folder `folder` for this process, as long as the descriptor stays
+// open. False when another conversion holds it. A file system without locks passes.
+bool lockFolder(int folder);
+
+} // namespace corvane

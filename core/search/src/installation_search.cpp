@@ -1,0 +1,80 @@
+// The walk of every drive for quake2.exe and quake3.exe installations.
+
+#include "search/installation_search.h"
+
+#include "platform/counter16.h"
+#include "platform/files.h"
+#include "platform/services.h"
+
+namespace corvane {
+
+namespace {
+
+// The status shows the folder being entered no more often than the eye can follow.
+constexpr qint64 kStatusIntervalMs = 30;
+
+} // namespace
+
+InstallationSearch::InstallationSearch(Services& services, GamePaths& paths, SearchView& view)
+    : DriveWalk(services), m_paths(paths), m_view(view) {
+    Form_Load();
+}
+
+void InstallationSearch::Form_Load() {
+    Quake2ExeName = QStringLiteral("quake2.exe");
+    Quake3ExeName = QStringLiteral("quake3.exe");
+    GoToDriveRoot();
+    m_view.setStatus(QStringLiteral(
+        "Click the Auto Search button to begin searching for Quake2 and Quake3 game directories"));
+}
+
+void InstallationSearch::cmdSearch_Click() {
+    m_view.setSearchVisible(false);
+    walkDrives();
+    showLastFolderEntered();
+    confirmPaths();
+}
+
+void InstallationSearch::examineFolder(const QString& base) {
+    if (filList.ListCount() <= 0)
+        return;
+    listInstallations(base, Quake2ExeName, QStringLiteral("baseq2"), QStringLiteral("pak0.pak"),
+                      Game::Quake2);
+    listInstallations(base, Quake3ExeName, QStringLiteral("baseq3"), QStringLiteral("pak0.pk3"),
+                      Game::Quake3);
+}
+
+void InstallationSearch::listInstallations(const QString& base, const QString& exeName,
+                                           const QString& gameFolder, const QString& pakName,
+                                           Game game) {
+    FoundList& found = game == Game::Quake2 ? lstFoundFileq2 : lstFoundFileq3;
+    const Counter16 count = Counter16::from(filList.ListCount());
+    for (Counter16 j = 0; j < count; ++j) {
+        // All three tests are made for every file, the name test alone being case-sensitive.
+        const bool named = filList.List(j) == exeName;
+        const bool hasFolder = !Dir(base + gameFolder + kSep, kDirectories).isEmpty();
+        const bool hasPak = !Dir(base + gameFolder + kSep + pakName, kNormalFiles).isEmpty();
+        if (named && hasFolder && hasPak) {
+            found.AddItem(base);
+            m_view.folderFound(game, base);
+        }
+    }
+}
+
+void InstallationSearch::folderEntered(const QString& folder) {
+    m_folderEntered = folder;
+    if (m_statusClock.isValid() && m_statusClock.elapsed() < kStatusIntervalMs)
+        return;
+    m_view.setStatus(folder);
+    m_folderShown = folder;
+    m_statusClock.start();
+}
+
+void InstallationSearch::showLastFolderEntered() {
+    if (!m_folderEntered.isEmpty() && m_folderShown != m_folderEntered) {
+        m_view.setStatus(m_folderEntered);
+        m_folderShown = m_folderEntered;
+    }
+}
+
+} // namespace corvane

@@ -1,0 +1,114 @@
+#include "io/atomic_file.h"
+
+#include "io/folder.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvane::io {
+
+namespace {
+
+constexpr std::string_view kMarker = ".tmp-";
+constexpr std::size_t kRandomLength = 6;
+
+} // namespace
+
+std::string temporaryName(const std::string& name) {
+    return "." + name + std::string(kMarker) + randomLetters(kRandomLength);
+}
+
+bool isTemporaryName(std::string_view name) {
+    if (name.size() < 1 + kMarker.size() + kRandomLength + 1 || name.front() != '.')
+        return false;
+    const std::size_t marker = name.size() - kRandomLength - kMarker.size();
+    return name.substr(marker, kMarker.size()) == kMarker;
+}
+
+bool AtomicFile::create(int folder, std::string name, mode_t mode) {
+    discard();
+    m_folder = folder;
+    m_name = std::move(name);
+    m_fd.reset(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
+    if (!m_fd) {
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return false;
+        // No unnamed files here: write under the temporary name from the start.
+        for (int attempt = 0; attempt < 100 && !m_fd; ++attempt) {
+            m_temporary = temporaryName(m_name);
+            m_fd.reset(::openat(folder, m_temporary.c_str(),
+                                O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, mode));
+            if (!m_fd && errno != EEXIST)
+                break;
+        }
+        if (!m_fd) {
+            m_temporary.clear();
+            return false;
+        }
+    }
+    // O_TMPFILE and O_CREAT apply the umask; the caller asked for `mode` as it is. (The umask
+    // is read once: nothing here changes it.)
+    static const mode_t mask = [] {
+        const mode_t current = ::umask(0);
+        ::umask(current);
+        return current;
+    }();
+    if ((mode & mask) != 0 && ::fchmod(m_fd.get(), mode) != 0) {
+        const int error = errno;
+        discard();
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+bool AtomicFile::linkUnder(const std::string& temporary) {
+    const std::string self = "/proc/self/fd/" + std::to_string(m_fd.get());
+    return ::linkat(AT_FDCWD, self.c_str(), m_folder, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+bool AtomicFile::commit(Durability durability, Replace replace) {
+    if (!m_fd) {
+        errno = EBADF;
+        return false;
+    }
+    if (durability == Durability::Flush && ::fsync(m_fd.get()) != 0)
+        return false;
+    if (m_temporary.empty()) {
+        // Linked straight under its name when nothing has it: no temporary name at all.
+        if (replace == Replace::RemoveFirst && ::unlinkat(m_folder, m_name.c_str(), 0) != 0 &&
+            errno != ENOENT)
+            return false;
+        if (linkUnder(m_name)) {
+            m_fd.reset();
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    while (m_temporary.empty()) {
+        const std::string temporary = temporaryName(m_name);
+        if (linkUnder(temporary)) {
+            m_temporary = temporary;
+        } else if (errno != EEXIST) {
+            return false;
+        }
+    }
+    if (::renameat(m_folder, m_temporary.c_str(), m_folder, m_name.c_str()) != 0)
+        return false;
+    m_temporary.clear();
+    m_fd.reset();
+    return true;
+}
+
+void AtomicFile::discard() {
+    if (!m_temporary.empty())
+        ::unlinkat(m_folder, m_temporary.c_str(), 0);
+    m_temporary.clear();
+    m_fd.reset();
+}
+
+} // namespace corvane::io

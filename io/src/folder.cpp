@@ -1,0 +1,121 @@
+#include "io/folder.h"
+
+#include <cerrno>
+#include <random>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvane::io {
+
+namespace {
+
+constexpr std::size_t kRandomLength = 6;
+constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+
+bool isDotOrDotDot(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+} // namespace
+
+FolderReader::FolderReader(int folder) {
+    Fd readable(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    m_dir = readable ? ::fdopendir(readable.get()) : nullptr;
+    if (m_dir)
+        readable.release();
+    else
+        m_error = errno;
+}
+
+FolderReader::~FolderReader() {
+    if (m_dir)
+        ::closedir(m_dir);
+}
+
+int FolderReader::fd() const {
+    return m_dir ? ::dirfd(m_dir) : -1;
+}
+
+const dirent* FolderReader::next() {
+    if (!m_dir)
+        return nullptr;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(m_dir);
+        if (!entry) {
+            m_error = errno;
+            return nullptr;
+        }
+        if (!isDotOrDotDot(entry->d_name))
+            return entry;
+    }
+}
+
+int listNames(int folder, std::vector<std::string>& names) {
+    FolderReader reader(folder);
+    while (const dirent* entry = reader.next())
+        names.emplace_back(entry->d_name);
+    return reader.error();
+}
+
+int removeTree(int parent, const std::string& name) {
+    struct stat info;
+    if (::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? 0 : errno;
+    if (!S_ISDIR(info.st_mode))
+        return ::unlinkat(parent, name.c_str(), 0) == 0 || errno == ENOENT ? 0 : errno;
+    int first = 0;
+    {
+        const Fd folder(
+            ::openat(parent, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!folder)
+            return errno;
+        std::vector<std::string> names;
+        first = listNames(folder.get(), names);
+        for (const std::string& entry : names)
+            if (const int error = removeTree(folder.get(), entry); error != 0 && first == 0)
+                first = error;
+    }
+    if (::unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT && first == 0)
+        first = errno;
+    return first;
+}
+
+std::string randomLetters(std::size_t count) {
+    thread_local std::mt19937 random{std::random_device{}()};
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+    std::string letters;
+    for (std::size_t i = 0; i < count; ++i)
+        letters += kLetters[pick(random)];
+    return letters;
+}
+
+Fd makeUniqueFolder(int parent, const std::string& prefix, std::string& name, mode_t mode) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = prefix + randomLetters(kRandomLength);
+        if (::mkdirat(parent, name.c_str(), mode) == 0) {
+            // mkdir applies the umask; the folder gets `mode` as it is.
+            Fd made(
+                ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (made && ::fchmod(made.get(), mode) == 0)
+                return made;
+            const int error = errno;
+            ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+            errno = error;
+            return Fd();
+        }
+        if (errno != EEXIST)
+            return Fd();
+    }
+    return Fd();
+}
+
+bool isUniqueName(const std::string& name, const std::string& prefix) {
+    if (name.size() != prefix.size() + kRandomLength || name.compare(0, prefix.size(), prefix))
+        return false;
+    return name.find_first_not_of(kLetters, prefix.size()) == std::string::npos;
+}
+
+} // namespace corvane::io

@@ -1,0 +1,176 @@
+#include "io/journal.h"
+
+#include "io/fd.h"
+#include "io/rw.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace corvane::io {
+
+namespace {
+
+constexpr std::string_view kSuffix = "-journal";
+constexpr char kMagic[8] = {'C', 'O', 'R', 'V', 'J', 'R', 'N', '2'};
+// Magic, offset, old length, the file's device and inode, then the CRC-32 of the header
+// before it and of the saved bytes.
+constexpr std::size_t kHeaderSize = 48;
+constexpr std::size_t kCrcAt = 40;
+// A journal beyond this is no journal of ours.
+constexpr std::uint64_t kMaxSaved = std::uint64_t(1) << 30;
+
+void put64(unsigned char* p, std::uint64_t value) {
+    for (int i = 0; i < 8; ++i)
+        p[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+std::uint64_t get64(const unsigned char* p) {
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i)
+        value = value << 8 | p[i];
+    return value;
+}
+
+std::uint32_t checksum(const unsigned char* header, const std::vector<unsigned char>& saved) {
+    uLong crc = ::crc32(0, header, kCrcAt);
+    for (std::size_t at = 0; at < saved.size(); at += 1u << 30)
+        crc = ::crc32(crc, saved.data() + at,
+                      uInt(std::min<std::size_t>(saved.size() - at, 1u << 30)));
+    return std::uint32_t(crc);
+}
+
+// Puts the saved bytes back at `offset`, restores the length and flushes.
+bool restore(int file, std::uint64_t offset, std::uint64_t length,
+             const std::vector<unsigned char>& saved) {
+    return writeAllAt(file, saved.data(), saved.size(), offset) &&
+           ::ftruncate(file, off_t(length)) == 0 && ::fsync(file) == 0;
+}
+
+bool removeJournal(int folder, const std::string& name) {
+    return ::unlinkat(folder, journalName(name).c_str(), 0) == 0 || errno == ENOENT;
+}
+
+} // namespace
+
+std::string journalName(std::string_view name) {
+    return std::string(name) + std::string(kSuffix);
+}
+
+bool isJournalName(std::string_view name) {
+    if (name.size() <= kSuffix.size())
+        return false;
+    const std::string_view tail = name.substr(name.size() - kSuffix.size());
+    for (std::size_t i = 0; i < tail.size(); ++i) {
+        const char c = tail[i] >= 'A' && tail[i] <= 'Z' ? char(tail[i] - 'A' + 'a') : tail[i];
+        if (c != kSuffix[i])
+            return false;
+    }
+    return true;
+}
+
+bool Journal::begin(int folder, std::string name, int file, std::uint64_t offset) {
+    struct stat info;
+    if (::fstat(file, &info) != 0)
+        return false;
+    const std::uint64_t length = std::uint64_t(info.st_size);
+    if (offset > length || length - offset > kMaxSaved) {
+        errno = EFBIG;
+        return false;
+    }
+    m_saved.resize(length - offset);
+    if (!readAllAt(file, m_saved.data(), m_saved.size(), offset))
+        return false;
+    unsigned char header[kHeaderSize] = {};
+    std::memcpy(header, kMagic, sizeof kMagic);
+    put64(header + 8, offset);
+    put64(header + 16, length);
+    put64(header + 24, std::uint64_t(info.st_dev));
+    put64(header + 32, std::uint64_t(info.st_ino));
+    const std::uint32_t crc = checksum(header, m_saved);
+    for (int i = 0; i < 4; ++i)
+        header[kCrcAt + i] = static_cast<unsigned char>(crc >> (8 * i));
+
+    const std::string journal = journalName(name);
+    ::unlinkat(folder, journal.c_str(), 0); // a stale one was already recovered or is garbage
+    Fd out(::openat(folder, journal.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    0600));
+    // Flushed before the file is touched. (Journalling file systems put a new file's name on
+    // the disk with its first flush; a separate flush of the folder would double the cost.)
+    if (!out || !writeAll(out.get(), header, kHeaderSize) ||
+        !writeAll(out.get(), m_saved.data(), m_saved.size()) || ::fsync(out.get()) != 0) {
+        const int error = errno;
+        ::unlinkat(folder, journal.c_str(), 0);
+        errno = error;
+        return false;
+    }
+    m_folder = folder;
+    m_file = file;
+    m_name = std::move(name);
+    m_offset = offset;
+    return true;
+}
+
+bool Journal::commit(std::uint64_t length) {
+    if (::ftruncate(m_file, off_t(length)) != 0 || ::fdatasync(m_file) != 0)
+        return false;
+    return removeJournal(m_folder, m_name);
+}
+
+bool Journal::rollback() {
+    return restore(m_file, m_offset, m_offset + m_saved.size(), m_saved) &&
+           removeJournal(m_folder, m_name);
+}
+
+int recover(int folder, const std::string& name) {
+    Fd journal(::openat(folder, journalName(name).c_str(),
+                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!journal)
+        return errno == ENOENT ? 0 : errno; // ELOOP: a link has the journal's name
+    struct stat info;
+    if (::fstat(journal.get(), &info) != 0)
+        return errno;
+    if (!S_ISREG(info.st_mode))
+        return S_ISDIR(info.st_mode) ? EISDIR : EINVAL; // not ours: leave it to its owner
+    unsigned char header[kHeaderSize] = {};
+    const std::uint64_t size = std::uint64_t(info.st_size);
+    bool whole = size >= kHeaderSize && size - kHeaderSize <= kMaxSaved &&
+                 readAllAt(journal.get(), header, kHeaderSize, 0) &&
+                 std::memcmp(header, kMagic, sizeof kMagic) == 0;
+    std::vector<unsigned char> saved;
+    const std::uint64_t offset = get64(header + 8), length = get64(header + 16);
+    if (whole) {
+        saved.resize(size - kHeaderSize);
+        const unsigned char* c = header + kCrcAt;
+        const std::uint32_t crc = std::uint32_t(c[0]) | std::uint32_t(c[1]) << 8 |
+                                  std::uint32_t(c[2]) << 16 | std::uint32_t(c[3]) << 24;
+        whole = offset <= length && length - offset == saved.size() &&
+                readAllAt(journal.get(), saved.data(), saved.size(), kHeaderSize) &&
+                checksum(header, saved) == crc;
+    }
+    if (whole) {
+        // A journal written whole: the file may have been changed after it, so it goes back,
+        // if it is still the file the journal was written for. A file that now has the name
+        // in its place, or one shorter than the part the update kept, is not touched.
+        Fd file(::openat(folder, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!file && errno != ENOENT && errno != ELOOP)
+            return errno;
+        struct stat now;
+        if (file && ::fstat(file.get(), &now) != 0)
+            return errno;
+        const bool same =
+            file && S_ISREG(now.st_mode) && std::uint64_t(now.st_dev) == get64(header + 24) &&
+            std::uint64_t(now.st_ino) == get64(header + 32) && std::uint64_t(now.st_size) >= offset;
+        if (same && !restore(file.get(), offset, length, saved))
+            return errno;
+    }
+    // A journal cut short was written before the file was touched, and one of another file
+    // is of no use: either only goes.
+    return removeJournal(folder, name) ? 0 : errno;
+}
+
+} // namespace corvane::io

@@ -1,0 +1,326 @@
+// Over 300 lines: every operation of Tree goes through the same listing cache and the folder
+// kept open, so the class stays in one file.
+
+#include "io/tree.h"
+
+#include "io/folder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace corvane::io {
+
+namespace {
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+// The components of `relative`; false (errno EINVAL) for a "." or ".." component.
+bool split(std::string_view relative, std::vector<std::string>& parts) {
+    std::size_t start = 0;
+    while (start <= relative.size()) {
+        std::size_t end = relative.find('/', start);
+        if (end == std::string_view::npos)
+            end = relative.size();
+        const std::string_view part = relative.substr(start, end - start);
+        if (part == "." || part == "..") {
+            errno = EINVAL;
+            return false;
+        }
+        if (!part.empty())
+            parts.emplace_back(part);
+        start = end + 1;
+    }
+    return true;
+}
+
+Kind kindOf(mode_t mode) {
+    if (S_ISREG(mode))
+        return Kind::File;
+    if (S_ISDIR(mode))
+        return Kind::Folder;
+    if (S_ISLNK(mode))
+        return Kind::Link;
+    return Kind::Other;
+}
+
+// The folder that holds `onDisk`, the path of an entry as written on disk.
+std::string parentKey(const std::string& onDisk) {
+    const std::size_t slash = onDisk.rfind('/');
+    return slash == std::string::npos ? std::string() : onDisk.substr(0, slash);
+}
+
+} // namespace
+
+std::string lowerAscii(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower)
+        c = lowerAscii(c);
+    return lower;
+}
+
+bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lowerAscii(a[i]) != lowerAscii(b[i]))
+            return false;
+    return true;
+}
+
+Tree Tree::open(const std::string& path, Links links) {
+    return Tree(Fd(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)), links);
+}
+
+int Tree::folderFlags() const {
+    return O_DIRECTORY | O_CLOEXEC | (m_links == Links::Refuse ? O_NOFOLLOW : 0);
+}
+
+bool Tree::match(int folder, const std::string& key, const std::string& part, std::string& name) {
+    name = part;
+    struct stat info;
+    if (::fstatat(folder, part.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+        return true;
+    auto listing = m_listings.find(key);
+    if (listing == m_listings.end()) {
+        FolderReader reader(folder);
+        // A folder that may be searched but not read: only the exact name can be found.
+        if (!reader.valid())
+            return true;
+        Listing names;
+        while (const dirent* entry = reader.next())
+            note(names, entry->d_name);
+        if (reader.error() != 0) {
+            errno = reader.error();
+            return false;
+        }
+        listing = m_listings.emplace(key, std::move(names)).first;
+    }
+    const auto found = listing->second.find(lowerAscii(part));
+    if (found != listing->second.end())
+        name = found->second.smallest;
+    return true;
+}
+
+void Tree::note(Listing& listing, const std::string& name) {
+    auto [it, inserted] = listing.try_emplace(lowerAscii(name), Spellings{name, 1});
+    if (!inserted && name != it->second.smallest) {
+        ++it->second.count;
+        it->second.smallest = std::min(it->second.smallest, name);
+    }
+}
+
+void Tree::added(const std::string& key, const std::string& name) {
+    const auto listing = m_listings.find(key);
+    if (listing != m_listings.end())
+        note(listing->second, name);
+}
+
+void Tree::removed(const std::string& key, const std::string& name) {
+    const auto listing = m_listings.find(key);
+    if (listing == m_listings.end())
+        return;
+    const auto entry = listing->second.find(lowerAscii(name));
+    if (entry == listing->second.end())
+        return;
+    // Which of several spellings remain is only known by reading the folder again.
+    if (entry->second.count > 1 || entry->second.smallest != name)
+        m_listings.erase(listing);
+    else
+        listing->second.erase(entry);
+}
+
+Fd Tree::walk(const std::vector<std::string>& parts, std::string& onDisk, bool create,
+              mode_t mode) {
+    Fd folder(::fcntl(m_root.get(), F_DUPFD_CLOEXEC, 0));
+    onDisk.clear();
+    for (std::size_t i = 0; folder && i + 1 < parts.size(); ++i) {
+        std::string part;
+        if (!match(folder.get(), onDisk, parts[i], part))
+            return Fd();
+        int next = ::openat(folder.get(), part.c_str(), O_PATH | folderFlags());
+        if (next < 0 && errno == ENOENT && create) {
+            if (::mkdirat(folder.get(), part.c_str(), mode) == 0)
+                added(onDisk, part);
+            else if (errno != EEXIST)
+                return Fd();
+            next = ::openat(folder.get(), part.c_str(), O_PATH | folderFlags());
+        }
+        if (next < 0) {
+            // A link or a file where a folder is needed counts as a missing folder.
+            if (errno == ELOOP || errno == ENOTDIR)
+                errno = ENOENT;
+            return Fd();
+        }
+        folder.reset(next);
+        onDisk += onDisk.empty() ? part : "/" + part;
+    }
+    return folder;
+}
+
+int Tree::locate(std::string_view relative, std::string& name, std::string& onDisk, bool create,
+                 mode_t mode) {
+    std::vector<std::string> parts;
+    if (!split(relative, parts))
+        return -1;
+    if (parts.empty()) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::string key;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i)
+        key += (i ? "/" : "") + parts[i];
+    // Paths of one folder usually follow each other: its folder is reached once for all.
+    if (!m_last.folder || key != m_last.key) {
+        m_last.folder = walk(parts, m_last.path, create, mode);
+        m_last.key = m_last.folder ? key : std::string();
+        if (!m_last.folder)
+            return -1;
+    }
+    onDisk = m_last.path;
+    if (!match(m_last.folder.get(), onDisk, parts.back(), name))
+        return -1;
+    onDisk += onDisk.empty() ? name : "/" + name;
+    return m_last.folder.get();
+}
+
+Tree::Entry Tree::find(std::string_view relative) {
+    Entry entry;
+    std::string name;
+    const int folder = locate(relative, name, entry.path, false, 0);
+    struct stat info;
+    const int flags = m_links == Links::Refuse ? AT_SYMLINK_NOFOLLOW : 0;
+    if (folder < 0 || ::fstatat(folder, name.c_str(), &info, flags) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            entry.error = errno;
+        return entry;
+    }
+    entry.kind = kindOf(info.st_mode);
+    return entry;
+}
+
+Fd Tree::openFile(std::string_view relative, int flags, mode_t mode) {
+    std::string name, onDisk;
+    const int folder = locate(relative, name, onDisk, false, 0);
+    if (folder < 0)
+        return Fd();
+    const int nofollow = m_links == Links::Refuse ? O_NOFOLLOW : 0;
+    Fd file(::openat(folder, name.c_str(), flags | O_CLOEXEC | nofollow, mode));
+    if (file && (flags & O_CREAT))
+        added(parentKey(onDisk), name);
+    return file;
+}
+
+Fd Tree::openFolder(std::string_view relative) {
+    std::string name, onDisk;
+    std::vector<std::string> parts;
+    if (!split(relative, parts))
+        return Fd();
+    if (parts.empty())
+        return Fd(::openat(m_root.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const int folder = locate(relative, name, onDisk, false, 0);
+    if (folder < 0)
+        return Fd();
+    return Fd(::openat(folder, name.c_str(), O_RDONLY | folderFlags()));
+}
+
+Fd Tree::makeFolders(std::string_view relative, mode_t mode) {
+    std::string name, onDisk;
+    std::vector<std::string> parts;
+    if (!split(relative, parts))
+        return Fd();
+    if (parts.empty())
+        return Fd(::openat(m_root.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const int folder = locate(relative, name, onDisk, true, mode);
+    if (folder < 0)
+        return Fd();
+    if (::mkdirat(folder, name.c_str(), mode) == 0)
+        added(parentKey(onDisk), name);
+    else if (errno != EEXIST)
+        return Fd();
+    Fd made(::openat(folder, name.c_str(), O_RDONLY | folderFlags()));
+    if (!made && (errno == ELOOP || errno == ENOTDIR))
+        errno = EEXIST; // something other than a folder holds the name
+    return made;
+}
+
+Tree::Place Tree::place(std::string_view relative, bool create, mode_t mode) {
+    Place place;
+    std::string onDisk;
+    const int folder = locate(relative, place.name, onDisk, create, mode);
+    if (folder >= 0)
+        place.folder.reset(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+    place.folderPath = parentKey(onDisk);
+    return place;
+}
+
+Tree::Place Tree::sibling(const Place& place, std::string_view name) {
+    Place next;
+    next.folder.reset(::fcntl(place.folder.get(), F_DUPFD_CLOEXEC, 0));
+    next.folderPath = place.folderPath;
+    if (next.folder && !match(next.folder.get(), next.folderPath, std::string(name), next.name))
+        next.folder.reset();
+    return next;
+}
+
+bool isBelow(std::string_view path) {
+    std::vector<std::string> parts;
+    return !path.empty() && path.front() != '/' && split(path, parts) && !parts.empty();
+}
+
+Fd openGiven(const std::string& path, int flags) {
+    if (isBelow(path))
+        return Tree::open(".", Links::Refuse).openFile(path, flags);
+    return Fd(::open(path.c_str(), flags | O_CLOEXEC));
+}
+
+Tree::Place placeGiven(const std::string& path) {
+    if (isBelow(path))
+        return Tree::open(".", Links::Refuse).place(path);
+    Tree::Place place;
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    place.name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (place.name.empty() || place.name == "." || place.name == "..") {
+        errno = EISDIR;
+        return place;
+    }
+    place.folder.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return place;
+}
+
+int Tree::removeFile(std::string_view relative) {
+    std::string name, onDisk;
+    const int folder = locate(relative, name, onDisk, false, 0);
+    if (folder < 0)
+        return errno;
+    struct stat info;
+    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    if (S_ISDIR(info.st_mode))
+        return EISDIR;
+    if (::unlinkat(folder, name.c_str(), 0) != 0)
+        return errno;
+    removed(parentKey(onDisk), name);
+    return 0;
+}
+
+int Tree::removeFolder(std::string_view relative) {
+    std::string name, onDisk;
+    const int folder = locate(relative, name, onDisk, false, 0);
+    if (folder < 0)
+        return errno;
+    if (::unlinkat(folder, name.c_str(), AT_REMOVEDIR) != 0)
+        return errno;
+    removed(parentKey(onDisk), name);
+    // The folder kept open may have been this one or below it.
+    m_last = {};
+    return 0;
+}
+
+} // namespace corvane::io

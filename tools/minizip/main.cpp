@@ -1,0 +1,21 @@
+// minizip: adds files to a zip archive (a Quake 3 pk3), replacing entries of the same name.
+
+#include "minizip/zip_append.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+int main(int argc, char** argv) {
+    // Past a file size limit, writing fails with EFBIG and is reported instead of killing us.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // The time zone glibc uses anyway, named: unnamed, it checks the file again on each of
+    // libzip's time conversions, one per entry.
+    ::setenv("TZ", ":/etc/localtime", 0);
+    if (argc < 3 || std::strcmp(argv[1], "-a") != 0) {
+        std::fputs("usage: minizip -a ARCHIVE [FILE ...]\n", stderr);
+        return minizip::kExitRefused;
+    }
+    return minizip::addFiles(argv[2], std::vector<std::string>(argv + 3, argv + argc));
+}

@@ -1,0 +1,288 @@
+#include "minizip/zip_append.h"
+
+#include "archive_source.h"
+#include "entry_source.h"
+#include "io/fd.h"
+#include "io/journal.h"
+#include "io/tree.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <unordered_map>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <zip.h>
+
+namespace minizip {
+namespace {
+
+using corvane::io::Fd;
+using corvane::io::lowerAscii;
+
+// Past these a zip archive needs ZIP64 records, which Quake 3-engine readers refuse.
+constexpr zip_uint64_t kMaxEntries = 0xfffe;
+constexpr zip_uint64_t kMaxSize = 0xfffffffe;
+
+void complain(const std::string& text) {
+    std::fprintf(stderr, "minizip: %s\n", text.c_str());
+}
+
+// Says why the archive's journal could not be applied.
+void complainOfJournal(const std::string& archive, int error) {
+    const char* what = error == ELOOP    ? "a symbolic link"
+                       : error == EISDIR ? "a folder"
+                       : error == EINVAL ? "something other than a file"
+                                         : nullptr;
+    if (what)
+        complain(corvane::io::journalName(archive) + ": " + what + " has the name of the " +
+                 "journal of " + archive + "; move it away, then run minizip again");
+    else
+        complain(archive + ": cannot restore it from its journal: " + std::strerror(error));
+}
+
+// Opens the file named by a FILE argument below the current folder, never through a link,
+// and checks that it is a regular file; complains and returns false when it cannot be added.
+bool openInput(corvane::io::Tree& tree, Input& input) {
+    std::string problem;
+    input.name = entryName(input.file, problem);
+    if (!problem.empty()) {
+        complain(input.file + ": " + problem + ", not added");
+        return false;
+    }
+    // Non-blocking, so that a FIFO without a writer cannot stall the run.
+    input.fd = tree.openFile(input.name, O_RDONLY | O_NONBLOCK);
+    if (!input.fd || ::fstat(input.fd.get(), &input.st) != 0) {
+        const int error = errno;
+        complain(input.file + ": " +
+                 (error == ELOOP ? std::string("a symbolic link") : std::strerror(error)) +
+                 ", not added");
+        input.fd.reset();
+        return false;
+    }
+    const char* problemWithIt = !S_ISREG(input.st.st_mode) ? "not a regular file"
+                                : input.size() > kMaxSize  ? "too large for a pk3"
+                                                           : nullptr;
+    if (problemWithIt) {
+        complain(input.file + ": " + problemWithIt + ", not added");
+        input.fd.reset();
+        return false;
+    }
+    return true;
+}
+
+// The archive open in libzip, with the index of every entry by its name ignoring ASCII case.
+struct Archive {
+    zip_t* zip = nullptr;
+    std::unordered_map<std::string, zip_uint64_t> index;
+    ~Archive() {
+        if (zip)
+            zip_discard(zip);
+    }
+};
+
+// Opens the archive `old` (-1 when there is none yet) through libzip. Returns why it cannot be
+// used, or an empty text. Where an archive from elsewhere holds a name twice, the earlier copies
+// are deleted: Quake 3 reads the last one, and the result holds each name once.
+std::string open(const corvane::io::Tree::Place& place, int old, Archive& archive) {
+    zip_error_t why;
+    zip_error_init(&why);
+    zip_source_t* source = archiveSource(place.folder.get(), place.name, old, &why);
+    archive.zip = source ? zip_open_from_source(source, ZIP_CREATE, &why) : nullptr;
+    std::string problem;
+    if (!archive.zip) {
+        problem = zip_error_strerror(&why);
+        zip_source_free(source);
+    }
+    zip_error_fini(&why);
+    const zip_int64_t count = archive.zip ? zip_get_num_entries(archive.zip, 0) : 0;
+    if (zip_uint64_t(count) > kMaxEntries)
+        return "a ZIP64 archive, which Quake 3 cannot read";
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t st;
+        if (zip_stat_index(archive.zip, zip_uint64_t(i), ZIP_FL_ENC_RAW, &st) != 0)
+            return zip_strerror(archive.zip);
+        if (st.size > kMaxSize || st.comp_size > kMaxSize)
+            return "a ZIP64 archive, which Quake 3 cannot read";
+        auto [it, added] = archive.index.try_emplace(lowerAscii(st.name), zip_uint64_t(i));
+        if (!added) {
+            zip_delete(archive.zip, it->second);
+            it->second = zip_uint64_t(i);
+        }
+    }
+    return problem;
+}
+
+// Adds the entry of `input`; complains and returns false when libzip refuses it. An entry of
+// the name ignoring ASCII case is replaced by a new one after the others, with the new
+// spelling and none of the old one's extra fields.
+bool addEntry(Archive& archive, Input& input, Parts& parts) {
+    zip_t* zip = archive.zip;
+    const std::string key = lowerAscii(input.name);
+    const auto found = archive.index.find(key);
+    const bool replacing = found != archive.index.end();
+    zip_source_t* source = nullptr;
+    zip_int64_t entry = -1;
+    if ((!replacing || zip_delete(zip, found->second) == 0) &&
+        (source = entrySource(zip, input, parts))) {
+        // A name that is not UTF-8 is stored as it is.
+        entry = zip_file_add(zip, input.name.c_str(), source, ZIP_FL_ENC_UTF_8);
+        if (entry < 0)
+            entry = zip_file_add(zip, input.name.c_str(), source, ZIP_FL_ENC_GUESS);
+        if (entry < 0)
+            zip_source_free(source);
+    }
+    // Deflated data is written as it is; stored data must not be deflated by libzip.
+    if (entry >= 0 && !input.deflated &&
+        zip_set_file_compression(zip, zip_uint64_t(entry), ZIP_CM_STORE, 0) != 0) {
+        complain(input.file + ": " + zip_strerror(zip) + ", not added");
+        zip_delete(zip, zip_uint64_t(entry));
+        entry = -1;
+    } else if (entry < 0) {
+        complain(input.file + ": " + zip_strerror(zip) + ", not added");
+    }
+    if (entry < 0) {
+        if (replacing)
+            zip_unchange(zip, found->second);
+        return false;
+    }
+    archive.index[key] = zip_uint64_t(entry);
+    return true;
+}
+
+// Reports and drops the inputs that failed; true when there were any.
+bool dropFailed(std::vector<Input*>& inputs) {
+    const auto failed = std::stable_partition(inputs.begin(), inputs.end(),
+                                              [](const Input* input) { return input->error == 0; });
+    for (auto it = failed; it != inputs.end(); ++it)
+        complain((*it)->file + ": " + inputError((*it)->error) + ", not added");
+    const bool any = failed != inputs.end();
+    inputs.erase(failed, inputs.end());
+    return any;
+}
+
+} // namespace
+
+std::string entryName(std::string_view file, std::string& problem) {
+    const bool drive = file.size() >= 2 && file[1] == ':';
+    if (file.empty() || file.front() == '/' || file.front() == '\\' || drive) {
+        problem = "not a relative path";
+        return {};
+    }
+    std::string name;
+    std::size_t start = 0;
+    while (start <= file.size()) {
+        std::size_t end = file.find_first_of("/\\", start);
+        if (end == std::string_view::npos)
+            end = file.size();
+        const std::string_view part = file.substr(start, end - start);
+        if (part == "..") {
+            problem = "'..' in path";
+            return {};
+        }
+        if (!part.empty() && part != ".") {
+            if (!name.empty())
+                name += '/';
+            name += part;
+        }
+        start = end + 1;
+    }
+    if (name.empty())
+        problem = "no file name";
+    return name;
+}
+
+int addFiles(const std::string& archive, const std::vector<std::string>& files) {
+    const corvane::io::Tree::Place place = corvane::io::placeGiven(archive);
+    if (!place.folder) {
+        complain(archive + ": " + std::strerror(errno));
+        return kExitRefused;
+    }
+    // A run cut short before may have left the archive half updated: that is undone first.
+    if (const int error = corvane::io::recover(place.folder.get(), place.name); error != 0) {
+        complainOfJournal(archive, error);
+        return kExitRefused;
+    }
+    const Fd old(::openat(place.folder.get(), place.name.c_str(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!old && errno != ENOENT) {
+        complain(archive + ": " + (errno == ELOOP ? "a symbolic link" : std::strerror(errno)) +
+                 ", left alone");
+        return kExitRefused;
+    }
+    if (old && (::fstat(old.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
+        complain(archive + ": not a regular file, left alone");
+        return kExitRefused;
+    }
+    if (files.empty()) {
+        // An empty archive would later pass for a finished conversion.
+        if (!old)
+            complain("no files given; " + archive + " not created");
+        return kExitOk;
+    }
+    if (old && std::uint64_t(st.st_size) > kMaxSize) {
+        complain(archive + ": a ZIP64 archive, which Quake 3 cannot read, left alone");
+        return kExitRefused;
+    }
+
+    int result = kExitOk;
+    corvane::io::Tree tree = corvane::io::Tree::open(".", corvane::io::Links::Refuse);
+    std::vector<Input> inputs(files.size());
+    std::unordered_map<std::string, std::size_t> latest; // a name given twice: the last wins
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        inputs[i].file = files[i];
+        if (openInput(tree, inputs[i]))
+            latest[lowerAscii(inputs[i].name)] = i;
+        else
+            result = kExitPartial;
+    }
+    std::vector<Input*> chosen;
+    for (std::size_t i = 0; i < inputs.size(); ++i)
+        if (inputs[i].fd && latest[lowerAscii(inputs[i].name)] == i)
+            chosen.push_back(&inputs[i]);
+
+    Parts parts(std::max(1u, std::thread::hardware_concurrency()));
+    for (bool first = true; !chosen.empty(); first = false) {
+        // A failed try whose rollback failed too left the journal: the archive is put right.
+        if (const int error = first ? 0 : corvane::io::recover(place.folder.get(), place.name)) {
+            complainOfJournal(archive, error);
+            return kExitRefused;
+        }
+        Archive zip;
+        if (const std::string why = open(place, old.get(), zip); !why.empty()) {
+            complain(archive + ": " + why + ", left alone");
+            return kExitRefused;
+        }
+        if (first) {
+            parts.prepare(chosen);
+            if (dropFailed(chosen))
+                result = kExitPartial;
+        }
+        if (std::erase_if(chosen, [&](Input* input) { return !addEntry(zip, *input, parts); }))
+            result = kExitPartial;
+        if (chosen.empty())
+            break;
+        if (zip.index.size() > kMaxEntries) {
+            complain(archive + ": " + std::strerror(EFBIG) + "; archive left as it was");
+            return kExitRefused;
+        }
+        if (zip_close(zip.zip) == 0) {
+            zip.zip = nullptr;
+            break;
+        }
+        // A file that failed while libzip read it is left out, and the rest tried again.
+        const std::string failure = zip_strerror(zip.zip);
+        if (!dropFailed(chosen)) {
+            complain(archive + ": " + failure + "; archive left as it was");
+            return kExitRefused;
+        }
+        result = kExitPartial;
+    }
+    return result;
+}
+
+} // namespace minizip
