@@ -1,6 +1,7 @@
-# The layers of the program: io (no Qt) and the core libraries (Qt Core at most) must never
-# link Qt Gui or Qt Widgets, however indirectly; only the ui library and the programs may.
-# corvane_check_layers() fails the configuration when one does.
+# The layers of the program, bottom up: io and the tools (no Qt at all), the core libraries
+# (Qt Core at most), the user interface (Qt Widgets), the programs. Each library exports only
+# its own include folder, so a lower layer cannot even include a higher one's header;
+# corvane_check_layers() fails the configuration when a library links what its layer may not.
 
 function(_corvane_link_closure target out_var)
     set(seen "")
@@ -32,10 +33,13 @@ function(_corvane_link_closure target out_var)
     set(${out_var} ${seen} PARENT_SCOPE)
 endfunction()
 
+# corvane_check_layers(FORBIDDEN targets... TARGETS libraries...): fails when one of the
+# libraries links one of the forbidden targets, however indirectly.
 function(corvane_check_layers)
-    foreach(target IN LISTS ARGN)
+    cmake_parse_arguments(PARSE_ARGV 0 arg "" "" "FORBIDDEN;TARGETS")
+    foreach(target IN LISTS arg_TARGETS)
         _corvane_link_closure(${target} closure)
-        foreach(forbidden Qt6::Gui Qt6::Widgets)
+        foreach(forbidden IN LISTS arg_FORBIDDEN)
             if(TARGET ${forbidden})
                 get_target_property(real ${forbidden} ALIASED_TARGET)
                 if(NOT real)
@@ -43,8 +47,7 @@ function(corvane_check_layers)
                 endif()
                 if(real IN_LIST closure OR forbidden IN_LIST closure)
                     message(FATAL_ERROR
-                        "${target} links ${forbidden}: the core and io libraries must not "
-                        "depend on the user interface")
+                        "${target} links ${forbidden}, which its layer must not depend on")
                 endif()
             endif()
         endforeach()

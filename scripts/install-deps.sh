@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing Corvane need.
-# Only what is missing is installed; sudo is used when not running as root.
+# Only what is missing is installed; when not running as root, through sudo, or su where
+# there is no sudo.
 set -euo pipefail
 
 packages=(
@@ -10,8 +11,8 @@ packages=(
     libgtest-dev libgmock-dev googletest
     clang libclang-rt-14-dev
     python3 unzip zip p7zip-full
-    xvfb xauth desktop-file-utils
-    dpkg-dev lintian
+    xvfb xauth desktop-file-utils qt6-wayland
+    dpkg-dev lintian appstream
 )
 
 missing=()
@@ -24,10 +25,16 @@ if ((${#missing[@]} == 0)); then
 fi
 
 echo "Installing: ${missing[*]}"
-sudo=()
-if ((EUID != 0)); then
-    sudo=(sudo)
-fi
 export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+install=(apt-get install -y -qq --no-install-recommends "${missing[@]}")
+if ((EUID == 0)); then
+    apt-get update -qq
+    "${install[@]}"
+elif command -v sudo >/dev/null; then
+    sudo apt-get update -qq
+    sudo "${install[@]}"
+else
+    # Debian installed with a root password has no sudo: su asks for that password.
+    echo "No sudo here: su asks for the root password."
+    su root -c "apt-get update -qq && DEBIAN_FRONTEND=noninteractive ${install[*]}"
+fi

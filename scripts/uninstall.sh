@@ -9,6 +9,8 @@ rm -f "$prefix/bin/corvane" \
 for size in 32 64 128 256; do
     rm -f "$prefix/share/icons/hicolor/${size}x${size}/apps/corvane.png"
 done
+rm -f "$prefix/share/metainfo/example.corvane.Corvane.metainfo.xml" \
+      "$prefix/share/bash-completion/completions/corvane"
 rm -f "$prefix/share/doc/corvane/copyright" "$prefix/share/doc/corvane/changelog.gz"
 rmdir "$prefix/share/doc/corvane" 2>/dev/null || true
 rm -f "$prefix/lib/corvane/corvane" "$prefix/lib/corvane/pak" "$prefix/lib/corvane/minizip"

@@ -1,6 +1,8 @@
 #include "app/display.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QLibraryInfo>
 #include <QRegularExpression>
 #include <QString>
 
@@ -97,15 +99,28 @@ bool xServerAnswers(const QByteArray& display) {
 
 } // namespace
 
-bool displayAvailable() {
+QString displayProblem() {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (!platform.isEmpty() && !platform.startsWith("xcb") && !platform.startsWith("wayland"))
-        return true;
+        return {};
     const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
-    if (!wayland.isEmpty() && !platform.startsWith("xcb") && waylandAnswers(wayland))
-        return true;
+    const bool waylandThere =
+        !wayland.isEmpty() && !platform.startsWith("xcb") && waylandAnswers(wayland);
+    const bool waylandPlugin =
+        !QDir(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"))
+             .entryList({QStringLiteral("libqwayland-*.so")})
+             .isEmpty();
+    if (waylandThere && waylandPlugin)
+        return {};
     const QByteArray x = qgetenv("DISPLAY");
-    return !x.isEmpty() && !platform.startsWith("wayland") && xServerAnswers(x);
+    if (!x.isEmpty() && !platform.startsWith("wayland") && xServerAnswers(x))
+        return {};
+    if (waylandThere)
+        return QStringLiteral("this Wayland session has no X server, and Qt's Wayland plugin is "
+                              "not installed: install the package qt6-wayland, or use 'corvane "
+                              "convert'");
+    return QStringLiteral("no display found; start it from a desktop session (or under xvfb-run "
+                          "on a machine without one), or use 'corvane convert'");
 }
 
 } // namespace corvane

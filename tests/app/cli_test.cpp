@@ -38,95 +38,155 @@ QString forPrintf(const QByteArray& bytes) {
     return text;
 }
 
-struct ConvertCase {
+struct Road {
     const char* name;
-    std::function<QStringList(Games&)> arguments; // after "convert", once the games are made
+    std::function<QStringList(Games&)> arguments; // once the games are made
     int exitCode;
-    const char* said; // the start of a line on standard error; none when it goes to a pipe
+    // The start of a line on standard error or output, with <Q2>, <Q3> and <ROOT> for the
+    // folders; none when they go to a pipe that is closed early.
+    const char* said;
+    int installed = 0; // archives in qfbastion afterwards
 };
 
-class Convert : public ::testing::TestWithParam<ConvertCase> {};
+class CommandLine : public ::testing::TestWithParam<Road> {};
 
-// Each row runs through the shell, whose printf gives the arguments as bytes; standard error
-// goes to a pipe that is closed after its first byte when the row says nothing.
-TEST_P(Convert, ExitsWithItsStatusSaysWhyAndLeavesTheProgramFolderAsItWas) {
+// Each row runs through the shell, whose printf gives the arguments as bytes. Nothing outside
+// the archives installed changes.
+TEST_P(CommandLine, ExitsWithItsStatusSaysWhyAndTouchesNothingElse) {
     Games games(true);
     const QStringList arguments = GetParam().arguments(games);
-    const auto before = snapshot(games.programFolder);
+    const auto before = outsideTheRun(snapshot(games.root.path()));
     QStringList words;
     for (const QString& argument : arguments)
         words << "\"$(printf %b '" + forPrintf(QByteArray::fromStdString(encodePath(argument))) +
                      "')\"";
-    const QString line = "set -o pipefail; exec 3>&1; \"$0\" convert " + words.join(' ') +
-                         (GetParam().said ? "" : " 2>&1 >&3 | head -c 1 >/dev/null");
+    const QString line = "set -o pipefail; exec 3>&1; \"$0\" " + words.join(' ') +
+                         (GetParam().said ? " 2>&1" : " 2>&1 >&3 | head -c 1 >/dev/null");
     const Finished run = corvane::test::run("bash", {"-c", line, games.programFolder + "/corvane"},
                                             games.programFolder, kNoDisplay);
-    EXPECT_EQ(run.exitCode, GetParam().exitCode) << run.err;
-    const QList<QByteArray> lines = run.err.split('\n');
+    EXPECT_EQ(run.exitCode, GetParam().exitCode) << run.out;
+    const QList<QByteArray> lines = QString::fromUtf8(run.out)
+                                        .replace(games.quake2.chopped(1), "<Q2>")
+                                        .replace(games.quake3.chopped(1), "<Q3>")
+                                        .replace(games.root.path(), "<ROOT>")
+                                        .toUtf8()
+                                        .split('\n');
     if (GetParam().said) {
         EXPECT_EQ(
             std::count_if(lines.begin(), lines.end(),
                           [](const QByteArray& line) { return line.startsWith(GetParam().said); }),
             1)
-            << run.err;
+            << run.out;
     }
-    const int code = GetParam().exitCode;
-    const QStringList installed = QDir(games.quake3 + "qfbastion").entryList(QDir::Files);
-    EXPECT_EQ(installed.size(), code == 0 || code == 7 ? 3 : code == 5 ? 2 : 0);
-    EXPECT_EQ(snapshot(games.programFolder), before);
+    EXPECT_EQ(QDir(games.quake3 + "qfbastion").entryList(QDir::Files).size(), GetParam().installed);
+    EXPECT_EQ(outsideTheRun(snapshot(games.root.path())), before);
 }
 
 // Stops corvane on the third run of the zip tool, while it packs.
 QStringList stopWhilePacking(Games& g, const char* signal) {
     g.logZipRuns(QByteArray("[ $(wc -l <\"$log\") -eq 3 ] && kill -") + signal + " $PPID");
-    return {g.quake2, g.quake3};
+    return {"convert", g.quake2, g.quake3};
 }
 
-const ConvertCase kConvertCases[] = {
+QStringList convert(Games& g) {
+    return {"convert", g.quake2, g.quake3};
+}
+
+const Road kRoads[] = {
     {"AllThreeInstalled",
      [](Games& g) {
          // A library planted in the program folder is never loaded.
          for (const char* library : {"libQt6Core.so.6", "libc.so.6", "libzip.so.4"})
              writeFile(g.programFolder + '/' + library, "not a library");
-         return QStringList{g.quake2, g.quake3};
+         return convert(g);
      },
-     0, "corvane: pak0.pk3 ("},
+     0, "  pak0.pk3  ", 3},
     {"FolderNamesAreBytes",
      [](Games& g) {
          const QString renamed = g.root.file("Quake \"2\" ") + decodePath("\xff\xfe");
          ::rename(QFile::encodeName(g.quake2).constData(), encodePath(renamed).c_str());
-         return QStringList{renamed, g.quake3};
+         return QStringList{"convert", renamed, g.quake3};
      },
-     0, "corvane: pak0.pk3 ("},
-    {"OneFolder", [](Games& g) { return QStringList{g.quake2}; }, 2,
-     "corvane: convert takes two folders"},
+     0, "  pak2.pk3  ", 3},
+    {"DryRunChecksAndChangesNothing",
+     [](Games& g) {
+         return QStringList{"convert", "--dry-run", g.quake2, g.quake3};
+     },
+     0, "corvane: dry run: every check passed and nothing was changed."},
+    {"DryRunOfAConversionThatCannotStart",
+     [](Games& g) {
+         g.lockAsAnotherRun(g.programFolder);
+         return QStringList{"convert", g.quake2, "--dry-run", g.quake3};
+     },
+     6, "corvane: Another conversion is running in "},
+    {"Help", [](Games&) { return QStringList{"--help"}; }, 0, "Usage: corvane [--demo]"},
+    {"ConvertHelp",
+     [](Games&) {
+         return QStringList{"convert", "-h"};
+     },
+     0, "Usage: corvane convert [--dry-run]"},
+    {"FindHelp",
+     [](Games&) {
+         return QStringList{"find", "--help"};
+     },
+     0, "Usage: corvane find [--null]"},
+    {"Version", [](Games&) { return QStringList{"--version"}; }, 0, "corvane 1."},
+    {"UnknownOption",
+     [](Games& g) {
+         return QStringList{"find", "--json", g.quake2};
+     },
+     2, "corvane: unknown option --json"},
+    {"UnknownCommand", [](Games&) { return QStringList{"--bogus"}; }, 2,
+     "corvane: unknown option --bogus"},
+    {"OneFolder",
+     [](Games& g) {
+         return QStringList{"convert", g.quake2};
+     },
+     2, "corvane: convert takes two folders"},
+    {"NoSuchFolder",
+     [](Games& g) {
+         return QStringList{"convert", g.root.file("none"), g.quake3};
+     },
+     3, "corvane: <ROOT>/none: no such folder"},
+    {"FoldersSwapped",
+     [](Games& g) {
+         return QStringList{"convert", g.quake3, g.quake2};
+     },
+     3, "corvane: the two folders look swapped: "},
+    {"Baseq2ForItsGame",
+     [](Games& g) {
+         return QStringList{"convert", g.quake2 + "baseq2", g.quake3};
+     },
+     3,
+     "corvane: <Q2>/baseq2 is the game's baseq2 folder; give the Quake 2 folder that holds it, "
+     "<Q2>"},
     {"NoQuake2Folder",
      [](Games& g) {
-         return QStringList{g.quake3, g.quake3};
+         return QStringList{"convert", g.quake3, g.quake3};
      },
-     3, "corvane: "},
-    {"FailedCheck",
+     3, "corvane: <Q3> is no Quake 2 folder: it holds no baseq2/pak0.pak"},
+    {"NoQfbastion",
      [](Games& g) {
          QDir(g.quake3 + "qfbastion").removeRecursively();
-         return QStringList{g.quake2, g.quake3};
+         return convert(g);
      },
-     3, "corvane: The folder qfbastion is missing in "},
+     3, "corvane: <Q3> holds no folder qfbastion"},
     {"FailedTool",
      [](Games& g) {
          writeFile(g.programFolder + "/pak", "#!/bin/sh\nexit 2\n");
-         return QStringList{g.quake2, g.quake3};
+         return convert(g);
      },
      4, "corvane: pak0.pak could not be unpacked:"},
     {"NotAllInstalled",
      [](Games& g) {
          g.writePak("pak1.pak", {{"pics/other.pcx", "other"}});
-         return QStringList{g.quake2, g.quake3};
+         return convert(g);
      },
-     5, "corvane: File copy error: PAK1.PK3 was not copied for some reason"},
+     5, "  pak1.pk3  not made", 2},
     {"AnotherConversionRunning",
      [](Games& g) {
          g.lockAsAnotherRun(g.programFolder);
-         return QStringList{g.quake2, g.quake3};
+         return convert(g);
      },
      6, "corvane: Another conversion is running in "},
     {"AnotherGamesPak0",
@@ -134,21 +194,17 @@ const ConvertCase kConvertCases[] = {
          Members members = classicPak(0);
          members.resize(40);
          g.writePak("pak0.pak", members);
-         return QStringList{g.quake2, g.quake3};
+         return convert(g);
      },
-     7, "corvane: pak0.pak holds "},
+     7, "corvane: pak0.pak holds ", 3},
     {"CtrlCWhilePacking", [](Games& g) { return stopWhilePacking(g, "INT"); }, 130,
      "corvane: stopped by SIGINT"},
     {"TerminalClosedWhilePacking", [](Games& g) { return stopWhilePacking(g, "HUP"); }, 129,
      "corvane: stopped by SIGHUP"},
-    {"OutputToAPipeClosedEarly",
-     [](Games& g) {
-         return QStringList{g.quake2, g.quake3};
-     },
-     0, nullptr},
+    {"OutputToAPipeClosedEarly", convert, 0, nullptr, 3},
 };
 
-INSTANTIATE_TEST_SUITE_P(CommandLine, Convert, ::testing::ValuesIn(kConvertCases), kRowName);
+INSTANTIATE_TEST_SUITE_P(Arguments, CommandLine, ::testing::ValuesIn(kRoads), kRowName);
 
 // Two conversions at once: one works, the other says so and touches nothing, or they follow
 // each other; either way the archives installed are whole.

@@ -239,14 +239,6 @@ protected:
     void TearDown() override { qunsetenv("XDG_CACHE_HOME"); }
 };
 
-// What the run may change: the archives in qfbastion, and the cache's folders of the program.
-QMap<QString, QByteArray> outsideTheRun(QMap<QString, QByteArray> entries) {
-    entries.removeIf([](const auto& entry) {
-        return entry.key().contains("/qfbastion/pak") || entry.key().startsWith("cache/corvane/");
-    });
-    return entries;
-}
-
 TEST_P(Roads, TellTheTruthAndTouchNothingOutsideTheRun) {
     const Road& road = GetParam();
     if (road.asUser && rerunUnprivileged())

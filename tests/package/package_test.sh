@@ -23,10 +23,24 @@ for file in usr/lib/corvane/corvane usr/lib/corvane/pak usr/lib/corvane/minizip 
     usr/share/icons/hicolor/scalable/apps/corvane.svg usr/share/doc/corvane/copyright \
     usr/share/icons/hicolor/32x32/apps/corvane.png usr/share/icons/hicolor/64x64/apps/corvane.png \
     usr/share/icons/hicolor/128x128/apps/corvane.png \
-    usr/share/icons/hicolor/256x256/apps/corvane.png; do
+    usr/share/icons/hicolor/256x256/apps/corvane.png \
+    usr/share/metainfo/example.corvane.Corvane.metainfo.xml \
+    usr/share/bash-completion/completions/corvane; do
     [ -f "$work/root/$file" ] || { echo "missing from the package: $file"; exit 1; }
 done
 [ "$(readlink "$work/root/usr/bin/corvane")" = ../lib/corvane/corvane ]
+# Software centres read the metadata; Wayland sessions without X get Qt's Wayland plugin.
+appstreamcli validate --no-net "$work/root/usr/share/metainfo/example.corvane.Corvane.metainfo.xml"
+dpkg-deb -f "$deb" Recommends | grep -qw qt6-wayland
+# The shell completes commands, each command's options, and folders.
+completes() { # WORDS... : what bash offers for the last word
+    bash -c 'source "$0"; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _corvane
+             printf "%s\n" "${COMPREPLY[@]}"' \
+        "$work/root/usr/share/bash-completion/completions/corvane" "$@"
+}
+[ "$(completes corvane con)" = convert ]
+[ "$(completes corvane find --n)" = --null ]
+[ "$(completes corvane convert --dry-run "$work/ro")" = "$work/root" ]
 corvane="$work/root/usr/bin/corvane"
 # A library planted in the program folder, where packs are unpacked, is never loaded.
 echo "not a library" >"$work/root/usr/lib/corvane/libQt6Core.so.6"
@@ -75,7 +89,7 @@ printf 'quake3\t%s/games/q3/\tdata\nquake2\t%s/games/q2/\tdata\n' "$work" "$work
 status=0
 as_user "$corvane" convert "$work/games/q2" "$work/games/q3" 2>"$work/said" || status=$?
 [ "$status" = 7 ] || { cat "$work/said"; exit 1; }
-grep -q 'pak0.pk3 (5 files), pak1.pk3 (2 files), pak2.pk3 (2 files); installed in' "$work/said"
+grep -q "^  pak0.pk3  5 files, .*installed as $work/games/q3/qfbastion/pak0.pk3" "$work/said"
 [ "$(ls "$work/games/q3/qfbastion")" = "$(printf 'pak0.pk3\npak1.pk3\npak2.pk3')" ]
 [ -z "$(ls -A "$work/home/.cache/corvane/work")" ]
 # Installed into a prefix of one's own, and removed again without a trace.

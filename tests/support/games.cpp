@@ -28,6 +28,14 @@ QByteArray contentsOf(const QByteArray& member) {
     return "contents of " + member + '\n';
 }
 
+QMap<QString, QByteArray> outsideTheRun(QMap<QString, QByteArray> entries) {
+    entries.removeIf([](const auto& entry) {
+        return entry.key().contains("/qfbastion/pak") || entry.key().startsWith("cache/corvane/") ||
+               entry.key() == "zip-runs.log";
+    });
+    return entries;
+}
+
 int classicFileCount(int pack) {
     if (pack < 0)
         return classicFileCount(0) + classicFileCount(1) + classicFileCount(2);

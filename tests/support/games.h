@@ -23,6 +23,10 @@ int classicFileCount(int pack = -1);
 // The members of a classic pack that the conversion uses (0, 1 or 2), with contentsOf().
 Members classicPak(int pack);
 
+// `entries` of a snapshot without what a conversion may change: the archives in qfbastion and
+// the program's own folders in the cache (and the log of logZipRuns()).
+QMap<QString, QByteArray> outsideTheRun(QMap<QString, QByteArray> entries);
+
 struct Games {
     // `withProgram` puts the program itself beside its tools.
     explicit Games(bool withProgram = false);

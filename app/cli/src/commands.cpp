@@ -1,3 +1,6 @@
+// The command line's commands: their arguments, what they check before the conversion, and
+// what they say.
+
 #include "cli/commands.h"
 
 #include "cli/terminal.h"
@@ -6,14 +9,104 @@
 #include "platform/stop_signals.h"
 #include "search/drive_walk.h"
 
+#include <QCoreApplication>
 #include <QDir>
 
 #include <cstdio>
 #include <cstring>
+#include <set>
+
+#include <sys/stat.h>
 
 namespace corvane {
 
+const char kUsage[] =
+    "Usage: corvane [--demo]\n"
+    "       corvane convert [--dry-run] QUAKE2_FOLDER QUAKE3_FOLDER\n"
+    "       corvane find [--null] [FOLDER ...]\n"
+    "       corvane --help | -h | --version\n"
+    "\n"
+    "Turns the game data of an installed Quake 2 into pk3 archives for a Quake 3 engine.\n"
+    "\n"
+    "  (no argument)  the wizard: search the drives for Quake 2 and Quake 3, confirm one\n"
+    "                 folder of each, convert\n"
+    "  --demo         the wizard on a generated sandbox instead of the drives\n"
+    "  convert        convert without a display or a question (corvane convert --help)\n"
+    "  find           list the Quake 2 and Quake 3 folders (corvane find --help)\n"
+    "  --help, -h     show this help\n"
+    "  --version      show the version\n"
+    "\n"
+    "Exit status:\n"
+    "  0  success: all three archives installed (find: a folder was found)\n"
+    "  1  any other failure (find: nothing was found; the wizard: no display)\n"
+    "  2  the arguments were not understood\n"
+    "  3  a folder or a check before any work failed; nothing was touched\n"
+    "  4  a tool failed; what the run made was removed and nothing was installed\n"
+    "  5  some archive could not be made or installed\n"
+    "  6  another conversion is running in the same folders; nothing was touched\n"
+    "  7  installed, but pak0.pak held far fewer files than the classic game's\n"
+    "  128+N  stopped by signal N (130 Ctrl-C, 129 a closed terminal, 143 kill);\n"
+    "     what the run made was removed and nothing was installed\n";
+
 namespace {
+
+const char kConvertUsage[] =
+    "Usage: corvane convert [--dry-run] QUAKE2_FOLDER QUAKE3_FOLDER\n"
+    "\n"
+    "Unpacks baseq2/pak0.pak, pak1.pak and pak2.pak of QUAKE2_FOLDER, makes pak0.pk3,\n"
+    "pak1.pk3 and pak2.pk3 of them and installs them in QUAKE3_FOLDER/qfbastion, which must\n"
+    "exist. QUAKE3_FOLDER holds baseq3/pak0.pk3. Nothing is asked; what it does goes to\n"
+    "standard error, with a progress bar on a terminal.\n"
+    "\n"
+    "  --dry-run   make every check, say what would be unpacked, made and installed,\n"
+    "              and change nothing; the exit status is the one the conversion would\n"
+    "              start with\n"
+    "  --help, -h  show this help\n"
+    "\n"
+    "Exit statuses: corvane --help.\n";
+
+const char kFindUsage[] =
+    "Usage: corvane find [--null] [FOLDER ...]\n"
+    "\n"
+    "Lists each Quake 2 and Quake 3 folder on the drives, or below the FOLDERs given, one a\n"
+    "line: the game, the folder and what marks it (its program, or \"data\"), separated by\n"
+    "tabs. A tab, a line break, a backslash or another control character in a folder name is\n"
+    "written \\t, \\n, \\\\ or \\xNN.\n"
+    "\n"
+    "  --null      end each field with a NUL byte instead, the names as they are\n"
+    "  --help, -h  show this help\n"
+    "\n"
+    "Exit status: 0 when a folder was found, 1 when none was, 2 for arguments not understood.\n";
+
+// A command's arguments: its options, which must be among those it knows, and the rest.
+struct Arguments {
+    std::set<std::string> options;
+    QStringList operands; // folder names: bytes, whatever they hold
+    std::string unknown;  // the first option not known, if any
+};
+
+Arguments parse(const std::vector<std::string>& words, const std::set<std::string>& known) {
+    Arguments parsed;
+    bool optionsEnd = false;
+    for (const std::string& word : words) {
+        if (!optionsEnd && word == "--")
+            optionsEnd = true;
+        else if (!optionsEnd && word.size() > 1 && word[0] == '-' && known.count(word))
+            parsed.options.insert(word == "-h" ? "--help" : word);
+        else if (!optionsEnd && word.size() > 1 && word[0] == '-' && parsed.unknown.empty())
+            parsed.unknown = word;
+        else
+            parsed.operands << decodePath(word);
+    }
+    return parsed;
+}
+
+int usageError(const QString& text, const char* helpCommand) {
+    Terminal terminal;
+    terminal.say(text +
+                 QStringLiteral("\nTry 'corvane%1 --help'.").arg(QLatin1String(helpCommand)));
+    return kExitUsage;
+}
 
 // `folder` as an absolute path ending with the separator.
 QString folderPath(const QString& folder) {
@@ -29,6 +122,52 @@ bool holds(const QString& base, const QString& relative) {
     } catch (const Error&) {
         return false;
     }
+}
+
+bool isFolder(const QString& path) {
+    struct stat info;
+    return stat(encodePath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Why the folders given cannot be converted, in plain words: one that does not exist, the two
+// given the wrong way round, a game's data folder given for the game's, a folder that is no
+// game's, a Quake 3 folder without qfbastion. Empty when they look right.
+QString folderRefusal(const GamePaths& paths) {
+    for (const QString& folder : {paths.quake2, paths.quake3})
+        if (!isFolder(folder))
+            return folder.chopped(1) + QStringLiteral(": no such folder");
+    const bool quake2 = holds(paths.quake2, QStringLiteral("baseq2/pak0.pak"));
+    const bool quake3 = holds(paths.quake3, QStringLiteral("baseq3/pak0.pk3"));
+    if (!quake2 && !quake3 && holds(paths.quake2, QStringLiteral("baseq3/pak0.pk3")) &&
+        holds(paths.quake3, QStringLiteral("baseq2/pak0.pak")))
+        return QStringLiteral("the two folders look swapped: %1 holds Quake 3 and %2 Quake 2; "
+                              "give the Quake 2 folder first")
+            .arg(paths.quake2.chopped(1), paths.quake3.chopped(1));
+    const struct {
+        bool holdsGame;
+        QString folder, game, data, pak;
+    } games[] = {{quake2, paths.quake2, QStringLiteral("Quake 2"), QStringLiteral("baseq2"),
+                  QStringLiteral("pak0.pak")},
+                 {quake3, paths.quake3, QStringLiteral("Quake 3"), QStringLiteral("baseq3"),
+                  QStringLiteral("pak0.pk3")}};
+    for (const auto& game : games) {
+        if (game.holdsGame)
+            continue;
+        const QString name = game.folder.chopped(1).section(QChar(kSep), -1);
+        if (name.compare(game.data, Qt::CaseInsensitive) == 0 && holds(game.folder, game.pak))
+            return QStringLiteral("%1 is the game's %2 folder; give the %3 folder that holds it, "
+                                  "%4")
+                .arg(game.folder.chopped(1), game.data, game.game,
+                     game.folder.chopped(name.size() + 2));
+        return QStringLiteral("%1 is no %2 folder: it holds no %3/%4")
+            .arg(game.folder.chopped(1), game.game, game.data, game.pak);
+    }
+    struct stat info;
+    if (lstat(encodePath(paths.quake3 + QStringLiteral("qfbastion")).c_str(), &info) != 0)
+        return QStringLiteral("%1 holds no folder qfbastion, where the archives are installed; "
+                              "create it, then run corvane again")
+            .arg(paths.quake3.chopped(1));
+    return {};
 }
 
 int statusOf(Outcome outcome) {
@@ -52,45 +191,37 @@ int statusOf(Outcome outcome) {
     return kExitFailed;
 }
 
-// `text` with control characters and backslashes as escapes: one line stays one line.
-QByteArray escaped(const QString& text) {
-    QByteArray out;
-    for (const char c : encodePath(text)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '\n')
-            out += "\\n";
-        else if (byte < 0x20 || byte == 0x7f)
-            out += QByteArray("\\x") + QByteArray::number(byte, 16).rightJustified(2, '0');
+// Says what a dry run found the conversion would do.
+void sayPlan(Terminal& terminal, const ConversionPlan& plan) {
+    QStringList unpacked, made;
+    for (const ConversionPlan::Pak& pak : plan.paks) {
+        unpacked << QStringLiteral("  %1  %2 files, %3")
+                        .arg(pak.pak)
+                        .arg(pak.files)
+                        .arg(readableSize(pak.bytes));
+        if (pak.packed == 0)
+            made << QStringLiteral("  %1  not made: its pak lacks the files").arg(pak.archive);
         else
-            out += c;
+            made << QStringLiteral("  %1  %2 files, at most %3%4")
+                        .arg(pak.archive)
+                        .arg(pak.packed)
+                        .arg(readableSize(pak.packedBytes))
+                        .arg(pak.replaces ? QStringLiteral(", replacing the one there")
+                                          : QString());
     }
-    return out;
-}
-
-void printSummary(Terminal& terminal, const Conversion& conversion, Outcome outcome,
-                  const QString& qfbastion, double seconds) {
-    QStringList made;
-    for (const char* archive : {"pak0.pk3", "pak1.pk3", "pak2.pk3"})
-        made << QStringLiteral("%1 (%2 files)")
-                    .arg(QLatin1String(archive))
-                    .arg(conversion.filesIn(QLatin1String(archive)));
-    const QString where = outcome == Outcome::NotAllInstalled
-                              ? QStringLiteral("not all installed")
-                              : QStringLiteral("installed in ") + qfbastion;
-    terminal.say(QStringLiteral("%1; %2; %3 s")
-                     .arg(made.join(QStringLiteral(", ")), where)
-                     .arg(seconds, 0, 'f', 1));
+    terminal.say(QStringLiteral("dry run: every check passed and nothing was changed.\n"
+                                "It would unpack, into a folder of its own in %1:\n")
+                     .arg(plan.workFolder) +
+                 unpacked.join(u'\n') +
+                 QStringLiteral("\nand make, then install into %1:\n").arg(plan.qfbastion) +
+                 made.join(u'\n'));
 }
 
 // The walk of the drives for every layout of either game.
 class InstallationFinder : public DriveWalk {
 public:
     InstallationFinder(Services& services, bool nullSeparated)
-        : DriveWalk(services), m_nullSeparated(nullSeparated) {}
+        : DriveWalk(services, Counting::Unlimited), m_nullSeparated(nullSeparated) {}
     int found = 0;
 
 protected:
@@ -118,52 +249,123 @@ private:
                 mark = filList.List(i);
         const QByteArray line =
             m_nullSeparated ? game.toUtf8() + '\0' + QByteArray::fromStdString(encodePath(base)) +
-                                  '\0' + escaped(mark) + '\0'
+                                  '\0' + mark.toUtf8() + '\0'
                             : game.toUtf8() + '\t' + escaped(base) + '\t' + escaped(mark) + '\n';
         std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
         std::fflush(stdout);
         ++found;
     }
 
+    // `text` with control characters and backslashes as escapes: one line stays one line.
+    static QByteArray escaped(const QString& text) {
+        QByteArray out;
+        for (const char c : encodePath(text)) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (c == '\\')
+                out += "\\\\";
+            else if (c == '\t')
+                out += "\\t";
+            else if (c == '\n')
+                out += "\\n";
+            else if (byte < 0x20 || byte == 0x7f)
+                out += QByteArray("\\x") + QByteArray::number(byte, 16).rightJustified(2, '0');
+            else
+                out += c;
+        }
+        return out;
+    }
+
     bool m_nullSeparated;
 };
 
+int runConvert(const std::vector<std::string>& words) {
+    const Arguments arguments = parse(words, {"--dry-run", "--help", "-h"});
+    if (!arguments.unknown.empty())
+        return usageError(QStringLiteral("unknown option ") + decodePath(arguments.unknown),
+                          " convert");
+    if (arguments.options.count("--help")) {
+        std::fputs(kConvertUsage, stdout);
+        return kExitOk;
+    }
+    if (arguments.operands.size() != 2)
+        return usageError(QStringLiteral("convert takes two folders, QUAKE2_FOLDER and "
+                                         "QUAKE3_FOLDER"),
+                          " convert");
+    return convertCommand(arguments.operands[0], arguments.operands[1],
+                          arguments.options.count("--dry-run") > 0);
+}
+
+int runFind(const std::vector<std::string>& words) {
+    const Arguments arguments = parse(words, {"--null", "--help", "-h"});
+    if (!arguments.unknown.empty())
+        return usageError(QStringLiteral("unknown option ") + decodePath(arguments.unknown),
+                          " find");
+    if (arguments.options.count("--help")) {
+        std::fputs(kFindUsage, stdout);
+        return kExitOk;
+    }
+    return findCommand(arguments.operands, arguments.options.count("--null") > 0);
+}
+
 } // namespace
 
-int convertCommand(const QString& quake2, const QString& quake3) {
+int runCommandLine(const std::vector<std::string>& arguments) {
+    const std::string command = arguments.empty() ? std::string() : arguments.front();
+    const std::vector<std::string> rest(arguments.begin() + (arguments.empty() ? 0 : 1),
+                                        arguments.end());
+    if (command == "convert")
+        return runConvert(rest);
+    if (command == "find")
+        return runFind(rest);
+    const Arguments global = parse(arguments, {"--help", "-h", "--version", "--demo"});
+    if (!global.unknown.empty())
+        return usageError(QStringLiteral("unknown option ") + decodePath(global.unknown), "");
+    if (!global.operands.isEmpty())
+        return usageError(QStringLiteral("unknown command ") + global.operands.front(), "");
+    if (global.options.size() == 1 && global.options.count("--help") && arguments.size() == 1) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    if (global.options.size() == 1 && global.options.count("--version") && arguments.size() == 1) {
+        std::printf("corvane %s\n", CORVANE_VERSION);
+        return kExitOk;
+    }
+    return usageError(
+        QStringLiteral("%1 takes no other argument").arg(decodePath(arguments.front())), "");
+}
+
+int convertCommand(const QString& quake2, const QString& quake3, bool dryRun) {
     Terminal terminal;
     const GamePaths paths{folderPath(quake2), folderPath(quake3)};
-    if (!holds(paths.quake2, QStringLiteral("baseq2/pak0.pak"))) {
-        terminal.say(paths.quake2 +
-                     QStringLiteral(" is no Quake 2 folder: it holds no baseq2/pak0.pak"));
-        return kExitCheckFailed;
-    }
-    if (!holds(paths.quake3, QStringLiteral("baseq3/pak0.pk3"))) {
-        terminal.say(paths.quake3 +
-                     QStringLiteral(" is no Quake 3 folder: it holds no baseq3/pak0.pk3"));
+    if (const QString refusal = folderRefusal(paths); !refusal.isEmpty()) {
+        terminal.say(refusal);
         return kExitCheckFailed;
     }
     installStopSignals();
     TerminalServices services(terminal);
     TerminalProgress progress(terminal);
     Conversion conversion(services, paths, progress);
-    Outcome outcome;
     try {
-        outcome = conversion.run();
+        if (dryRun) {
+            ConversionPlan plan;
+            const Conversion::Step end = conversion.dryRun(plan);
+            if (!end)
+                sayPlan(terminal, plan);
+            return end ? statusOf(*end) : kExitOk;
+        }
+        const Outcome outcome = conversion.run();
+        if (outcome == Outcome::Interrupted)
+            terminal.say(QStringLiteral("stopped by SIG%1: what the run made was removed, nothing "
+                                        "was installed")
+                             .arg(QString::fromLocal8Bit(sigabbrev_np(stopRequested()))));
+        if (outcome == Outcome::Installed || outcome == Outcome::InstalledIncomplete ||
+            outcome == Outcome::NotAllInstalled)
+            progress.summarize();
+        return statusOf(outcome);
     } catch (const Error& error) {
-        terminal.say(error.description());
+        terminal.say(error.plain());
         return kExitFailed;
     }
-    if (outcome == Outcome::Interrupted)
-        terminal.say(QStringLiteral("stopped by %1: what the run made was removed, nothing was "
-                                    "installed")
-                         .arg(QString::fromLocal8Bit(sigabbrev_np(stopRequested()))
-                                  .prepend(QStringLiteral("SIG"))));
-    if (outcome == Outcome::Installed || outcome == Outcome::InstalledIncomplete ||
-        outcome == Outcome::NotAllInstalled)
-        printSummary(terminal, conversion, outcome, paths.quake3 + QStringLiteral("qfbastion"),
-                     progress.seconds());
-    return statusOf(outcome);
 }
 
 int findCommand(const QStringList& folders, bool nullSeparated) {
@@ -171,16 +373,22 @@ int findCommand(const QStringList& folders, bool nullSeparated) {
     std::optional<QStringList> roots;
     if (!folders.isEmpty()) {
         roots.emplace();
-        for (const QString& folder : folders)
-            *roots << folderPath(folder);
+        for (const QString& folder : folders) {
+            if (isFolder(folder))
+                *roots << folderPath(folder);
+            else
+                terminal.say(folder + QStringLiteral(": no such folder"));
+        }
     }
     TerminalServices services(terminal, roots);
     try {
         InstallationFinder finder(services, nullSeparated);
         finder.walkDrives();
+        if (finder.found == 0)
+            terminal.say(QStringLiteral("no Quake 2 or Quake 3 folder found"));
         return finder.found > 0 ? kExitOk : kExitFailed;
     } catch (const Error& error) {
-        terminal.say(error.description());
+        terminal.say(error.plain());
         return kExitFailed;
     }
 }

@@ -25,7 +25,7 @@ void ErrorList::show(Services& services) const {
 
 void Conversion::RemoveTempTree() {
     pakinfo::FillPak0Manifest();
-    m_view.phaseStarted(ConversionView::Phase::Cleaning);
+    m_view.phaseStarted(ConversionView::Phase::Cleaning, m_run->path());
     ErrorList errors;
 
     // Only the files the manifest names are deleted; nothing else is listed or walked.

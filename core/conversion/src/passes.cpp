@@ -79,7 +79,7 @@ Conversion::Step Conversion::ExecCmd(const ToolCommand& command, const QString& 
 Conversion::Step Conversion::unpack(const QString& archive, const QStringList& members) {
     if (Step end = stopIfAsked())
         return end;
-    m_view.phaseStarted(ConversionView::Phase::Unpacking);
+    m_view.phaseStarted(ConversionView::Phase::Unpacking, archive);
     const ProgramRun run = runTool(unpackCommand(quake2Archive(archive), members));
     if (run.stoppedFor != 0)
         return Outcome::Interrupted;
@@ -102,7 +102,7 @@ Conversion::Step Conversion::flushBatch(const QString& archiveName, Batch& batch
     // Counted once stored: a failed run has ended the conversion above.
     TotalFiles += handed.count;
     m_filesIn[archiveName] += handed.count;
-    m_view.filesPacked(TotalFiles, m_toPack);
+    m_view.filesPacked(m_filesIn[archiveName], m_toPack);
     showTotal(); // after every run, so the user sees the work move
     return {};
 }
@@ -119,6 +119,7 @@ Conversion::Step Conversion::RepackPak0() {
     // Each file is looked up once; the count lets a progress display show the share done.
     std::vector<bool> packable(pakinfo::Pak0Manifest.size());
     int expected = 0;
+    m_toPack = 0;
     for (size_t i = 0; i < packable.size(); ++i) {
         const QString& entry = pakinfo::Pak0Manifest[i];
         const bool inArchive = packs::isPacked(pack, encodePath(entry));
@@ -126,7 +127,7 @@ Conversion::Step Conversion::RepackPak0() {
         packable[i] = inArchive && m_run->holdsFile(entry);
         m_toPack += packable[i];
     }
-    m_view.phaseStarted(ConversionView::Phase::Packing);
+    m_view.phaseStarted(ConversionView::Phase::Packing, QLatin1String(pack.archive));
     // The last index always flushes, so the caption ends up showing the total.
     Batch batch;
     const size_t last = packable.size() - 1;
@@ -162,10 +163,12 @@ Conversion::Step Conversion::RepackPak1() {
     for (const QString& picture : texts(pack.packedFiles))
         if (m_run->holdsFile(picture))
             batch.add(picture);
-    m_toPack += batch.count;
-    if (batch.count > 0)
+    m_toPack = batch.count;
+    if (batch.count > 0) {
+        m_view.phaseStarted(ConversionView::Phase::Packing, QLatin1String(pack.archive));
         if (Step end = flushBatch(QLatin1String(pack.archive), batch))
             return end;
+    }
     removeUnpacked(texts(pack.removedFiles), texts(pack.removedFolders));
     showTotal();
     return {};
@@ -185,7 +188,8 @@ Conversion::Step Conversion::RepackPak2() {
             batch.add(entry);
     // Both files or none: a lone file is not worth an archive.
     if (batch.count == pakinfo::kPak2ManifestSize) {
-        m_toPack += batch.count;
+        m_toPack = batch.count;
+        m_view.phaseStarted(ConversionView::Phase::Packing, QLatin1String(pack.archive));
         if (Step end = flushBatch(QLatin1String(pack.archive), batch))
             return end;
     }

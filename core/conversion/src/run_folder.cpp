@@ -51,6 +51,14 @@ io::Kind RunFolder::kindOf(const QString& relative) {
     return entry.kind;
 }
 
+qint64 RunFolder::fileSize(const QString& relative) const {
+    struct stat info;
+    if (fstatat(m_tree.root(), treePath(relative).c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(info.st_mode))
+        return -1;
+    return qint64(info.st_size);
+}
+
 void RunFolder::deleteFile(const QString& relative) {
     const std::string path = treePath(relative);
     const io::Fd file = m_tree.openFile(path, O_PATH);

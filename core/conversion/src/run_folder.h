@@ -39,6 +39,8 @@ public:
     io::Kind kindOf(const QString& relative);
     // Whether an ordinary file (not a link) stands at `relative`.
     bool holdsFile(const QString& relative) { return kindOf(relative) == io::Kind::File; }
+    // The size of the ordinary file at `relative`, exactly so named; -1 when there is none.
+    qint64 fileSize(const QString& relative) const;
     // Deletes the file at `relative`. One that is already gone is no error; a read-only file
     // or a folder raises 75 and 53.
     void deleteFile(const QString& relative);

@@ -89,19 +89,14 @@ QString Conversion::targetOf(const QString& name) const {
 }
 
 Outcome Conversion::installArchives() {
-    m_view.phaseStarted(ConversionView::Phase::Installing);
+    m_view.phaseStarted(ConversionView::Phase::Installing, qfbastionPath());
     Installation installation(m_run->fd(), m_qfbastion.get(), qfbastionPath());
-    std::vector<bool> made;
+    std::vector<qint64> made; // each archive's size; -1: not made
     for (const packs::Pack& pack : packs::kPacks) {
         const QString target = targetOf(QLatin1String(pack.archive));
-        // A failed look-up goes on to placing the archive, which then says why.
-        made.push_back(true);
+        made.push_back(m_run->fileSize(QLatin1String(pack.archive)));
         try {
-            made.back() = m_run->holdsFile(QLatin1String(pack.archive));
-        } catch (const Error&) {
-        }
-        try {
-            if (made.back())
+            if (made.back() >= 0)
                 installation.place(pack.archive);
         } catch (const Error& error) {
             // Nothing is installed: qfbastion keeps the archives it had, none mixed with new.
@@ -111,6 +106,7 @@ Outcome Conversion::installArchives() {
                     QStringLiteral("\r\nNo archive was installed."),
                 QLatin1String(pack.archive) +
                     QStringLiteral(" could not be installed, nor the others: ") + error.plain());
+            reportArchives(made, false);
             return Outcome::NotAllInstalled;
         }
     }
@@ -120,13 +116,15 @@ Outcome Conversion::installArchives() {
         installation.commit();
     } catch (const Error& error) {
         m_services.showFailure(error.description(), error.plain());
+        reportArchives(made, false);
         return Outcome::NotAllInstalled;
     }
+    reportArchives(made, true);
     bool all = true;
     for (size_t i = 0; i < made.size(); ++i) {
         const packs::Pack& pack = packs::kPacks[i];
         const QString label = QLatin1String(pack.label);
-        if (made[i]) {
+        if (made[i] >= 0) {
             m_services.announce(label + QStringLiteral(" was copied to") +
                                 targetOf(QLatin1String(pack.archive)));
             continue;
@@ -141,6 +139,14 @@ Outcome Conversion::installArchives() {
     if (!all)
         return Outcome::NotAllInstalled;
     return m_incomplete ? Outcome::InstalledIncomplete : Outcome::Installed;
+}
+
+void Conversion::reportArchives(const std::vector<qint64>& sizes, bool installed) {
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        const QString archive = QLatin1String(packs::kPacks[i].archive);
+        m_view.archiveDone(archive, filesIn(archive), sizes[i], targetOf(archive),
+                           installed && sizes[i] >= 0);
+    }
 }
 
 } // namespace corvane

@@ -5,6 +5,8 @@
 #include "platform/folders.h"
 #include "platform/services.h"
 
+#include <algorithm>
+
 namespace corvane {
 
 namespace {
@@ -20,9 +22,9 @@ template <typename Step> void resumeNext(int& lastError, Step&& step) {
 
 } // namespace
 
-DriveWalk::DriveWalk(Services& services)
+DriveWalk::DriveWalk(Services& services, Counting counting)
     : Drvlist(services.folders()), dirList(services.folders(), Drvlist.roots()),
-      filList(services.folders()), m_services(services) {
+      filList(services.folders()), m_services(services), m_counting(counting) {
     Drvlist.setChangeHandler([this] { Drvlist_Change(); });
     dirList.setChangeHandler([this] { dirList_Change(); });
     // The browser starts where the program was started, on that folder's drive.
@@ -50,9 +52,13 @@ void DriveWalk::dirList_Change() {
     filList.setPath(dirList.Path());
 }
 
+qsizetype DriveWalk::counted(qsizetype count) const {
+    return m_counting == Counting::Screen16 ? Counter16::from(count).value() : count;
+}
+
 void DriveWalk::walkDrives() {
-    const Counter16 driveCount = Counter16::from(Drvlist.ListCount());
-    for (Counter16 i = 0; i < driveCount; ++i)
+    const qsizetype driveCount = counted(Drvlist.ListCount());
+    for (int i = 0; i < driveCount; ++i)
         searchDrive(i);
     m_services.folders().release();
 }
@@ -76,7 +82,7 @@ void DriveWalk::searchDrive(int index) {
 bool DriveWalk::SearchFolder(const QString& folder, const QString& returnFolder) {
     m_services.DoEvents();
     try {
-        Counter16 remaining = Counter16::from(dirList.ListCount());
+        qsizetype remaining = counted(dirList.ListCount());
         bool childStop = false;
         // Last sub-folder first, each one walked completely before the next.
         while (remaining > 0) {
@@ -85,10 +91,9 @@ bool DriveWalk::SearchFolder(const QString& folder, const QString& returnFolder)
             const QString current = folder;
             dirList.setPath(folder);
             // Sub-folders that vanished since the count was taken are not tried one by one.
-            if (remaining > dirList.ListCount())
-                remaining = Counter16::from(dirList.ListCount());
+            remaining = std::min<qsizetype>(remaining, dirList.ListCount());
             if (remaining > 0)
-                childStop = visitSubFolder(dirList.List(remaining - 1), current);
+                childStop = visitSubFolder(dirList.List(int(remaining - 1)), current);
             else
                 break;
             --remaining;
@@ -130,12 +135,14 @@ bool DriveWalk::visitFailed(const Error& error) {
         if (!m_driveLost) {
             m_driveLost = true;
             beforeBox();
-            m_services.MsgBox(error.description());
+            m_services.showFailure(error.description(),
+                                   QStringLiteral("cannot search ") + error.plain());
         }
         return true;
     default:
         beforeBox();
-        m_services.MsgBox(error.description());
+        m_services.showFailure(error.description(),
+                               QStringLiteral("cannot search ") + error.plain());
         return false;
     }
 }

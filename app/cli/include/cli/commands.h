@@ -1,10 +1,13 @@
 #pragma once
 
-// What the program does without a display: convert given folders, or list the installations
-// on the drives. Each returns the program's exit status.
+// The command line: "convert" and "find" without a display, help and version. Each returns
+// the program's exit status.
 
 #include <QString>
 #include <QStringList>
+
+#include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -23,10 +26,16 @@ enum ExitStatus : int {
     // SIGTERM); what the run made was removed and nothing installed.
 };
 
+// The program's usage, as --help shows it.
+extern const char kUsage[];
+
+// Runs the command line `arguments` (without the program's name; not the wizard's).
+int runCommandLine(const std::vector<std::string>& arguments);
+
 // Converts the Quake 2 folder `quake2` (one holding baseq2/pak0.pak) into the pk3 files of
 // the Quake 3 folder `quake3` (one holding baseq3/pak0.pk3 and qfbastion), as the wizard
-// does, and prints a summary.
-int convertCommand(const QString& quake2, const QString& quake3);
+// does; with `dryRun`, only checks and says what it would do.
+int convertCommand(const QString& quake2, const QString& quake3, bool dryRun = false);
 
 // Walks the drives (or only `folders`, when given) as the search does and prints each Quake 2
 // and Quake 3 folder found, one a line: the game, a tab, the folder, a tab, and what marks it

@@ -1,7 +1,8 @@
 #pragma once
 
-// The command line's side of the services and the conversion's view: boxes become lines on
-// standard error, and the conversion's progress a bar on a terminal (plain lines elsewhere).
+// The command line's side of the services and of the conversion's view: what the wizard shows
+// in boxes becomes lines on standard error in the command line's own words, and the conversion
+// one line per phase, with a live progress bar on a terminal, and one summary at the end.
 
 #include "conversion/conversion.h"
 #include "platform/folders.h"
@@ -11,17 +12,18 @@
 
 #include <cstdio>
 #include <optional>
+#include <vector>
 
 namespace corvane {
 
 // Standard error, which may be a terminal showing a progress line that messages must not mix
-// with.
+// with. Lines that cannot be written (a closed pipe) are lost, nothing more.
 class Terminal {
 public:
     explicit Terminal(std::FILE* stream = stderr);
     bool interactive() const { return m_interactive; }
-    // A message of one or more lines, after the program's name; the progress line, if any,
-    // is cleared first.
+    // A message of one or more lines, the first after the program's name; the progress line,
+    // if any, is cleared first.
     void say(const QString& text);
     // Replaces the progress line (a terminal only).
     void progress(const QString& line);
@@ -42,8 +44,11 @@ public:
 
     // Nothing is asked on the command line: a question is answered No.
     int messageBox(const QString& prompt, int buttons, const QString& title) override;
+    void showFailure(const QString& prompt, const QString& plain) override;
+    // The summary says it.
+    void announce(const QString&, const QString&) override {}
     void doEvents() override {}
-    [[noreturn]] void end(int) override { throw ProgramEnded{}; }
+    [[noreturn]] void end(int status) override;
     QString programFolder() override;
     FolderSource& folders() override { return m_folders; }
 
@@ -52,7 +57,8 @@ private:
     DiskFolders m_folders;
 };
 
-// The conversion's progress: phase, files packed of those found, time since the start.
+// The conversion as the command line shows it: a line per phase, with a bar of the files
+// packed while an archive is packed and the time taken (live on a terminal), then a summary.
 class TerminalProgress : public ConversionView {
 public:
     explicit TerminalProgress(Terminal& terminal);
@@ -61,19 +67,34 @@ public:
     void setOkButtonEnabled(bool) override {}
     void setCaption(const QString&) override {}
     void setProgressText(const QString&) override {}
-    void phaseStarted(Phase phase) override;
+    void phaseStarted(Phase phase, const QString& what) override;
     void filesPacked(int packed, int total) override;
+    void archiveDone(const QString& archive, int files, qint64 bytes, const QString& target,
+                     bool installed) override;
 
-    double seconds() const { return double(m_clock.elapsed()) / 1000.0; }
+    // Says what became of each archive, and how long it took.
+    void summarize();
 
 private:
     void show();
 
+    struct Archive {
+        QString name;
+        int files;
+        qint64 bytes;
+        QString target;
+        bool installed;
+    };
+
     Terminal& m_terminal;
     QElapsedTimer m_clock;
-    std::optional<Phase> m_phase;
+    QString m_phase; // "packing pak0.pk3"
     int m_packed = 0;
     int m_total = 0;
+    std::vector<Archive> m_archives;
 };
+
+// Sizes as people read them: "812 bytes", "7.2 KB", "36.5 MB".
+QString readableSize(qint64 bytes);
 
 } // namespace corvane

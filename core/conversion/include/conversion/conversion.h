@@ -42,9 +42,32 @@ public:
     virtual void setOkButtonEnabled(bool enabled) = 0;
     virtual void setCaption(const QString& caption) = 0;
     virtual void setProgressText(const QString& text) = 0; // Label1
-    virtual void phaseStarted(Phase phase) { (void)phase; }
-    // Files stored in the archives so far, of those found to pack.
+    // A phase starts on `what`: a pak, an archive, or the folder installed into.
+    virtual void phaseStarted(Phase phase, const QString& what) { (void)phase, (void)what; }
+    // Files stored in the archive being packed so far, of those found to pack in it.
     virtual void filesPacked(int packed, int total) { (void)packed, (void)total; }
+    // How the archive `archive` ended: made with `files` files of `bytes` bytes (none when
+    // it was not made), and installed as `target` or not.
+    virtual void archiveDone(const QString& archive, int files, qint64 bytes, const QString& target,
+                             bool installed) {
+        (void)archive, (void)files, (void)bytes, (void)target, (void)installed;
+    }
+};
+
+// What a conversion would do, as a dry run finds it: every check passed, nothing touched.
+struct ConversionPlan {
+    struct Pak {
+        QString pak;   // its path
+        int files = 0; // members unpacked
+        qint64 bytes = 0;
+        QString archive; // the archive made of it
+        int packed = 0;  // files it would hold; none: it would not be made
+        qint64 packedBytes = 0;
+        bool replaces = false; // an archive of the name is in qfbastion already
+    };
+    QString workFolder; // where the run's folder would be made
+    QString qfbastion;
+    std::vector<Pak> paks;
 };
 
 // How a conversion ended.
@@ -106,6 +129,11 @@ public:
     // The cleanup alone, in the folder of the run, when there is one.
     void removeTempTreeAlone();
 
+    // Makes every check the conversion makes before work (taking and letting go of its locks)
+    // and fills `plan` with what it would do, touching nothing. An empty result: the
+    // conversion would start; else how it would end at once.
+    Step dryRun(ConversionPlan& plan);
+
     // Files stored in the archives so far, in all and in the archive `name`.
     Counter16 TotalFiles;
     int filesIn(const QString& name) const { return m_filesIn.value(name); }
@@ -138,9 +166,13 @@ private:
     // Tells the user when pak0.pak held markedly fewer files than the classic game's.
     void reportUnexpectedData(int expected);
     void showTotal();
+    // What the first pack would give its archive: the manifest's packed files that it holds.
+    void planPak0(ConversionPlan::Pak& planned) const;
     QString quake2Archive(const QString& name) const;
     QString qfbastionPath() const;
     QString targetOf(const QString& name) const;
+    // Tells the view how each archive ended: its size (-1 when it was not made).
+    void reportArchives(const std::vector<qint64>& sizes, bool installed);
     // Ends the run: its folder is removed and the locks let go.
     void finish();
 

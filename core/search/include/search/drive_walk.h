@@ -24,7 +24,12 @@ class Services;
 
 class DriveWalk {
 public:
-    explicit DriveWalk(Services& services);
+    // The wizard counts drives and sub-folders in 16 bits, as its screens do: more than 32,767
+    // sub-folders in one folder fail that folder's visit with an overflow. Other walks count
+    // without a limit.
+    enum class Counting { Screen16, Unlimited };
+
+    explicit DriveWalk(Services& services, Counting counting = Counting::Screen16);
     virtual ~DriveWalk() = default;
 
     DriveList Drvlist;
@@ -56,12 +61,15 @@ protected:
 
 private:
     void searchDrive(int index);
+    // `count` as the walk counts it: raises an overflow past 16 bits for the screens.
+    qsizetype counted(qsizetype count) const;
     // Enters `subFolder` and visits it; entering it is part of its own visit.
     bool visitSubFolder(const QString& subFolder, const QString& current);
     // Whether a failed visit stops the caller's further sub-folders (out of memory, a drive
     // that went away).
     bool visitFailed(const Error& error);
 
+    Counting m_counting;
     bool m_driveLost = false; // the drive being walked went away: said once
 };
 
