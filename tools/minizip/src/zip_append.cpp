@@ -195,75 +195,88 @@ std::string entryName(std::string_view file, std::string& problem) {
     return name;
 }
 
-int addFiles(const std::string& archive, const std::vector<std::string>& files) {
-    const corvane::io::Tree::Place place = corvane::io::placeGiven(archive);
-    if (!place.folder) {
+namespace {
+
+// The archive as it stands, once its journal, if any, has put it right. `old` is invalid when
+// there is none yet.
+struct Target {
+    corvane::io::Tree::Place place;
+    Fd old;
+    struct stat st {};
+};
+
+// Recovers the archive from its journal and opens it; complains and returns false when it must
+// be left alone.
+bool openTarget(const std::string& archive, Target& target) {
+    target.place = corvane::io::placeGiven(archive);
+    if (!target.place.folder) {
         complain(archive + ": " + std::strerror(errno));
-        return kExitRefused;
+        return false;
     }
     // A run cut short before may have left the archive half updated: that is undone first.
-    if (const int error = corvane::io::recover(place.folder.get(), place.name); error != 0) {
+    if (const int error = corvane::io::recover(target.place.folder.get(), target.place.name);
+        error != 0) {
         complainOfJournal(archive, error);
-        return kExitRefused;
+        return false;
     }
-    const Fd old(::openat(place.folder.get(), place.name.c_str(),
-                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
-    if (!old && errno != ENOENT) {
+    target.old.reset(::openat(target.place.folder.get(), target.place.name.c_str(),
+                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!target.old && errno != ENOENT) {
         complain(archive + ": " + (errno == ELOOP ? "a symbolic link" : std::strerror(errno)) +
                  ", left alone");
-        return kExitRefused;
+        return false;
     }
-    if (old && (::fstat(old.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
+    if (target.old && (::fstat(target.old.get(), &target.st) != 0 || !S_ISREG(target.st.st_mode))) {
         complain(archive + ": not a regular file, left alone");
-        return kExitRefused;
+        return false;
     }
-    if (files.empty()) {
-        // An empty archive would later pass for a finished conversion.
-        if (!old)
-            complain("no files given; " + archive + " not created");
-        return kExitOk;
-    }
-    if (old && std::uint64_t(st.st_size) > kMaxSize) {
-        complain(archive + ": a ZIP64 archive, which Quake 3 cannot read, left alone");
-        return kExitRefused;
-    }
+    return true;
+}
 
-    int result = kExitOk;
+// Opens every FILE argument; those that cannot be added are reported. Returns the inputs to
+// add, a name given twice only once (the last wins); `partial` tells whether any was left out.
+std::vector<Input*> openInputs(std::vector<Input>& inputs, const std::vector<std::string>& files,
+                               bool& partial) {
     corvane::io::Tree tree = corvane::io::Tree::open(".", corvane::io::Links::Refuse);
-    std::vector<Input> inputs(files.size());
-    std::unordered_map<std::string, std::size_t> latest; // a name given twice: the last wins
+    inputs.resize(files.size());
+    std::unordered_map<std::string, std::size_t> latest;
     for (std::size_t i = 0; i < files.size(); ++i) {
         inputs[i].file = files[i];
         if (openInput(tree, inputs[i]))
             latest[lowerAscii(inputs[i].name)] = i;
         else
-            result = kExitPartial;
+            partial = true;
     }
     std::vector<Input*> chosen;
     for (std::size_t i = 0; i < inputs.size(); ++i)
         if (inputs[i].fd && latest[lowerAscii(inputs[i].name)] == i)
             chosen.push_back(&inputs[i]);
+    return chosen;
+}
 
+// Writes the archive with `chosen` added, through libzip. A file that fails while libzip reads
+// it is left out and the rest written again. Returns the exit code.
+int writeArchive(const std::string& archive, const Target& target, std::vector<Input*> chosen,
+                 bool partial) {
     Parts parts(std::max(1u, std::thread::hardware_concurrency()));
     for (bool first = true; !chosen.empty(); first = false) {
         // A failed try whose rollback failed too left the journal: the archive is put right.
-        if (const int error = first ? 0 : corvane::io::recover(place.folder.get(), place.name)) {
+        if (const int error =
+                first ? 0 : corvane::io::recover(target.place.folder.get(), target.place.name)) {
             complainOfJournal(archive, error);
             return kExitRefused;
         }
         Archive zip;
-        if (const std::string why = open(place, old.get(), zip); !why.empty()) {
+        if (const std::string why = open(target.place, target.old.get(), zip); !why.empty()) {
             complain(archive + ": " + why + ", left alone");
             return kExitRefused;
         }
         if (first) {
             parts.prepare(chosen);
-            if (dropFailed(chosen))
-                result = kExitPartial;
+            partial |= dropFailed(chosen);
         }
-        if (std::erase_if(chosen, [&](Input* input) { return !addEntry(zip, *input, parts); }))
-            result = kExitPartial;
+        partial |=
+            std::erase_if(chosen, [&](Input* input) { return !addEntry(zip, *input, parts); }) > 0;
         if (chosen.empty())
             break;
         if (zip.index.size() > kMaxEntries) {
@@ -274,15 +287,36 @@ int addFiles(const std::string& archive, const std::vector<std::string>& files) 
             zip.zip = nullptr;
             break;
         }
-        // A file that failed while libzip read it is left out, and the rest tried again.
         const std::string failure = zip_strerror(zip.zip);
         if (!dropFailed(chosen)) {
             complain(archive + ": " + failure + "; archive left as it was");
             return kExitRefused;
         }
-        result = kExitPartial;
+        partial = true;
     }
-    return result;
+    return partial ? kExitPartial : kExitOk;
+}
+
+} // namespace
+
+int addFiles(const std::string& archive, const std::vector<std::string>& files) {
+    Target target;
+    if (!openTarget(archive, target))
+        return kExitRefused;
+    if (files.empty()) {
+        // An empty archive would later pass for a finished conversion.
+        if (!target.old)
+            complain("no files given; " + archive + " not created");
+        return kExitOk;
+    }
+    if (target.old && std::uint64_t(target.st.st_size) > kMaxSize) {
+        complain(archive + ": a ZIP64 archive, which Quake 3 cannot read, left alone");
+        return kExitRefused;
+    }
+    bool partial = false;
+    std::vector<Input> inputs;
+    std::vector<Input*> chosen = openInputs(inputs, files, partial);
+    return writeArchive(archive, target, std::move(chosen), partial);
 }
 
 } // namespace minizip
