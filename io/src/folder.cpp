@@ -72,6 +72,10 @@ int removeTree(int parent, const std::string& name) {
             ::openat(parent, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!folder)
             return errno;
+        // A folder of one's own that may not be read or changed is made so first (through the
+        // descriptor: the name might lead elsewhere by now).
+        if ((info.st_mode & S_IRWXU) != S_IRWXU)
+            ::chmod(("/proc/self/fd/" + std::to_string(folder.get())).c_str(), S_IRWXU);
         std::vector<std::string> names;
         first = listNames(folder.get(), names);
         for (const std::string& entry : names)

@@ -2,6 +2,7 @@
 // exit statuses, find on generated layouts, and a run killed at any moment followed by a clean
 // one.
 
+#include "cli/terminal.h"
 #include "platform/files.h"
 #include "support/games.h"
 #include "support/support.h"
@@ -10,8 +11,15 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -264,6 +272,42 @@ TEST(CommandLine, FindListsEveryLayoutOneALineAndPassesOverUnreadableFolders) {
     }
     EXPECT_EQ(find.out, lines);
     EXPECT_EQ(corvane(games, {"find", "--null", tree.path()}).out, nulSeparated);
+}
+
+// On a terminal: one line per phase, a bar only while an archive is packed (where the count is
+// known), then a summary of each archive.
+TEST(Terminal, ALinePerPhaseABarWhereTheCountIsKnownAndASummary) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    std::FILE* tty = std::fopen(::ptsname(master), "w");
+    ASSERT_NE(tty, nullptr);
+    {
+        Terminal terminal(tty);
+        TerminalProgress progress(terminal);
+        progress.phaseStarted(ConversionView::Phase::Unpacking, "/games/q2/baseq2/pak0.pak");
+        progress.phaseStarted(ConversionView::Phase::Packing, "pak0.pk3");
+        progress.filesPacked(30, 60);
+        progress.archiveDone("pak0.pk3", 60, 2048, "/q3/qfbastion/pak0.pk3", true);
+        progress.archiveDone("pak1.pk3", 0, -1, "/q3/qfbastion/pak1.pk3", false);
+        progress.summarize();
+    }
+    std::fclose(tty);
+    QByteArray shown;
+    char chunk[4096];
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    for (ssize_t n; (n = ::read(master, chunk, sizeof chunk)) > 0;)
+        shown.append(chunk, n);
+    ::close(master);
+    const QStringList lines = QString::fromUtf8(shown.replace("\033[K", "").replace("\r\n", "\n"))
+                                  .split(QRegularExpression("[\r\n]"), Qt::SkipEmptyParts);
+    EXPECT_EQ(lines, (QStringList{"corvane: unpacking pak0.pak  0:00",
+                                  "corvane: unpacking pak0.pak", "corvane: packing pak0.pk3  0:00",
+                                  "corvane: packing pak0.pk3  [############............] 30 of "
+                                  "60 files  0:00",
+                                  "corvane: packing pak0.pk3", "corvane: done in 0.0 s:",
+                                  "  pak0.pk3  60 files, 2.0 KB  installed as "
+                                  "/q3/qfbastion/pak0.pk3",
+                                  "  pak1.pk3  not made"}));
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 
 #include <csignal>
 #include <functional>
+#include <optional>
 
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -53,7 +54,8 @@ struct Road {
     // The boxes shown, with <PF>, <Q2>, <Q3> and <ROOT> for the folders; "..." stands for any
     // text.
     QStringList boxes;
-    Outcome outcome;
+    // How the conversion ends; none: an error ended the program with the runtime's own box.
+    std::optional<Outcome> outcome;
     QStringList installed; // archives in qfbastion afterwards
     bool asUser = false;   // real modes: run as an unprivileged user
 };
@@ -199,6 +201,19 @@ const Road kRoads[] = {
       "<Q3>qfbastion/pak1.pk3\r\nNo archive was installed."},
      Outcome::NotAllInstalled,
      {"pak1.pk3"}},
+    {"AnErrorMidRunEndsTheProgramAndStillRemovesTheRunsFolder",
+     [](Games& g) {
+         // The unpacked models folder becomes one the user may not read.
+         QFile::rename(g.programFolder + "/pak", g.root.file("pak"));
+         writeFile(g.programFolder + "/pak",
+                   "#!/bin/sh\n'" + QFile::encodeName(g.root.file("pak")) +
+                       "' \"$@\"\nstatus=$?\nchmod 0 models\nexit $status\n");
+         setMode(g.programFolder + "/pak", 0700);
+     },
+     {"Run-time error '70':\r\n\r\nPermission denied: <PF>/.corvane-run-.../models/..."},
+     std::nullopt,
+     {},
+     true},
     {"UnwritableQfbastion",
      [](Games& g) { setMode(g.quake3 + "qfbastion", 0555); },
      {"Corvane cannot write to <Q3>qfbastion\r\nThe pk3 files are installed there: make it "
@@ -250,7 +265,9 @@ TEST_P(Roads, TellTheTruthAndTouchNothingOutsideTheRun) {
     RecordingView view;
     Conversion conversion(services, games.paths, view);
 
-    EXPECT_EQ(conversion.run(), road.outcome);
+    std::optional<Outcome> outcome;
+    EXPECT_EQ(runsToEnd(services, [&] { outcome = conversion.run(); }), !road.outcome);
+    EXPECT_EQ(outcome, road.outcome);
 
     QStringList prompts = services.prompts();
     for (QString& prompt : prompts)

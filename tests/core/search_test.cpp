@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
 #include <memory>
 
 #include <sys/stat.h>
@@ -157,6 +159,24 @@ TEST_F(Search, NamesThatAreNotUtf8AndUnreadableFoldersArePassedOverWithoutABox) 
     EXPECT_EQ(view.quake3, at({"z_quake3"}));
     EXPECT_EQ(services->boxes().size(), 2u) << services->prompts().join('|');
     EXPECT_TRUE(view.nextEnabled);
+}
+
+// The wizard counts a folder's sub-folders in 16 bits, as its screens do: a folder with more
+// fails with one box, and the walk goes on; find has no such limit.
+TEST_F(Search, TheWizardCountsSubFoldersIn16BitsFindCountsThemAll) {
+    makeTree(drive.path(), {"A=q2", "A=q3", "Big/Inner=q2"});
+    for (int i = 0; i <= std::numeric_limits<std::int16_t>::max(); ++i)
+        ASSERT_EQ(
+            ::mkdir(QFile::encodeName(drive.file("Big/f" + QString::number(i))).constData(), 0755),
+            0);
+    search({kYes, kYes});
+    EXPECT_EQ(view.quake2, at({"A"}));
+    EXPECT_EQ(services->prompts().filter("Overflow"), QStringList{"Overflow"});
+    const Finished find = run(CORVANE_PROGRAM, {"find", drive.path()});
+    EXPECT_EQ(find.exitCode, 0) << find.err;
+    EXPECT_EQ(find.err, "");
+    EXPECT_EQ(find.out.count('\n'), 3) << find.out;
+    EXPECT_TRUE(find.out.contains(QFile::encodeName(drive.file("Big/Inner/")))) << find.out;
 }
 
 TEST_F(Search, WalksDrivesInListOrderAndSkipsUnreachableOnesSilently) {

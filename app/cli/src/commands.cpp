@@ -116,12 +116,10 @@ QString folderPath(const QString& folder) {
     return path;
 }
 
+// Whether the file `relative` is in `base`, found ignoring case; an Error when it cannot be
+// looked for.
 bool holds(const QString& base, const QString& relative) {
-    try {
-        return !Dir(base + relative).isEmpty();
-    } catch (const Error&) {
-        return false;
-    }
+    return !Dir(base + relative).isEmpty();
 }
 
 bool isFolder(const QString& path) {
@@ -337,8 +335,13 @@ int runCommandLine(const std::vector<std::string>& arguments) {
 int convertCommand(const QString& quake2, const QString& quake3, bool dryRun) {
     Terminal terminal;
     const GamePaths paths{folderPath(quake2), folderPath(quake3)};
-    if (const QString refusal = folderRefusal(paths); !refusal.isEmpty()) {
-        terminal.say(refusal);
+    try {
+        if (const QString refusal = folderRefusal(paths); !refusal.isEmpty()) {
+            terminal.say(refusal);
+            return kExitCheckFailed;
+        }
+    } catch (const Error& error) {
+        terminal.say(error.plain());
         return kExitCheckFailed;
     }
     installStopSignals();

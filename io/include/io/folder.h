@@ -41,7 +41,8 @@ private:
 // 0, or the errno of the failure (the names read so far are then incomplete).
 int listNames(int folder, std::vector<std::string>& names);
 
-// Removes `name` in `parent` with everything below it; a link is removed, never followed.
+// Removes `name` in `parent` with everything below it; a link is removed, never followed. A
+// folder in it that may not be read is given its owner's rights first (only its owner can).
 // Returns 0 (also when nothing has the name), or the errno of the first failure; whatever
 // could be removed is gone then.
 int removeTree(int parent, const std::string& name);
