@@ -21,13 +21,6 @@ std::string temporaryName(const std::string& name) {
     return "." + name + std::string(kMarker) + randomLetters(kRandomLength);
 }
 
-bool isTemporaryName(std::string_view name) {
-    if (name.size() < 1 + kMarker.size() + kRandomLength + 1 || name.front() != '.')
-        return false;
-    const std::size_t marker = name.size() - kRandomLength - kMarker.size();
-    return name.substr(marker, kMarker.size()) == kMarker;
-}
-
 bool AtomicFile::create(int folder, std::string name, mode_t mode) {
     discard();
     m_folder = folder;

@@ -285,7 +285,7 @@ Tree::Place placeGiven(const std::string& path) {
     Tree::Place place;
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    place.name = slash == std::string::npos ? path : path.substr(slash + 1);
+    place.name = path.substr(slash + 1); // the whole path when there is no slash (npos + 1 is 0)
     if (place.name.empty() || place.name == "." || place.name == "..") {
         errno = EISDIR;
         return place;

@@ -101,6 +101,24 @@ TEST(Files, LookUpPathsIgnoringCaseAndSeparatorRuns) {
     EXPECT_EQ(entriesOf(root), (QStringList{"Base Dir", "copy.txt"}));
 }
 
+// Names are bytes: whatever a name holds comes back from its text byte for byte, and only valid
+// UTF-8 counts as a name to show.
+TEST(Names, ComeBackByteForByteAndOnlyValidUtf8IsShown) {
+    const std::pair<const char*, bool> names[] = {
+        {"Quake 2 \xc3\xa9t\xc3\xa9", true},
+        {"\xf4\x8f\xbf\xbf", true}, // the last code point
+        {"\xf4\x90\x80\x80", false},
+        {"\xed\xa0\x80", false}, // past it, a surrogate
+        {"\xc0\xaf", false},
+        {"a\xe2\x82", false}, // overlong, cut short
+        {"\xff\xfe", false},
+        {"\xe2\x82\xac\x80", false}}; // no lead, one byte too many
+    for (const auto& [name, valid] : names) {
+        EXPECT_EQ(isUtf8(name), valid) << name;
+        EXPECT_EQ(encodePath(decodePath(name)), name);
+    }
+}
+
 TEST(Guarded, AnUnhandledErrorShowsTheRuntimeMessageAndEnds) {
     FakeServices services;
     EXPECT_TRUE(runsToEnd(services, [] { FileCopy("/nonexistent-corvane/a", "/tmp/b"); }));

@@ -171,10 +171,10 @@ TEST(Rw, CopiesRangesWhereTheKernelCannotAndStopsAtTheEnd) {
 // taken the name since (then that file is not touched either).
 TEST(Journal, RecoversOnlyFromAWholeJournalOfThatFile) {
     const std::tuple<bool, qint64, bool, const char*> cases[] = {
-        {true, 0, false, "head+new tail"},  // committed
-        {false, 0, false, "head+old tail"}, // the process died while updating
-        {false, 3, false, "head+new tail"}, // the journal is cut short
-        {false, 0, true, "someone else's"}, // the archive was replaced since
+        {true, 0, false, "head+new, longer tail"},  // committed
+        {false, 0, false, "head+old tail"},         // the process died while updating
+        {false, 3, false, "head+new, longer tail"}, // the journal is cut short
+        {false, 0, true, "someone else's"},         // the archive was replaced since
     };
     for (const auto& [commit, cutShort, replaced, expected] : cases) {
         SCOPED_TRACE(expected);
@@ -191,9 +191,9 @@ TEST(Journal, RecoversOnlyFromAWholeJournalOfThatFile) {
             EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(journal.saved().data()),
                                  qsizetype(journal.saved().size())),
                       "old tail");
-            ASSERT_TRUE(writeAllAt(file.get(), "new tail", 8, 5));
+            ASSERT_TRUE(writeAllAt(file.get(), "new, longer tail", 16, 5));
             if (commit) {
-                ASSERT_TRUE(journal.commit(13));
+                ASSERT_TRUE(journal.commit(21));
             }
         } // a journal neither committed nor rolled back: the process died
         const QString saved = dir.file(QString::fromStdString(journalName("pak0.pk3")));

@@ -91,7 +91,7 @@ Arguments parse(const std::vector<std::string>& words, const std::set<std::strin
     for (const std::string& word : words) {
         if (!optionsEnd && word == "--")
             optionsEnd = true;
-        else if (!optionsEnd && word.size() > 1 && word[0] == '-' && known.count(word))
+        else if (!optionsEnd && known.count(word))
             parsed.options.insert(word == "-h" ? "--help" : word);
         else if (!optionsEnd && word.size() > 1 && word[0] == '-' && parsed.unknown.empty())
             parsed.unknown = word;

@@ -36,8 +36,8 @@ QString readPakContents(const std::string& path, PakContents& contents) {
     const std::uint64_t size = std::uint64_t(info.st_size);
     unsigned char head[pak::kHeaderSize] = {};
     pak::Header header;
-    if (size < pak::kHeaderSize || !io::readAllAt(file.get(), head, sizeof head, 0) ||
-        std::memcmp(head, "PACK", 4) != 0)
+    // A file shorter than the header cannot be read whole at its start.
+    if (!io::readAllAt(file.get(), head, sizeof head, 0) || std::memcmp(head, "PACK", 4) != 0)
         return QStringLiteral("not a Quake 2 pak file");
     if (const std::string why = pak::parseHeader(head, sizeof head, size, header); !why.empty())
         return QString::fromStdString(why);

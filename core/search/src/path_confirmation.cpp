@@ -42,10 +42,11 @@ QString InstallationSearch::chooseFolder(const FoundList& found, const QString& 
         const QString folder = found.List(i);
         if (m_services.MsgBox(question + QStringLiteral("\r\n") + folder, kYesNo, title) == kYes)
             return folder;
-        if (i == count - 1) {
-            m_services.MsgBox(refusal);
-            m_services.End();
-        }
+    }
+    // No to the last folder: there is nothing left to offer.
+    if (count > 0) {
+        m_services.MsgBox(refusal);
+        m_services.End();
     }
     return QString();
 }

@@ -5,8 +5,7 @@
 // The data goes to an unnamed file in the target folder (O_TMPFILE), which vanishes by itself
 // if the process dies; commit() links it in under a temporary name and renames that over the
 // final name. Where the file system has no unnamed files it is written under the temporary
-// name from the start. Temporary names are ".NAME.tmp-XXXXXX" (isTemporaryName), so that a
-// cleanup can tell the leftovers of a killed run from anything else.
+// name from the start. Temporary names are ".NAME.tmp-XXXXXX", which no other file has.
 
 #include "fd.h"
 
@@ -19,8 +18,6 @@ namespace corvane::io {
 
 // A fresh temporary name for `name`: ".NAME.tmp-" and six random letters or digits.
 std::string temporaryName(const std::string& name);
-// Whether `name` is one that AtomicFile gives its temporary files.
-bool isTemporaryName(std::string_view name);
 
 class AtomicFile {
 public:
