@@ -276,15 +276,7 @@ private:
     bool m_nullSeparated;
 };
 
-int runConvert(const std::vector<std::string>& words) {
-    const Arguments arguments = parse(words, {"--dry-run", "--help", "-h"});
-    if (!arguments.unknown.empty())
-        return usageError(QStringLiteral("unknown option ") + decodePath(arguments.unknown),
-                          " convert");
-    if (arguments.options.count("--help")) {
-        std::fputs(kConvertUsage, stdout);
-        return kExitOk;
-    }
+int convertWith(const Arguments& arguments) {
     if (arguments.operands.size() != 2)
         return usageError(QStringLiteral("convert takes two folders, QUAKE2_FOLDER and "
                                          "QUAKE3_FOLDER"),
@@ -293,16 +285,35 @@ int runConvert(const std::vector<std::string>& words) {
                           arguments.options.count("--dry-run") > 0);
 }
 
-int runFind(const std::vector<std::string>& words) {
-    const Arguments arguments = parse(words, {"--null", "--help", "-h"});
+int findWith(const Arguments& arguments) {
+    return findCommand(arguments.operands, arguments.options.count("--null") > 0);
+}
+
+// A command, its options besides --help, its usage, and what runs it.
+struct Command {
+    const char* name;
+    std::set<std::string> options;
+    const char* usage;
+    int (*run)(const Arguments&);
+};
+
+const Command kCommands[] = {
+    {"convert", {"--dry-run"}, kConvertUsage, convertWith},
+    {"find", {"--null"}, kFindUsage, findWith},
+};
+
+int runCommand(const Command& command, const std::vector<std::string>& words) {
+    std::set<std::string> known = command.options;
+    known.insert({"--help", "-h"});
+    const Arguments arguments = parse(words, known);
     if (!arguments.unknown.empty())
         return usageError(QStringLiteral("unknown option ") + decodePath(arguments.unknown),
-                          " find");
+                          (std::string(" ") + command.name).c_str());
     if (arguments.options.count("--help")) {
-        std::fputs(kFindUsage, stdout);
+        std::fputs(command.usage, stdout);
         return kExitOk;
     }
-    return findCommand(arguments.operands, arguments.options.count("--null") > 0);
+    return command.run(arguments);
 }
 
 } // namespace
@@ -311,10 +322,9 @@ int runCommandLine(const std::vector<std::string>& arguments) {
     const std::string command = arguments.empty() ? std::string() : arguments.front();
     const std::vector<std::string> rest(arguments.begin() + (arguments.empty() ? 0 : 1),
                                         arguments.end());
-    if (command == "convert")
-        return runConvert(rest);
-    if (command == "find")
-        return runFind(rest);
+    for (const Command& known : kCommands)
+        if (command == known.name)
+            return runCommand(known, rest);
     const Arguments global = parse(arguments, {"--help", "-h", "--version", "--demo"});
     if (!global.unknown.empty())
         return usageError(QStringLiteral("unknown option ") + decodePath(global.unknown), "");

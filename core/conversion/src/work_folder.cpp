@@ -22,10 +22,10 @@ namespace {
 // Folders of the system, where installed programs live: nothing of the user's is made there.
 bool isSystemFolder(const QString& path) {
     static const std::array<QString, 11> systemFolders = {
-        QStringLiteral("/usr"),   QStringLiteral("/opt"), QStringLiteral("/bin"),
-        QStringLiteral("/sbin"),  QStringLiteral("/lib"), QStringLiteral("/lib32"),
-        QStringLiteral("/lib64"), QStringLiteral("/etc"), QStringLiteral("/snap"),
-        QStringLiteral("/var"),   QStringLiteral("/app")};
+        QStringLiteral("/usr"),     QStringLiteral("/opt"), QStringLiteral("/bin"),
+        QStringLiteral("/sbin"),    QStringLiteral("/lib"), QStringLiteral("/lib32"),
+        QStringLiteral("/lib64"),   QStringLiteral("/etc"), QStringLiteral("/snap"),
+        QStringLiteral("/var/lib"), QStringLiteral("/app")};
     for (const QString& folder : systemFolders)
         if (path == folder || path.startsWith(folder + u'/'))
             return true;
