@@ -289,7 +289,9 @@ TEST(Terminal, ALinePerPhaseABarWhereTheCountIsKnownAndASummary) {
         progress.filesPacked(30, 60);
         progress.archiveDone("pak0.pk3", 60, 2048, "/q3/qfbastion/pak0.pk3", true);
         progress.archiveDone("pak1.pk3", 0, -1, "/q3/qfbastion/pak1.pk3", false);
+        progress.archiveDone("pak2.pk3", 2, 1024, "/q3/qfbastion/pak2.pk3", false);
         progress.summarize();
+        terminal.say("Corvane cannot do that"); // the program's name once
     }
     std::fclose(tty);
     QByteArray shown;
@@ -300,14 +302,16 @@ TEST(Terminal, ALinePerPhaseABarWhereTheCountIsKnownAndASummary) {
     ::close(master);
     const QStringList lines = QString::fromUtf8(shown.replace("\033[K", "").replace("\r\n", "\n"))
                                   .split(QRegularExpression("[\r\n]"), Qt::SkipEmptyParts);
-    EXPECT_EQ(lines, (QStringList{"corvane: unpacking pak0.pak  0:00",
-                                  "corvane: unpacking pak0.pak", "corvane: packing pak0.pk3  0:00",
-                                  "corvane: packing pak0.pk3  [############............] 30 of "
-                                  "60 files  0:00",
-                                  "corvane: packing pak0.pk3", "corvane: done in 0.0 s:",
-                                  "  pak0.pk3  60 files, 2.0 KB  installed as "
-                                  "/q3/qfbastion/pak0.pk3",
-                                  "  pak1.pk3  not made"}));
+    EXPECT_EQ(lines,
+              (QStringList{"corvane: unpacking pak0.pak  0:00", "corvane: unpacking pak0.pak",
+                           "corvane: packing pak0.pk3  0:00",
+                           "corvane: packing pak0.pk3  [############............] 30 of "
+                           "60 files  0:00",
+                           "corvane: packing pak0.pk3", "corvane: done in 0.0 s:",
+                           "  pak0.pk3  60 files, 2.0 KB  installed as "
+                           "/q3/qfbastion/pak0.pk3",
+                           "  pak1.pk3  not made", "  pak2.pk3  2 files, 1.0 KB  not installed",
+                           "corvane: cannot do that"}));
 }
 
 } // namespace

@@ -94,6 +94,7 @@ TEST(Files, LookUpPathsIgnoringCaseAndSeparatorRuns) {
                                                  {"x", "*", true},
                                                  {"", "?", false},
                                                  {"abc", "a*c*", true},
+                                                 {"AZ", "az", true},
                                                  {"ab", "abc", false}})
         EXPECT_EQ(matchesPattern(name, pattern), matches) << name << ' ' << pattern;
     FileCopy(root + "\\base dir\\sub \u00fc\\file.txt", root + "/copy.txt");
@@ -106,13 +107,16 @@ TEST(Files, LookUpPathsIgnoringCaseAndSeparatorRuns) {
 TEST(Names, ComeBackByteForByteAndOnlyValidUtf8IsShown) {
     const std::pair<const char*, bool> names[] = {
         {"Quake 2 \xc3\xa9t\xc3\xa9", true},
-        {"\xf4\x8f\xbf\xbf", true}, // the last code point
-        {"\xf4\x90\x80\x80", false},
-        {"\xed\xa0\x80", false}, // past it, a surrogate
-        {"\xc0\xaf", false},
-        {"a\xe2\x82", false}, // overlong, cut short
-        {"\xff\xfe", false},
-        {"\xe2\x82\xac\x80", false}}; // no lead, one byte too many
+        {"\xc2\x80", true},          // the first code point of two bytes
+        {"\xf4\x8f\xbf\xbf", true},  // the last code point
+        {"\xf4\x90\x80\x80", false}, // past it
+        {"\xed\xa0\x80", false},     // a surrogate
+        {"\xc0\xaf", false},         // overlong
+        {"\xe0\x9f\xbf", false},     // overlong in three bytes
+        {"a\xe2\x82", false},        // cut short
+        {"\xff\xfe", false},         // no lead byte
+        {"\xe2\x82\xac\x80", false}, // one byte too many
+    };
     for (const auto& [name, valid] : names) {
         EXPECT_EQ(isUtf8(name), valid) << name;
         EXPECT_EQ(encodePath(decodePath(name)), name);
