@@ -22,6 +22,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -396,10 +397,16 @@ TEST(Conversion, RoomIsCheckedBeforeWorkAndAFullDiskInstallsNothing) {
     if (mountSmall(games.programFolder, tools + treeBytes + (1 << 20))) {
         QFile::copy(CORVANE_PAK, games.programFolder + "/pak");
         QFile::copy(CORVANE_MINIZIP, games.programFolder + "/minizip");
+        struct statvfs disk;
+        ASSERT_EQ(statvfs(QFile::encodeName(games.programFolder).constData(), &disk), 0);
+        const qint64 freeBytes = qint64(disk.f_bavail) * qint64(disk.f_frsize);
         EXPECT_EQ(convert(&prompts), Outcome::CheckFailed);
-        EXPECT_TRUE(prompts.size() == 1 && prompts[0].startsWith("There is not enough free space "
-                                                                 "in " +
-                                                                 games.programFolder))
+        // The free room is said in whole megabytes, rounded up.
+        EXPECT_TRUE(
+            prompts.size() == 1 &&
+            prompts[0].startsWith("There is not enough free space in " + games.programFolder) &&
+            prompts[0].endsWith(
+                QString(", %1 MB are free.").arg((freeBytes + (1 << 20) - 1) >> 20)))
             << prompts.join('|');
         EXPECT_EQ(QDir(games.programFolder)
                       .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),

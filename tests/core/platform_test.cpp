@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <tuple>
 
 #include <fcntl.h>
@@ -67,6 +69,23 @@ TEST(Files, FailuresRaiseTheirNumberNamingThePathAndLeaveNothingHalfWritten) {
     }
 }
 
+// The system's reason for a failure, in the runtime's words for the wizard's boxes and in plain
+// ones for the command line.
+TEST(Error, SaysTheSystemsReasonInTheRuntimesWordsAndInPlainOnes) {
+    const std::tuple<int, int, const char*> causes[] = {
+        {ENOENT, kFileNotFound, "File not found"},       {ENOTDIR, kPathNotFound, "Path not found"},
+        {EACCES, kFileNotFound, "Permission denied"},    {ENOSPC, kFileNotFound, "Disk full"},
+        {EIO, kPathNotFound, "Device unavailable"},      {ENOMEM, kPathNotFound, "Out of memory"},
+        {EBUSY, kFileNotFound, "Path/File access error"}};
+    for (const auto& [cause, notFound, runtime] : causes) {
+        const Error error = Error::fromSystem(cause, notFound, "/games/q2");
+        EXPECT_EQ(error.description(), QString(runtime) + ": /games/q2");
+        EXPECT_EQ(error.plain(), "/games/q2: " + QString::fromLocal8Bit(strerror(cause)));
+    }
+    EXPECT_EQ(Error(kInvalidIndex).description(), "Invalid property array index");
+    EXPECT_EQ(Error(kOverflow, "/big").plain(), "/big: too many to count");
+}
+
 TEST(Files, LookUpPathsIgnoringCaseAndSeparatorRuns) {
     TempDir dir;
     writeFile(dir.file("Base Dir/Sub \u00fc/File.TXT"), "payload");
@@ -113,6 +132,7 @@ TEST(Names, ComeBackByteForByteAndOnlyValidUtf8IsShown) {
         {"\xed\xa0\x80", false},     // a surrogate
         {"\xc0\xaf", false},         // overlong
         {"\xe0\x9f\xbf", false},     // overlong in three bytes
+        {"\xee\x80\x80", true},      // the first code point after the surrogates
         {"a\xe2\x82", false},        // cut short
         {"\xff\xfe", false},         // no lead byte
         {"\xe2\x82\xac\x80", false}, // one byte too many

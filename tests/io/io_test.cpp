@@ -2,6 +2,7 @@
 // ignoring case, copies where the kernel cannot make them, and files updated in place behind a
 // journal.
 
+#include "io/atomic_file.h"
 #include "io/journal.h"
 #include "io/rw.h"
 #include "io/tree.h"
@@ -131,6 +132,23 @@ TEST_F(TreeTest, GivenPathsBelowTheCurrentFolderNeverPassLinks) {
     for (const char* folder : {"../root/..", "/tmp/", "models/.."})
         EXPECT_FALSE(placeGiven(folder).folder) << folder;
     QDir::setCurrent(saved);
+}
+
+// A file that cannot be given its name when it is committed leaves the old one whole.
+TEST(AtomicFile, ACommitThatCannotNameTheFileLeavesTheOldOne) {
+    if (rerunUnprivileged())
+        return; // root may name files anywhere
+    TempDir dir;
+    writeFile(dir.file("a.pk3"), "old");
+    const Fd folder = openPath(dir.path(), O_PATH | O_DIRECTORY);
+    AtomicFile file;
+    ASSERT_TRUE(file.create(folder.get(), "a.pk3", 0644));
+    ASSERT_TRUE(writeAll(file.fd(), "new", 3));
+    setMode(dir.path(), 0555);
+    EXPECT_FALSE(file.commit());
+    setMode(dir.path(), 0755);
+    EXPECT_EQ(readFile(dir.file("a.pk3")), "old");
+    EXPECT_EQ(corvane::test::tree(dir.path()), QStringList{"a.pk3"});
 }
 
 // Whole ranges copied, also where the kernel cannot copy them: to another file system, to a

@@ -205,7 +205,7 @@ TEST_P(UnreadableFile, IsReportedAndTheRestAdded) {
         return; // root reads any file
     TempDir dir;
     makeTree(dir.path(), {"folder/", "outside/secret.txt", "link.txt -> outside/secret.txt",
-                          "linked -> outside", "fifo|", "locked.txt", "good.txt"});
+                          "linked -> outside", "fifo|", "locked.txt", "good.txt", "C:"});
     setMode(dir.file("locked.txt"), 0);
     const QString file = GetParam().file == "@ABS@" ? dir.file("good.txt") : GetParam().file;
     const Finished r = addFiles(dir.path(), {file, "good.txt"});
@@ -220,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(Minizip, UnreadableFile,
                                          Refused{"InLinkedFolder", "linked\\secret.txt"},
                                          Refused{"Fifo", "fifo"}, Refused{"Missing", "missing.txt"},
                                          Refused{"NoPermission", "locked.txt"},
-                                         Refused{"Absolute", "@ABS@"},
+                                         Refused{"Absolute", "@ABS@"}, Refused{"DriveLetter", "C:"},
                                          Refused{"ParentFolder", "..\\good.txt"}),
                          kRowName);
 
