@@ -1,6 +1,6 @@
-// The platform services on real files and real child processes: failures carry their number
-// and the path, look-ups ignore case and separator runs, copies are whole or nothing, and
-// command lines reach their program exactly, its exit code and messages coming back.
+// The platform services on real files and real child processes: failures in the runtime's words
+// and plain ones, names as bytes, look-ups that ignore case and separator runs, and tools that
+// get exactly their arguments in their own folder, their exit code and messages coming back.
 
 #include "io/fd.h"
 #include "platform/files.h"
@@ -23,51 +23,6 @@ using namespace corvane;
 using namespace corvane::test;
 
 namespace {
-
-int errorNumberOf(const std::function<void()>& operation, QString* description = nullptr) {
-    try {
-        operation();
-    } catch (const Error& error) {
-        if (description)
-            *description = error.description();
-        return error.number();
-    }
-    return 0;
-}
-
-QStringList entriesOf(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
-
-TEST(Files, FailuresRaiseTheirNumberNamingThePathAndLeaveNothingHalfWritten) {
-    TempDir dir;
-    writeFile(dir.file("full/file.txt"));
-    writeFile(dir.file("readonly.txt"));
-    QFile::setPermissions(dir.file("readonly.txt"), QFile::ReadOwner);
-    makeDirs(dir.file("target.pk3"));
-    const struct {
-        const char* what;
-        std::function<void()> run;
-        int number;
-        QString named;
-    } cases[] = {
-        {"CopyMissingSource", [&] { FileCopy(dir.file("none.txt"), dir.file("c.txt")); },
-         kFileNotFound, dir.file("none.txt")},
-        {"CopyIntoMissingFolder", [&] { FileCopy(dir.file("full/file.txt"), dir.file("no/x")); },
-         kPathNotFound, dir.file("no")},
-        {"CopyOverReadOnly", [&] { FileCopy(dir.file("full/file.txt"), dir.file("readonly.txt")); },
-         kPathFileAccessError, dir.file("readonly.txt")},
-        {"CopyOverFolder", [&] { FileCopy(dir.file("full/file.txt"), dir.file("target.pk3")); },
-         kPathFileAccessError, dir.file("target.pk3")},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        QString description;
-        EXPECT_EQ(errorNumberOf(c.run, &description), c.number);
-        EXPECT_TRUE(description.contains(c.named)) << description;
-        EXPECT_TRUE(entriesOf(dir.file("target.pk3")).isEmpty());
-    }
-}
 
 // The system's reason for a failure, in the runtime's words for the wizard's boxes and in plain
 // ones for the command line.
@@ -116,9 +71,6 @@ TEST(Files, LookUpPathsIgnoringCaseAndSeparatorRuns) {
                                                  {"AZ", "az", true},
                                                  {"ab", "abc", false}})
         EXPECT_EQ(matchesPattern(name, pattern), matches) << name << ' ' << pattern;
-    FileCopy(root + "\\base dir\\sub \u00fc\\file.txt", root + "/copy.txt");
-    EXPECT_EQ(readFile(root + "/copy.txt"), "payload");
-    EXPECT_EQ(entriesOf(root), (QStringList{"Base Dir", "copy.txt"}));
 }
 
 // Names are bytes: whatever a name holds comes back from its text byte for byte, and only valid
@@ -145,9 +97,9 @@ TEST(Names, ComeBackByteForByteAndOnlyValidUtf8IsShown) {
 
 TEST(Guarded, AnUnhandledErrorShowsTheRuntimeMessageAndEnds) {
     FakeServices services;
-    EXPECT_TRUE(runsToEnd(services, [] { FileCopy("/nonexistent-corvane/a", "/tmp/b"); }));
-    EXPECT_EQ(services.prompts(),
-              QStringList{"Run-time error '53':\r\n\r\nFile not found: /nonexistent-corvane/a"});
+    EXPECT_TRUE(
+        runsToEnd(services, [] { throw Error::fromSystem(ENOSPC, kFileNotFound, "/q3/a.pk3"); }));
+    EXPECT_EQ(services.prompts(), QStringList{"Run-time error '61':\r\n\r\nDisk full: /q3/a.pk3"});
 }
 
 // A probe tool in a folder whose name holds blanks and quotes: it writes the folder it runs in and

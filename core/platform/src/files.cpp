@@ -2,7 +2,6 @@
 
 #include "platform/files.h"
 
-#include "io/atomic_file.h"
 #include "io/folder.h"
 #include "io/rw.h"
 #include "io/tree.h"
@@ -70,10 +69,6 @@ std::string baseName(const std::string& path) {
 
 bool endsWithSeparator(const QString& path) {
     return !path.isEmpty() && isSeparator(path.back());
-}
-
-bool isReadOnly(const struct stat& info) {
-    return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
 // The run-time error for a failed system call, naming the path involved.
@@ -259,33 +254,6 @@ QString currentFolder() {
         buffer.resize(buffer.size() * 2);
     }
     return decodePath(buffer.data());
-}
-
-void FileCopy(const QString& source, const QString& target) {
-    const std::string from = resolve(source);
-    const std::string to = resolve(target);
-    const io::Fd in(open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat sourceInfo;
-    if (!in || fstat(in.get(), &sourceInfo) != 0 || !S_ISREG(sourceInfo.st_mode))
-        throw Error(kFileNotFound, decodePath(from));
-    const io::Fd folder(open(parentOf(to).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!folder)
-        throw Error(kPathNotFound, decodePath(parentOf(to)));
-    struct stat targetInfo;
-    if (stat(to.c_str(), &targetInfo) == 0 &&
-        (!S_ISREG(targetInfo.st_mode) || isReadOnly(targetInfo)))
-        throw Error(kPathFileAccessError, decodePath(to));
-
-    io::AtomicFile copy;
-    if (!copy.create(folder.get(), baseName(to), sourceInfo.st_mode & 07777))
-        raise(errno, kPathNotFound, to);
-    std::vector<unsigned char> buffer;
-    if (!io::copyRange(in.get(), 0, copy.fd(), std::uint64_t(sourceInfo.st_size), buffer)) {
-        // ENODATA: the source ended early, so it is the one that failed.
-        raise(errno, kPathNotFound, errno == ENODATA ? from : to);
-    }
-    if (!copy.commit())
-        raise(errno, kPathNotFound, to);
 }
 
 void makeFolders(const QString& path) {

@@ -43,8 +43,6 @@ QString Dir(const QString& path, int attributes = kNormalFiles);
 QString runningProgramFolder();
 // The current folder.
 QString currentFolder();
-// Copies a file, replacing the target; the target never stays half written.
-void FileCopy(const QString& source, const QString& target);
 // Creates a folder and every missing folder above it.
 void makeFolders(const QString& path);
 // Writes a whole file, replacing one that is there.
