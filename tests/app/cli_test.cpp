@@ -19,6 +19,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace corvane;
@@ -53,7 +54,8 @@ struct Road {
     // The start of a line on standard error or output, with <Q2>, <Q3> and <ROOT> for the
     // folders; none when they go to a pipe that is closed early.
     const char* said;
-    int installed = 0; // archives in qfbastion afterwards
+    int installed = 0;            // archives in qfbastion afterwards
+    QStringList environment = {}; // besides no display
 };
 
 class CommandLine : public ::testing::TestWithParam<Road> {};
@@ -70,8 +72,9 @@ TEST_P(CommandLine, ExitsWithItsStatusSaysWhyAndTouchesNothingElse) {
                      "')\"";
     const QString line = "set -o pipefail; exec 3>&1; \"$0\" " + words.join(' ') +
                          (GetParam().said ? " 2>&1" : " 2>&1 >&3 | head -c 1 >/dev/null");
-    const Finished run = corvane::test::run("bash", {"-c", line, games.programFolder + "/corvane"},
-                                            games.programFolder, kNoDisplay);
+    const Finished run =
+        corvane::test::run("bash", {"-c", line, games.programFolder + "/corvane"},
+                           games.programFolder, kNoDisplay + GetParam().environment);
     EXPECT_EQ(run.exitCode, GetParam().exitCode) << run.out;
     const QList<QByteArray> lines = QString::fromUtf8(run.out)
                                         .replace(games.quake2.chopped(1), "<Q2>")
@@ -128,6 +131,32 @@ const Road kRoads[] = {
      },
      6, "corvane: Another conversion is running in "},
     {"Help", [](Games&) { return QStringList{"--help"}; }, 0, "Usage: corvane [--demo]"},
+    {"DemoTakesNothingElse",
+     [](Games&) {
+         return QStringList{"--demo", "--help"};
+     },
+     2, "corvane: --demo takes no other argument"},
+    // The wizard with no display, or with one that does not answer, locally or over the
+    // network: a clear message, no abort of the toolkit.
+    {"NoDisplay", [](Games&) { return QStringList{}; }, 1, "corvane: no display found"},
+    {"NoXServer",
+     [](Games&) { return QStringList{}; },
+     1,
+     "corvane: no display found",
+     0,
+     {"DISPLAY=:97"}},
+    {"NoXServerOverTheNetwork",
+     [](Games&) { return QStringList{}; },
+     1,
+     "corvane: no display found",
+     0,
+     {"DISPLAY=localhost:97.0"}},
+    {"NoWaylandServer",
+     [](Games&) { return QStringList{}; },
+     1,
+     "corvane: no display found",
+     0,
+     {"WAYLAND_DISPLAY=nowhere-97"}},
     {"ConvertHelp",
      [](Games&) {
          return QStringList{"convert", "-h"};
@@ -139,6 +168,11 @@ const Road kRoads[] = {
      },
      0, "Usage: corvane find [--null]"},
     {"Version", [](Games&) { return QStringList{"--version"}; }, 0, "corvane 1."},
+    {"FindNothing",
+     [](Games& g) {
+         return QStringList{"find", g.outside};
+     },
+     1, "corvane: no Quake 2 or Quake 3 folder found"},
     {"UnknownOption",
      [](Games& g) {
          return QStringList{"find", "--json", g.quake2};
@@ -244,7 +278,8 @@ TEST(CommandLine, ARunKilledAtAnyMomentLeavesNothingThatSpoilsTheNext) {
 }
 
 // Every layout of either game, and folder names that hold a line break or a tab: escaped in
-// lines, as they are with --null.
+// lines, as they are with --null. Folders that cannot be read, and names that are not UTF-8,
+// are passed over without a word.
 TEST(CommandLine, FindListsEveryLayoutOneALineAndPassesOverUnreadableFolders) {
     if (rerunUnprivileged())
         return;
@@ -253,8 +288,12 @@ TEST(CommandLine, FindListsEveryLayoutOneALineAndPassesOverUnreadableFolders) {
     makeTree(tree.path(),
              {"win/Quake2=q2", "shop/Quake2.exe", "shop/baseq2/PAK0.PAK",
               "home/.yq2/baseq2/pak0.pak", "home/.q3a/baseq3/pak0.pk3", "odd\nname\t=q2",
-              "m_locked/q2/baseq2/pak0.pak", "nopak/baseq2/readme.txt"});
+              "m_locked/q2/baseq2/pak0.pak", "nopak/baseq2/readme.txt", "z/n=q3", "b_=q2"});
     setMode(tree.file("m_locked"), 0);
+    setMode(tree.file("z/n"), 0311); // may be entered, not read
+    // A name that is not UTF-8 could be neither shown nor opened again: it is passed over.
+    const QByteArray game = QFile::encodeName(tree.file("b_"));
+    ASSERT_EQ(::rename(game.constData(), (game + "\xff\xfe").constData()), 0);
     const Finished find = corvane(games, {"find", tree.path()});
     EXPECT_EQ(find.exitCode, 0) << find.err;
     EXPECT_EQ(find.err, "");

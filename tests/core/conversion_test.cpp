@@ -29,14 +29,13 @@ using namespace corvane::test;
 
 namespace {
 
-// Keeps what the conversion shows.
+// Keeps the caption the conversion shows.
 struct RecordingView : ConversionView {
-    void setScreenEnabled(bool enabled) override { screenEnabled = enabled; }
-    void setOkButtonEnabled(bool enabled) override { okEnabled = enabled; }
+    void setScreenEnabled(bool) override {}
+    void setOkButtonEnabled(bool) override {}
     void setCaption(const QString& text) override { caption = text; }
-    void setProgressText(const QString& text) override { progress = text; }
-    bool screenEnabled = true, okEnabled = true;
-    QString caption, progress;
+    void setProgressText(const QString&) override {}
+    QString caption;
 };
 
 QStringList sorted(QStringList list) {

@@ -102,49 +102,28 @@ TEST(Guarded, AnUnhandledErrorShowsTheRuntimeMessageAndEnds) {
     EXPECT_EQ(services.prompts(), QStringList{"Run-time error '61':\r\n\r\nDisk full: /q3/a.pk3"});
 }
 
-// A probe tool in a folder whose name holds blanks and quotes: it writes the folder it runs in and
-// its arguments to a file, says something on its standard error and exits with the code it is told.
-class Commands : public ::testing::Test {
-protected:
-    void SetUp() override {
-        makeDirs(programFolder);
-        writeFile(probe,
-                  "#!/bin/sh\npwd >\"$PROBE_OUT\"\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; "
-                  "done >>\"$PROBE_OUT\"\necho \"probe says $#\" >&2\nexit ${PROBE_CODE:-0}\n");
-        QFile::setPermissions(probe, QFile::ReadOwner | QFile::ExeOwner);
-        qputenv("PROBE_OUT", QFile::encodeName(output));
-    }
-    void TearDown() override { qunsetenv("PROBE_CODE"); }
-    QStringList received() const {
-        return QString::fromUtf8(readFile(output)).split('\n', Qt::SkipEmptyParts);
-    }
-
+// A probe tool in a folder whose name holds blanks and quotes gets exactly its arguments, bytes
+// that are no UTF-8 included, in its own folder; its messages and exit code come back.
+TEST(Commands, ReachTheToolWithItsArgumentsInItsFolderAndTellHowItEnded) {
     TempDir dir;
-    QString programFolder = dir.file("Program \"Folder\" \u00e9t\u00e9");
-    QString probe = programFolder + "/pak";
-    QString output = dir.file("probe.txt");
-};
-
-// Arguments are bytes: quotes, backslashes and bytes that are no UTF-8 reach the tool as given.
-TEST_F(Commands, ReachTheToolWithExactlyTheirArgumentsInTheirFolder) {
+    const QString probe = dir.file("Program \"Folder\" \u00e9t\u00e9/pak");
+    writeFile(probe,
+              "#!/bin/sh\npwd >../out\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >>../out\n"
+              "echo \"probe says $#\" >&2\n");
+    setMode(probe, 0700);
     const QString odd = decodePath("/odd \"name\"\\ \\\"x\\ \xff\xfe");
-    const io::Fd folder(::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY));
+    makeDirs(dir.file("w"));
+    const io::Fd work(::open(QFile::encodeName(dir.file("w")).constData(), O_RDONLY | O_DIRECTORY));
     const QString previous = QDir::currentPath();
-    const ProgramRun run = runProgram(probe, {"-x", odd, "pics/tag1.pcx", ""}, folder.get());
+    const ProgramRun run = runProgram(probe, {"-x", odd, "pics/tag1.pcx", ""}, work.get());
     EXPECT_TRUE(run.succeeded());
-    const QByteArray lines = readFile(output);
-    EXPECT_EQ(lines, QFile::encodeName(dir.path()) + "\n-x\n" +
-                         QByteArray::fromStdString(encodePath(odd)) + "\npics/tag1.pcx\n\n");
+    EXPECT_EQ(readFile(dir.file("out")), QFile::encodeName(dir.file("w")) + "\n-x\n" +
+                                             QByteArray::fromStdString(encodePath(odd)) +
+                                             "\npics/tag1.pcx\n\n");
     EXPECT_EQ(run.errorOutput, "probe says 4\n");
     EXPECT_EQ(QDir::currentPath(), previous) << "the folder is the child's alone";
-}
-
-TEST_F(Commands, TellHowTheToolEnded) {
-    qputenv("PROBE_CODE", "2");
-    const ProgramRun failed = runProgram(probe, {"x"});
-    EXPECT_TRUE(failed.started);
-    EXPECT_EQ(failed.exitCode, 2);
-    EXPECT_FALSE(failed.succeeded());
+    const ProgramRun refused = runProgram("/bin/sh", {"-c", "exit 2"});
+    EXPECT_TRUE(refused.started && refused.exitCode == 2 && !refused.succeeded());
     const ProgramRun missing = runProgram(dir.file("nowhere/pak"), {"-x", "a.pak"});
     EXPECT_FALSE(missing.started);
     EXPECT_TRUE(missing.errorOutput.contains("No such file or directory")) << missing.errorOutput;

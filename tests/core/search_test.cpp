@@ -2,6 +2,7 @@
 // drives and folders are met (unreadable ones for real, as an unprivileged user), and the
 // confirmation that follows.
 
+#include "platform/folders.h"
 #include "platform/game_paths.h"
 #include "search/installation_search.h"
 #include "support/support.h"
@@ -45,6 +46,8 @@ protected:
         services->answer(answers);
         view = RecordingView();
         searcher = std::make_unique<InstallationSearch>(*services, paths, view);
+        // The browser has loaded on the root of its drive.
+        EXPECT_TRUE(searcher->dirList.isDriveRoot(searcher->dirList.Path()));
         ended = runsToEnd(*services, [this] { searcher->cmdSearch_Click(); });
     }
     // The listed paths of folders under the drive ("" for its root).
@@ -145,22 +148,6 @@ TEST_P(Layouts, AreListedWithTheSeparatorInWalkOrder) {
 
 INSTANTIATE_TEST_SUITE_P(Search, Layouts, ::testing::ValuesIn(kLayouts), kRowName);
 
-TEST_F(Search, NamesThatAreNotUtf8AndUnreadableFoldersArePassedOverWithoutABox) {
-    if (rerunUnprivileged())
-        return;
-    makeTree(drive.path(), {"a_quake2=q2", "m_locked/z=q3", "z_quake3=q3", "z_quake3/n/"});
-    const QByteArray odd = QFile::encodeName(drive.path()) + "/b_\xff\xfe";
-    ASSERT_EQ(mkdir(odd.constData(), 0755), 0);
-    // Neither listed nor entered: no box for the drive's own folder, nor for a deeper one.
-    ASSERT_EQ(chmod(QFile::encodeName(drive.file("m_locked")).constData(), 0), 0);
-    ASSERT_EQ(chmod(QFile::encodeName(drive.file("z_quake3/n")).constData(), 0311), 0);
-    search({kYes, kYes});
-    EXPECT_EQ(view.quake2, at({"a_quake2"}));
-    EXPECT_EQ(view.quake3, at({"z_quake3"}));
-    EXPECT_EQ(services->boxes().size(), 2u) << services->prompts().join('|');
-    EXPECT_TRUE(view.nextEnabled);
-}
-
 // The wizard counts a folder's sub-folders in 16 bits, as its screens do: a folder with more
 // fails with one box, and the walk goes on; find has no such limit.
 TEST_F(Search, TheWizardCountsSubFoldersIn16BitsFindCountsThemAll) {
@@ -177,6 +164,29 @@ TEST_F(Search, TheWizardCountsSubFoldersIn16BitsFindCountsThemAll) {
     EXPECT_EQ(find.err, "");
     EXPECT_EQ(find.out.count('\n'), 3) << find.out;
     EXPECT_TRUE(find.out.contains(QFile::encodeName(drive.file("Big/Inner/")))) << find.out;
+}
+
+// The drives of the machine: the root once and first, then each drive that can hold the user's
+// files, never a pseudo file system; every list refuses an entry past its end.
+TEST_F(Search, TheDriveListHoldsTheRootOnceAndNoPseudoFileSystem) {
+    const QStringList roots = DiskFolders().driveRoots();
+    ASSERT_FALSE(roots.isEmpty());
+    EXPECT_EQ(roots.front(), "/");
+    EXPECT_EQ(roots.count("/"), 1);
+    EXPECT_FALSE(roots.contains("/proc/") || roots.contains("/sys/")) << roots.join(' ');
+    search({});
+    const auto refused = [](const std::function<void()>& entry) {
+        try {
+            entry();
+        } catch (const Error& error) {
+            return error.number() == kInvalidIndex;
+        }
+        return false;
+    };
+    EXPECT_TRUE(refused([&] { searcher->Drvlist.List(searcher->Drvlist.ListCount()); }));
+    EXPECT_TRUE(refused([&] { searcher->Drvlist.List(-1); }));
+    EXPECT_TRUE(refused([&] { searcher->dirList.List(searcher->dirList.ListCount()); }));
+    EXPECT_TRUE(refused([&] { searcher->filList.List(searcher->filList.ListCount()); }));
 }
 
 TEST_F(Search, WalksDrivesInListOrderAndSkipsUnreachableOnesSilently) {

@@ -106,8 +106,8 @@ TEST(Minizip, EntriesHoldTheDeflatedBytesAsTheyAre) {
         const char* onDisk;
         QString given; // as the program passes it: other letter case, backslashes
         QByteArray data;
-    } files[] = {{"textures/wall.tga", "textures\\wall.tga", gameLikeBytes(100000, 4)},
-                 {"empty.txt", "empty.txt", ""},
+    } files[] = {{"empty.txt", "empty.txt", ""}, // stored, and first
+                 {"textures/wall.tga", "textures\\wall.tga", gameLikeBytes(100000, 4)},
                  {"maps/big.bsp", "maps/big.bsp", gameLikeBytes((9 << 20) + 5, 6)},
                  {"snd/bs3atck1.wav", "snd\\BS3ATCK1.WAV", gameLikeBytes(4000, 5, false)},
                  {"PICS/TAG1.PCX", "pics\\tag1.pcx", "tag"},
@@ -255,7 +255,6 @@ struct Rewrite {
     const char* name;
     QStringList before; // the archive's entries before the run; none: no archive
     QStringList run;    // FILE arguments of the run, new contents for old names
-    const char* way;    // how minizip says it writes
     int mode = 0;       // of the archive before the run, when set; then run unprivileged
 };
 
@@ -289,11 +288,9 @@ TEST_P(WritesOnlyWhatChanged, KeepsTheUnchangedStart) {
     for (const QString& name : p.run)
         writeFile(dir.file(name), gameLikeBytes(150000, seed++));
 
-    const Finished r = addFiles(dir.path(), p.run, {"CORVANE_MINIZIP_TRACE=1"},
+    const Finished r = addFiles(dir.path(), p.run, {},
                                 [] { ::umask(077); }); // the archive keeps its mode all the same
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.err, "minizip: " + QByteArray(p.way) + " after the first " +
-                         QByteArray::number(kept) + " bytes\n");
     EXPECT_EQ(readFile(dir.file("a.pk3")).left(kept), old.left(kept));
     QStringList expected = p.before + p.run;
     expected.sort();
@@ -312,17 +309,13 @@ TEST_P(WritesOnlyWhatChanged, KeepsTheUnchangedStart) {
 
 INSTANTIATE_TEST_SUITE_P(
     Minizip, WritesOnlyWhatChanged,
-    testing::Values(
-        Rewrite{"NewArchive", {}, {"a.bin", "b.bin"}, "writing a new archive"},
-        Rewrite{"AddOnly", {"a.bin", "b.bin"}, {"c.bin", "d.bin"}, "updating in place"},
-        Rewrite{"ReplaceLast", {"a.bin", "b.bin", "c.bin"}, {"c.bin"}, "updating in place"},
-        Rewrite{"ReplaceMiddleAndAdd",
-                {"a.bin", "b.bin", "c.bin"},
-                {"d.bin", "b.bin"},
-                "updating in place"},
-        // So many bytes after the second entry that they are not saved to a journal.
-        Rewrite{"ReplaceEarlyOfMany", manyNames(), {"f11.bin"}, "writing a new archive"},
-        Rewrite{"ReadOnlyArchive", {"a.bin"}, {"b.bin"}, "writing a new archive", 0444}),
+    testing::Values(Rewrite{"NewArchive", {}, {"a.bin", "b.bin"}},
+                    Rewrite{"AddOnly", {"a.bin", "b.bin"}, {"c.bin", "d.bin"}},
+                    Rewrite{"ReplaceLast", {"a.bin", "b.bin", "c.bin"}, {"c.bin"}},
+                    Rewrite{"ReplaceMiddleAndAdd", {"a.bin", "b.bin", "c.bin"}, {"d.bin", "b.bin"}},
+                    // So many bytes after the second entry that they are not saved to a journal.
+                    Rewrite{"ReplaceEarlyOfMany", manyNames(), {"f11.bin"}},
+                    Rewrite{"ReadOnlyArchive", {"a.bin"}, {"b.bin"}, 0444}),
     kRowName);
 
 // A full disk, or a file size limit standing in for one: the archive stays as it was and

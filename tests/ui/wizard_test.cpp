@@ -144,27 +144,6 @@ TEST(Disclaimer, TextsWrapAndContinueHasTheFocus) {
     EXPECT_FALSE(startup.OKButton->autoDefault() || startup.CancelButton->autoDefault());
 }
 
-TEST(Program, NoDisplayGetsAClearMessage) {
-    const struct {
-        QStringList arguments;
-        QStringList environment;
-        int exitCode;
-        const char* said; // on standard error, or on standard output for a success
-    } cases[] = {
-        {{"--demo", "--help"}, {}, 2, "--demo takes no other argument"},
-        {{}, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, 1, "no display found"},
-        // An X server that is not there, locally or over the network: no abort of the toolkit.
-        {{}, {"DISPLAY=:97", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, 1, "no display found"},
-        {{}, {"DISPLAY=localhost:97.0", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, 1, "no display"},
-        {{}, {"WAYLAND_DISPLAY=nowhere-97", "DISPLAY", "QT_QPA_PLATFORM"}, 1, "no display"},
-    };
-    for (const auto& c : cases) {
-        const Finished run = test::run(CORVANE_PROGRAM, c.arguments, {}, c.environment);
-        EXPECT_EQ(run.exitCode, c.exitCode) << c.arguments.join(' ');
-        EXPECT_TRUE((c.exitCode == 0 ? run.out : run.err).contains(c.said)) << run.err;
-    }
-}
-
 // A polite kill ends the wizard at once, with the status a shell reports for the signal.
 TEST(Program, APoliteKillEndsTheWizardWithTheSignalsStatus) {
     for (const int signal : {SIGTERM, SIGHUP}) {
