@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <endian.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,16 +25,16 @@ constexpr std::size_t kCrcAt = 40;
 // A journal beyond this is no journal of ours.
 constexpr std::uint64_t kMaxSaved = std::uint64_t(1) << 30;
 
+// Numbers in the header are little-endian, whatever the machine.
 void put64(unsigned char* p, std::uint64_t value) {
-    for (int i = 0; i < 8; ++i)
-        p[i] = static_cast<unsigned char>(value >> (8 * i));
+    const std::uint64_t stored = htole64(value);
+    std::memcpy(p, &stored, sizeof stored);
 }
 
 std::uint64_t get64(const unsigned char* p) {
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
-        value = value << 8 | p[i];
-    return value;
+    std::uint64_t stored;
+    std::memcpy(&stored, p, sizeof stored);
+    return le64toh(stored);
 }
 
 std::uint32_t checksum(const unsigned char* header, const std::vector<unsigned char>& saved) {
@@ -92,8 +93,8 @@ bool Journal::begin(int folder, std::string name, int file, std::uint64_t offset
     put64(header + 24, std::uint64_t(info.st_dev));
     put64(header + 32, std::uint64_t(info.st_ino));
     const std::uint32_t crc = checksum(header, m_saved);
-    for (int i = 0; i < 4; ++i)
-        header[kCrcAt + i] = static_cast<unsigned char>(crc >> (8 * i));
+    const std::uint32_t storedCrc = htole32(crc);
+    std::memcpy(header + kCrcAt, &storedCrc, sizeof storedCrc);
 
     const std::string journal = journalName(name);
     ::unlinkat(folder, journal.c_str(), 0); // a stale one was already recovered or is garbage
@@ -145,9 +146,9 @@ int recover(int folder, const std::string& name) {
     const std::uint64_t offset = get64(header + 8), length = get64(header + 16);
     if (whole) {
         saved.resize(size - kHeaderSize);
-        const unsigned char* c = header + kCrcAt;
-        const std::uint32_t crc = std::uint32_t(c[0]) | std::uint32_t(c[1]) << 8 |
-                                  std::uint32_t(c[2]) << 16 | std::uint32_t(c[3]) << 24;
+        std::uint32_t crc;
+        std::memcpy(&crc, header + kCrcAt, sizeof crc);
+        crc = le32toh(crc);
         whole = offset <= length && length - offset == saved.size() &&
                 readAllAt(journal.get(), saved.data(), saved.size(), kHeaderSize) &&
                 checksum(header, saved) == crc;

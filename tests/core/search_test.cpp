@@ -8,9 +8,11 @@
 #include "support/support.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -130,7 +132,13 @@ class Layouts : public Search, public ::testing::WithParamInterface<Layout> {};
 TEST_P(Layouts, AreListedWithTheSeparatorInWalkOrder) {
     makeTree(drive.path(), GetParam().tree);
     failures = GetParam().failures;
+    const auto before = snapshot(drive.path());
     search({kYes, kYes});
+    // The search writes nothing, anywhere (but where a row makes a folder vanish).
+    if (std::none_of(failures.begin(), failures.end(),
+                     [](const auto& f) { return f.second == 0; })) {
+        EXPECT_EQ(snapshot(drive.path()), before);
+    }
     EXPECT_EQ(view.quake2, at(GetParam().quake2));
     EXPECT_EQ(view.quake3, at(GetParam().quake3));
     EXPECT_FALSE(view.searchVisible) << "the search could run again";
@@ -173,7 +181,8 @@ TEST_F(Search, TheDriveListHoldsTheRootOnceAndNoPseudoFileSystem) {
     ASSERT_FALSE(roots.isEmpty());
     EXPECT_EQ(roots.front(), "/");
     EXPECT_EQ(roots.count("/"), 1);
-    EXPECT_FALSE(roots.contains("/proc/") || roots.contains("/sys/")) << roots.join(' ');
+    for (const QString& root : roots)
+        EXPECT_TRUE(root.endsWith('/') && !root.endsWith("//") && QFileInfo(root).isDir()) << root;
     search({});
     const auto refused = [](const std::function<void()>& entry) {
         try {

@@ -106,10 +106,10 @@ TEST(Minizip, EntriesHoldTheDeflatedBytesAsTheyAre) {
         const char* onDisk;
         QString given; // as the program passes it: other letter case, backslashes
         QByteArray data;
-    } files[] = {{"empty.txt", "empty.txt", ""}, // stored, and first
+    } files[] = {{"snd/bs3atck1.wav", "snd\\BS3ATCK1.WAV", gameLikeBytes(4000, 5, false)},
                  {"textures/wall.tga", "textures\\wall.tga", gameLikeBytes(100000, 4)},
                  {"maps/big.bsp", "maps/big.bsp", gameLikeBytes((9 << 20) + 5, 6)},
-                 {"snd/bs3atck1.wav", "snd\\BS3ATCK1.WAV", gameLikeBytes(4000, 5, false)},
+                 {"empty.txt", "empty.txt", ""},
                  {"PICS/TAG1.PCX", "pics\\tag1.pcx", "tag"},
                  {"video/noise.cin", "video/noise.cin", gameLikeBytes(9 << 20, 7, false)}};
     QMap<QString, QByteArray> data; // by entry name
@@ -208,17 +208,21 @@ TEST_P(UnreadableFile, IsReportedAndTheRestAdded) {
                           "linked -> outside", "fifo|", "locked.txt", "good.txt", "C:"});
     setMode(dir.file("locked.txt"), 0);
     const QString file = GetParam().file == "@ABS@" ? dir.file("good.txt") : GetParam().file;
+    auto before = snapshot(dir.path());
     const Finished r = addFiles(dir.path(), {file, "good.txt"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.startsWith("minizip: ") && r.err.contains("not added")) << r.err;
     EXPECT_EQ(r.err.count('\n'), 1) << r.err;
     EXPECT_EQ(names(dir.file("a.pk3")), QStringList{"good.txt"});
+    before.insert("a.pk3", readFile(dir.file("a.pk3"))); // and nothing else is made
+    EXPECT_EQ(snapshot(dir.path()), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Minizip, UnreadableFile,
                          testing::Values(Refused{"Folder", "folder"}, Refused{"Link", "link.txt"},
                                          Refused{"InLinkedFolder", "linked\\secret.txt"},
                                          Refused{"Fifo", "fifo"}, Refused{"Missing", "missing.txt"},
+                                         Refused{"InMissingFolder", "nowhere\\x.txt"},
                                          Refused{"NoPermission", "locked.txt"},
                                          Refused{"Absolute", "@ABS@"}, Refused{"DriveLetter", "C:"},
                                          Refused{"ParentFolder", "..\\good.txt"}),

@@ -17,6 +17,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -92,7 +93,7 @@ bool examine(int dirFd, const char* name, int flags, struct statx& info) {
 Stamp stampOf(const struct statx& info) {
     Stamp stamp;
     stamp.mountId = (info.stx_mask & STATX_MNT_ID) ? info.stx_mnt_id : 0;
-    stamp.device = (quint64(info.stx_dev_major) << 32) | info.stx_dev_minor;
+    stamp.device = makedev(info.stx_dev_major, info.stx_dev_minor);
     stamp.inode = info.stx_ino;
     stamp.links = info.stx_nlink;
     stamp.modifiedNs = info.stx_mtime.tv_sec * 1'000'000'000LL + info.stx_mtime.tv_nsec;

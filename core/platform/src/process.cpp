@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstring>
 #include <string>
+#include <iterator>
 #include <vector>
 
 #include <fcntl.h>
@@ -32,60 +33,54 @@ namespace {
 constexpr qsizetype kKeptErrorOutput = 64 * 1024;
 // How long a tool asked to stop may take before it is killed.
 constexpr int kStopGraceMs = 2000;
+// How often the windows get a turn while a tool runs.
+constexpr int kTurnMs = 20;
 
 // Reads what is waiting in the pipe into `kept` and passes it on to our standard error (lost
 // when that is closed). False once the pipe is closed.
 bool drain(int pipe, QByteArray& kept) {
     char chunk[4096];
     for (;;) {
-        const ssize_t n = read(pipe, chunk, sizeof chunk);
-        if (n > 0) {
-            if (kept.size() < kKeptErrorOutput)
-                kept.append(chunk, std::min<qsizetype>(n, kKeptErrorOutput - kept.size()));
-            io::writeAll(STDERR_FILENO, chunk, size_t(n));
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        return n < 0 && errno == EAGAIN;
+        const ssize_t n = TEMP_FAILURE_RETRY(read(pipe, chunk, sizeof chunk));
+        if (n <= 0)
+            return n < 0 && errno == EAGAIN;
+        if (kept.size() < kKeptErrorOutput)
+            kept.append(chunk, std::min<qsizetype>(n, kKeptErrorOutput - kept.size()));
+        io::writeAll(STDERR_FILENO, chunk, size_t(n));
     }
 }
 
-// Ends a child asked to stop: politely first, then for good.
+// Ends a child asked to stop: politely first, then for good. `handle` (its process descriptor,
+// -1 when there is none) becomes readable once it has ended.
 void stopChild(pid_t pid, int handle) {
     kill(pid, SIGTERM);
     pollfd ended{handle, POLLIN, 0};
-    if (handle < 0 || poll(&ended, 1, kStopGraceMs) <= 0)
+    if (poll(&ended, 1, kStopGraceMs) <= 0)
         kill(pid, SIGKILL);
 }
 
-// Waits for the child, collecting its standard error, while the windows keep painting; ends
-// the child when a stop is requested.
+// Waits for the child, collecting its standard error, while the windows keep painting: they get
+// a turn at least every 20 ms. A stop request ends the child.
 int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput) {
-    const bool pumping = QCoreApplication::instance() != nullptr;
+    // Wakes the wait as soon as the child ends; where there is none, the turns still come.
     const io::Fd handle(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
     bool pipeOpen = true, stopping = false;
-    int status = 0;
+    int status = -1; // a child that cannot be waited for counts as one that did not end well
     for (;;) {
-        std::vector<pollfd> watched;
-        if (pipeOpen)
-            watched.push_back({errorPipe, POLLIN, 0});
-        if (handle)
-            watched.push_back({handle.get(), POLLIN, 0});
-        if (!stopping && stopSignalDescriptor() >= 0)
-            watched.push_back({stopSignalDescriptor(), POLLIN, 0});
-        // Without a process handle the end of the child cannot be waited for: look again soon.
-        poll(watched.data(), nfds_t(watched.size()), pumping || !handle ? 20 : -1);
+        // A negative descriptor is passed over: the pipe once closed, the stop once seen.
+        pollfd watched[] = {{pipeOpen ? errorPipe : -1, POLLIN, 0},
+                            {handle.get(), POLLIN, 0},
+                            {stopping ? -1 : stopSignalDescriptor(), POLLIN, 0}};
+        poll(watched, std::size(watched), kTurnMs);
         if (pipeOpen)
             pipeOpen = drain(errorPipe, errorOutput);
         if (!stopping && stopRequested() != 0) {
             stopping = true;
             stopChild(pid, handle.get());
         }
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid || (done < 0 && errno != EINTR))
-            break;
-        if (pumping)
+        if (TEMP_FAILURE_RETRY(waitpid(pid, &status, WNOHANG)) != 0)
+            break; // it has ended (or cannot be waited for)
+        if (QCoreApplication::instance())
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
     if (pipeOpen)
@@ -153,10 +148,7 @@ ProgramRun runProgram(const QString& program, const QStringList& arguments, int 
     int failed = pid < 0 ? errno : 0;
     if (pid > 0) {
         // The report pipe closes on exec: nothing read means the program runs.
-        ssize_t n;
-        do
-            n = read(reportRead.get(), &failed, sizeof failed);
-        while (n < 0 && errno == EINTR);
+        const ssize_t n = TEMP_FAILURE_RETRY(read(reportRead.get(), &failed, sizeof failed));
         if (n != sizeof failed)
             failed = 0;
         else
