@@ -83,7 +83,7 @@ const Road kRoads[] = {
     {"NamesInTheProgramFolderAreNeverTheRunsOwn",
      [](Games& g) {
          makeTree(g.programFolder, {"models -> ../outside", "sound/boss3", "pak1.pk3-journal",
-                                    ".corvane-run-abc -> ../outside", "models.tmp-a1B2c3"});
+                                    ".corvane-run-abcdef -> ../outside", "models.tmp-a1B2c3"});
          writeFile(g.programFolder + "/pak0.pk3", readFile(g.quake3 + "baseq3/pak0.pk3"));
      },
      kAllCopied, Outcome::Installed, kAll},
