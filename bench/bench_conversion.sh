@@ -22,7 +22,7 @@ bench_on() {
     work=$(mktemp -d "$where/corvane-bench-conversion-XXXXXX")
     trap 'rm -rf "$work"' RETURN
     local label=" ($content, $(stat -f -c %T "$where"))"
-    python3 "$root/bench/conversion/make_quake2.py" "$root/core/conversion/pak0_manifest.txt" \
+    python3 "$root/bench/conversion/make_quake2.py" "$root/core/conversion/src/pak0_manifest.txt" \
         "$work/trees" $([[ $content == real ]] && echo --real) >/dev/null
     local q2=$work/Quake2 q3=$work/Quake3 unpacked=0 n
     mkdir -p "$q2/baseq2" "$q3/qfbastion" "$q3/baseq3"

@@ -14,7 +14,7 @@ for tool in "$pak" "$minizip" /usr/bin/zip /usr/bin/time /usr/bin/strace; do
 done
 # shellcheck source=bench/lib/common.sh
 source "$root/bench/lib/common.sh"
-manifest=$root/core/conversion/pak0_manifest.txt
+manifest=$root/core/conversion/src/pak0_manifest.txt
 
 # Game data in src and the files of one pk3 in add.list: generated, or real game content
 # under the names of the first archive (bench/conversion/make_quake2.py --real).
