@@ -28,8 +28,7 @@ void Installation::raise(int error, const std::string& name) const {
 void Installation::place(const std::string& name) {
     struct stat target;
     if (fstatat(m_qfbastion, name.c_str(), &target, AT_SYMLINK_NOFOLLOW) == 0 &&
-        (S_ISDIR(target.st_mode) ||
-         (S_ISREG(target.st_mode) && (target.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)))
+        (S_ISDIR(target.st_mode) || (S_ISREG(target.st_mode) && isReadOnly(target))))
         throw Error(kPathFileAccessError, m_path + QChar(kSep) + decodePath(name));
     auto placed = std::make_unique<Placed>();
     placed->name = name;

@@ -63,9 +63,8 @@ void RunFolder::deleteFile(const QString& relative) {
     const std::string path = treePath(relative);
     const io::Fd file = m_tree.openFile(path, O_PATH);
     struct stat info;
-    // A file nobody may write to is read-only: it is kept, as the user asked.
-    if (file && fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
-        (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+    // A read-only file is kept, as the user asked.
+    if (file && fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && isReadOnly(info))
         throw Error(kPathFileAccessError, pathOf(relative));
     const int error = m_tree.removeFile(path);
     if (error == 0 || error == ENOENT)

@@ -180,6 +180,10 @@ bool isUtf8(const std::string& bytes) {
     return true;
 }
 
+bool isReadOnly(const struct stat& info) {
+    return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
 QString nativePath(const QString& path) {
     QString native = path;
     for (QChar& c : native)

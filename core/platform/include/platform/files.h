@@ -12,6 +12,8 @@
 
 #include <string>
 
+#include <sys/stat.h>
+
 namespace corvane {
 
 // The separator of paths the program shows and stores.
@@ -32,6 +34,10 @@ std::string encodePath(const QString& path);
 QString decodePath(const std::string& path);
 // Whether `bytes` are valid UTF-8 (a name the user can read).
 bool isUtf8(const std::string& bytes);
+
+// Whether the file that `info` describes is read-only: nobody may write to it. The program
+// keeps such a file as the user asked, rather than delete or replace it.
+bool isReadOnly(const struct stat& info);
 
 // Attributes of Dir(): ordinary files only, or folders too.
 enum DirAttributes : int { kNormalFiles = 0, kDirectories = 16 };
