@@ -52,14 +52,6 @@ qint64 archiveBytes(const packs::Pack& pack, const PakContents& contents) {
     return bytes;
 }
 
-// The room the members of `pack` that are unpacked take.
-qint64 unpackedBytes(const packs::Pack& pack, const PakContents& contents) {
-    if (pack.members.empty())
-        return contents.unpackedBytes();
-    return contents.unpackedBytes(
-        [&](const std::string& member) { return packs::holds(pack.members, member); });
-}
-
 } // namespace
 
 QString Conversion::quake2Archive(const QString& name) const {
@@ -150,7 +142,7 @@ Conversion::Step Conversion::readPaks() {
 Conversion::Step Conversion::checkFreeSpace() {
     qint64 unpacked = 0, archives = 0;
     for (size_t i = 0; i < m_paks.size(); ++i) {
-        unpacked += unpackedBytes(packs::kPacks[i], m_paks[i]);
+        unpacked += m_paks[i].unpackedBytes(packs::kPacks[i]);
         archives += archiveBytes(packs::kPacks[i], m_paks[i]);
     }
     // On another file system, qfbastion receives copies of the archives.

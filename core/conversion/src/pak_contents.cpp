@@ -17,10 +17,10 @@ constexpr qint64 kBlock = 4096;
 
 } // namespace
 
-qint64 PakContents::unpackedBytes(const std::function<bool(const std::string&)>& wanted) const {
+qint64 PakContents::unpackedBytes(const packs::Pack& pack) const {
     qint64 bytes = 0;
     for (const pak::Entry& member : members)
-        if (!wanted || wanted(member.name))
+        if (packs::unpacks(pack, member.name))
             bytes += (qint64(member.length) + kBlock - 1) / kBlock * kBlock;
     return bytes;
 }

@@ -4,11 +4,11 @@
 // pack the tool would refuse, or one made to fill the disk, stops the conversion before it
 // starts, and the room the members will take is known.
 
+#include "conversion/packs.h"
 #include "pak/format.h"
 
 #include <QString>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,9 +17,9 @@ namespace corvane {
 struct PakContents {
     std::vector<pak::Entry> members;
 
-    // The bytes on disk that the members named by `wanted` take once unpacked (all members
-    // when it is not given), counting whole blocks of 4 KiB.
-    qint64 unpackedBytes(const std::function<bool(const std::string&)>& wanted = {}) const;
+    // The bytes on disk that the members `pack` unpacks take once unpacked, counting whole
+    // blocks of 4 KiB.
+    qint64 unpackedBytes(const packs::Pack& pack) const;
 };
 
 // Reads the directory of the pack at `path` (a path for the system) into `contents`. Returns

@@ -20,28 +20,43 @@ namespace corvane {
 
 namespace {
 
+using Members = std::unordered_map<std::string, const pak::Entry*>;
+
 // The members of a pack by their names ignoring ASCII case, as the tools find them.
-std::unordered_map<std::string, const pak::Entry*> byName(const PakContents& contents) {
-    std::unordered_map<std::string, const pak::Entry*> members;
+Members byName(const PakContents& contents) {
+    Members members;
     for (const pak::Entry& member : contents.members)
         members.try_emplace(io::lowerAscii(member.name), &member);
     return members;
 }
 
-} // namespace
-
-void Conversion::planPak0(ConversionPlan::Pak& planned) const {
-    const auto members = byName(m_paks[0]);
-    pakinfo::FillPak0Manifest();
-    for (const QString& entry : pakinfo::Pak0Manifest) {
-        const std::string path = treePath(entry);
-        const auto member = members.find(io::lowerAscii(path));
-        if (packs::isPacked(packs::kPak0, encodePath(entry)) && member != members.end()) {
-            ++planned.packed;
-            planned.packedBytes += member->second->length;
-        }
-    }
+// Counts the member the tools would find for the file `entry` of the run's folder into what
+// the archive would hold.
+void countPacked(const Members& members, const QString& entry, ConversionPlan::Pak& planned) {
+    const auto member = members.find(io::lowerAscii(treePath(entry)));
+    if (member == members.end())
+        return;
+    ++planned.packed;
+    planned.packedBytes += member->second->length;
 }
+
+// What the archive of `pack` would hold: the first manifest's files under its packed folders,
+// or its packed files; the third archive both of its files or none.
+void planArchive(const packs::Pack& pack, const Members& members, ConversionPlan::Pak& planned) {
+    if (!pack.packedFolders.empty()) {
+        pakinfo::FillPak0Manifest();
+        for (const QString& entry : pakinfo::Pak0Manifest)
+            if (packs::isPacked(pack, encodePath(entry)))
+                countPacked(members, entry, planned);
+        return;
+    }
+    for (const char* file : pack.packedFiles)
+        countPacked(members, QLatin1String(file), planned);
+    if (&pack == &packs::kPak2 && planned.packed < int(pack.packedFiles.size()))
+        planned.packed = 0, planned.packedBytes = 0;
+}
+
+} // namespace
 
 Conversion::Step Conversion::dryRun(ConversionPlan& plan) {
     Step end = checkGamePaths();
@@ -58,26 +73,12 @@ Conversion::Step Conversion::dryRun(ConversionPlan& plan) {
         ConversionPlan::Pak planned;
         planned.pak = quake2Archive(QLatin1String(pack.pak));
         planned.archive = QLatin1String(pack.archive);
-        const auto members = byName(m_paks[i]);
         for (const pak::Entry& member : m_paks[i].members)
-            if (pack.members.empty() || packs::holds(pack.members, member.name)) {
+            if (packs::unpacks(pack, member.name)) {
                 ++planned.files;
                 planned.bytes += member.length;
             }
-        if (i == 0) {
-            planPak0(planned);
-        } else {
-            for (const char* file : pack.packedFiles) {
-                const auto member = members.find(io::lowerAscii(treePath(QLatin1String(file))));
-                if (member != members.end()) {
-                    ++planned.packed;
-                    planned.packedBytes += member->second->length;
-                }
-            }
-            // The third archive is made of both its files or not at all.
-            if (&pack == &packs::kPak2 && planned.packed < int(pack.packedFiles.size()))
-                planned.packed = 0, planned.packedBytes = 0;
-        }
+        planArchive(pack, byName(m_paks[i]), planned);
         struct stat target;
         planned.replaces =
             fstatat(m_qfbastion.get(), pack.archive, &target, AT_SYMLINK_NOFOLLOW) == 0;

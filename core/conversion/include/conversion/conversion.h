@@ -166,8 +166,6 @@ private:
     // Tells the user when pak0.pak held markedly fewer files than the classic game's.
     void reportUnexpectedData(int expected);
     void showTotal();
-    // What the first pack would give its archive: the manifest's packed files that it holds.
-    void planPak0(ConversionPlan::Pak& planned) const;
     QString quake2Archive(const QString& name) const;
     QString qfbastionPath() const;
     QString targetOf(const QString& name) const;

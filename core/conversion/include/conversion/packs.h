@@ -67,6 +67,11 @@ constexpr bool holds(Names names, std::string_view name) {
     return false;
 }
 
+// Whether `pack` unpacks its member `name`: every member when it names none.
+constexpr bool unpacks(const Pack& pack, std::string_view name) {
+    return pack.members.empty() || holds(pack.members, name);
+}
+
 // Whether a file of the run's folder, with `separator` between folders, goes into the
 // archive of `pack`: its top folder is a packed one, or it is a packed file.
 bool isPacked(const Pack& pack, std::string_view path, char separator = '\\');
