@@ -100,10 +100,6 @@ QString firstMatch(const std::string& folder, const std::string& pattern, int at
     return {};
 }
 
-} // namespace
-
-namespace {
-
 // Bytes that are no part of valid UTF-8 travel in the text as the lone surrogates U+DC80 to
 // U+DCFF, so that every name comes back byte for byte.
 constexpr char16_t kEscapeBase = 0xDC00;
@@ -261,10 +257,11 @@ QString currentFolder() {
 }
 
 void makeFolders(const QString& path) {
+    const std::string resolved = resolve(path);
     std::error_code error;
-    std::filesystem::create_directories(resolve(path), error);
+    std::filesystem::create_directories(resolved, error);
     if (error)
-        raise(error.value(), kPathNotFound, resolve(path));
+        raise(error.value(), kPathNotFound, resolved);
 }
 
 void writeWholeFile(const QString& path, const QByteArray& contents) {
@@ -275,10 +272,11 @@ void writeWholeFile(const QString& path, const QByteArray& contents) {
 }
 
 void removeFolderTree(const QString& path) {
+    const std::string resolved = resolve(path);
     std::error_code error;
-    std::filesystem::remove_all(resolve(path), error);
+    std::filesystem::remove_all(resolved, error);
     if (error)
-        raise(error.value(), kPathNotFound, resolve(path));
+        raise(error.value(), kPathNotFound, resolved);
 }
 
 bool matchesPattern(const QString& name, const QString& pattern) {

@@ -13,8 +13,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <string>
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include <fcntl.h>
@@ -87,10 +87,6 @@ int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput) {
         drain(errorPipe, errorOutput);
     return status;
 }
-
-} // namespace
-
-namespace {
 
 // In the child, between fork and exec: only calls that are safe there. The child dies with us
 // (a tool left running would go on writing into a folder we remove), starts in `folder`, with
