@@ -6,6 +6,7 @@
 #include "platform/services.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace corvane {
 
@@ -132,19 +133,18 @@ bool DriveWalk::visitFailed(const Error& error) {
         return false;
     case kDeviceUnavailable:
         // A medium pulled out: one box says so, and the rest of the drive is left.
-        if (!m_driveLost) {
-            m_driveLost = true;
-            beforeBox();
-            m_services.showFailure(error.description(),
-                                   QStringLiteral("cannot search ") + error.plain());
-        }
+        if (!std::exchange(m_driveLost, true))
+            showFailure(error);
         return true;
     default:
-        beforeBox();
-        m_services.showFailure(error.description(),
-                               QStringLiteral("cannot search ") + error.plain());
+        showFailure(error);
         return false;
     }
+}
+
+void DriveWalk::showFailure(const Error& error) {
+    beforeBox();
+    m_services.showFailure(error.description(), QStringLiteral("cannot search ") + error.plain());
 }
 
 } // namespace corvane

@@ -68,6 +68,8 @@ private:
     // Whether a failed visit stops the caller's further sub-folders (out of memory, a drive
     // that went away).
     bool visitFailed(const Error& error);
+    // Shows the box for a failed visit.
+    void showFailure(const Error& error);
 
     Counting m_counting;
     bool m_driveLost = false; // the drive being walked went away: said once
