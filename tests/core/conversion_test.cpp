@@ -19,7 +19,6 @@
 #include <functional>
 #include <optional>
 
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -376,11 +375,6 @@ TEST(Conversion, RoomIsCheckedBeforeWorkAndAFullDiskInstallsNothing) {
     }
     games.writePak("pak0.pak", members);
     const auto before = snapshot(games.root.path());
-    const auto mountSmall = [](const QString& folder, qint64 bytes) {
-        const QByteArray options = "size=" + QByteArray::number(bytes);
-        return isRoot() && mount("corvane-test", QFile::encodeName(folder).constData(), "tmpfs", 0,
-                                 options.constData()) == 0;
-    };
     const auto convert = [&](QStringList* prompts = nullptr) {
         FakeServices services(games.programFolder);
         RecordingView view;
@@ -393,7 +387,8 @@ TEST(Conversion, RoomIsCheckedBeforeWorkAndAFullDiskInstallsNothing) {
     QStringList prompts;
     // Room for the tools and the unpacked files, but not for the archives too.
     const qint64 tools = QFileInfo(CORVANE_PAK).size() + QFileInfo(CORVANE_MINIZIP).size();
-    if (mountSmall(games.programFolder, tools + treeBytes + (1 << 20))) {
+    if (const MemoryDisk small(games.programFolder, tools + treeBytes + (1 << 20));
+        small.mounted()) {
         QFile::copy(CORVANE_PAK, games.programFolder + "/pak");
         QFile::copy(CORVANE_MINIZIP, games.programFolder + "/minizip");
         struct statvfs disk;
@@ -410,7 +405,6 @@ TEST(Conversion, RoomIsCheckedBeforeWorkAndAFullDiskInstallsNothing) {
         EXPECT_EQ(QDir(games.programFolder)
                       .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                   (QStringList{"minizip", "pak"}));
-        umount2(QFile::encodeName(games.programFolder).constData(), MNT_DETACH);
     }
     // A Quake 3 folder on another file system, where one is at hand: the archives are copied.
     const TempDir elsewhere("/dev/shm/corvane-q3");

@@ -17,7 +17,6 @@
 #include <limits>
 #include <memory>
 
-#include <sys/mount.h>
 #include <sys/stat.h>
 
 using namespace corvane;
@@ -185,11 +184,9 @@ TEST_F(Search, TheDriveListHoldsTheRootOnceAndNoPseudoFileSystem) {
     for (const QString& root : roots)
         EXPECT_TRUE(root.endsWith('/') && !root.endsWith("//") && QFileInfo(root).isDir()) << root;
     // Where this process may mount one: a file system in memory is a folder, but no drive.
-    TempDir memory;
-    const QByteArray memoryPath = QFile::encodeName(memory.path());
-    if (::mount("corvane-test", memoryPath.constData(), "tmpfs", 0, "size=64k") == 0) {
+    const TempDir memory;
+    if (const MemoryDisk disk(memory.path(), 65536); disk.mounted()) {
         EXPECT_FALSE(DiskFolders().driveRoots().contains(memory.path() + '/'));
-        ::umount2(memoryPath.constData(), MNT_DETACH);
     }
     search({});
     const auto refused = [](const std::function<void()>& entry) {

@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -165,6 +166,16 @@ void killAfter(const QString& program, const QStringList& arguments, const QStri
 
 bool isRoot() {
     return ::geteuid() == 0;
+}
+
+MemoryDisk::MemoryDisk(const QString& folder, qint64 bytes)
+    : m_folder(QFile::encodeName(folder)),
+      m_mounted(::mount("corvane-test", m_folder.constData(), "tmpfs", 0,
+                        ("size=" + QByteArray::number(bytes)).constData()) == 0) {}
+
+MemoryDisk::~MemoryDisk() {
+    if (m_mounted)
+        ::umount2(m_folder.constData(), MNT_DETACH);
 }
 
 bool rerunUnprivileged() {

@@ -96,6 +96,21 @@ void killAfter(const QString& program, const QStringList& arguments, const QStri
 bool rerunUnprivileged();
 bool isRoot();
 
+// A file system in memory of `bytes` mounted on `folder` while the object lives, where this
+// process may mount one; mounted() tells whether it could.
+class MemoryDisk {
+public:
+    MemoryDisk(const QString& folder, qint64 bytes);
+    ~MemoryDisk();
+    MemoryDisk(const MemoryDisk&) = delete;
+    MemoryDisk& operator=(const MemoryDisk&) = delete;
+    bool mounted() const { return m_mounted; }
+
+private:
+    QByteArray m_folder;
+    bool m_mounted;
+};
+
 // Disk folders whose listings can fail on purpose.
 class FakeFolders : public DiskFolders {
 public:
