@@ -14,9 +14,16 @@
 
 #include <filesystem>
 
+#include <cstddef>
+#include <iterator>
+
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace corvane::test {
@@ -168,10 +175,30 @@ bool isRoot() {
     return ::geteuid() == 0;
 }
 
-MemoryDisk::MemoryDisk(const QString& folder, qint64 bytes)
-    : m_folder(QFile::encodeName(folder)),
-      m_mounted(::mount("corvane-test", m_folder.constData(), "tmpfs", 0,
-                        ("size=" + QByteArray::number(bytes)).constData()) == 0) {}
+void withoutUnnamedFiles() {
+    // Allows everything but an openat with the flag that asks for an unnamed file.
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_TMPFILE & ~O_DIRECTORY, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+        ::_exit(126);
+}
+
+MemoryDisk::MemoryDisk(const QString& folder, qint64 bytes, int files, bool readOnly)
+    : m_folder(QFile::encodeName(folder)) {
+    QByteArray options = "size=" + QByteArray::number(bytes);
+    if (files > 0)
+        options += ",nr_inodes=" + QByteArray::number(files);
+    m_mounted = ::mount("corvane-test", m_folder.constData(), "tmpfs", readOnly ? MS_RDONLY : 0,
+                        options.constData()) == 0;
+}
 
 MemoryDisk::~MemoryDisk() {
     if (m_mounted)

@@ -96,11 +96,16 @@ void killAfter(const QString& program, const QStringList& arguments, const QStri
 bool rerunUnprivileged();
 bool isRoot();
 
-// A file system in memory of `bytes` mounted on `folder` while the object lives, where this
-// process may mount one; mounted() tells whether it could.
+// For a child process, before it starts its program: the file systems have no unnamed files
+// (open with O_TMPFILE fails with EOPNOTSUPP), as a FAT stick or an older network share.
+void withoutUnnamedFiles();
+
+// A file system in memory of `bytes` (and room for `files` files and folders, its root
+// included, when given; read-only when asked) mounted on `folder` while the object lives,
+// where this process may mount one; mounted() tells whether it could.
 class MemoryDisk {
 public:
-    MemoryDisk(const QString& folder, qint64 bytes);
+    MemoryDisk(const QString& folder, qint64 bytes, int files = 0, bool readOnly = false);
     ~MemoryDisk();
     MemoryDisk(const MemoryDisk&) = delete;
     MemoryDisk& operator=(const MemoryDisk&) = delete;

@@ -42,6 +42,14 @@ TEST(Pak, CreateListExtractRoundTripAndNamedMembers) {
     EXPECT_EQ(run(CORVANE_PAK, {"-l", "a.pak"}, dir.path()).out, listing);
     ASSERT_EQ(run(CORVANE_PAK, {"-x", dir.file("a.pak")}, dir.file("out")).exitCode, 0);
     EXPECT_EQ(snapshot(dir.file("out")), snapshot(dir.file("src")));
+    // Where the file system has no unnamed files, each member is written under a temporary
+    // name first, and nothing of those names stays.
+    makeDirs(dir.file("plain"));
+    ASSERT_EQ(
+        run(CORVANE_PAK, {"-x", dir.file("a.pak")}, dir.file("plain"), {}, withoutUnnamedFiles)
+            .exitCode,
+        0);
+    EXPECT_EQ(snapshot(dir.file("plain")), snapshot(dir.file("src")));
     EXPECT_EQ(readFile(dir.file("keep")), "x");
 
     // Named members: exact or ignoring case, however late the names differ; a missing one
@@ -133,22 +141,39 @@ INSTANTIATE_TEST_SUITE_P(
                     Bad{"SecondOfAName", "GOOD.txt"}), // Quake 2 reads the first
     kRowName);
 
-// The disk filling up stops the run at the first member that does not fit, with the system's
-// own words and no half-written member left: a file size limit on the child stands in for a
-// full disk. On another file system than the pack's, members are copied by reading and writing.
+// A disk that cannot take a member stops the run there, with the system's own words and no
+// half-written member left. Where this process may mount one, a small disk in memory runs out
+// of room for the member's bytes, of room for its file, or is read-only; elsewhere a file size
+// limit on the child stands in for a full disk. On another file system than the pack's,
+// members are copied by reading and writing.
 TEST(Pak, StopsAtTheFirstWriteFailure) {
     Layout layout;
-    TempDir work("/dev/shm/corvane");
     writeFile(
         layout.pak,
         packBytes({{"small.txt", "small"}, {"big.bin", QByteArray(300000, 'b')}, {"z.txt", "z"}}));
-    const Finished r = run(CORVANE_PAK, {"-x", layout.pak}, work.path(), {}, [] {
-        const rlimit limit{100000, 100000};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    });
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("big.bin") && r.err.contains(strerror(EFBIG))) << r.err;
-    EXPECT_EQ(tree(work.path()), QStringList{"small.txt"});
+    const struct {
+        qint64 bytes;
+        int files;
+        bool readOnly;
+        int error;
+    } disks[] = {
+        {100000, 0, false, ENOSPC}, {1 << 20, 2, false, ENOSPC}, {1 << 20, 0, true, EROFS}};
+    for (const auto& full : disks) {
+        TempDir work("/dev/shm/corvane");
+        const MemoryDisk disk(work.path(), full.bytes, full.files, full.readOnly);
+        const Finished r =
+            run(CORVANE_PAK, {"-x", layout.pak}, work.path(), {}, [mounted = disk.mounted()] {
+                const rlimit limit{100000, 100000};
+                if (!mounted)
+                    ::setrlimit(RLIMIT_FSIZE, &limit);
+            });
+        const bool readOnly = full.readOnly && disk.mounted();
+        EXPECT_EQ(r.exitCode, 2) << r.err;
+        EXPECT_TRUE(r.err.contains(readOnly ? "small.txt" : "big.bin") &&
+                    r.err.contains(strerror(disk.mounted() ? full.error : EFBIG)))
+            << r.err;
+        EXPECT_EQ(tree(work.path()), readOnly ? QStringList{} : QStringList{"small.txt"});
+    }
 }
 
 // Killed at any moment, extraction leaves only whole members, and the next run completes.
