@@ -248,6 +248,16 @@ const Road kRoads[] = {
      Outcome::CheckFailed,
      {},
      true},
+    {"AFileWhereTheWorkFolderGoesIsRefused",
+     [](Games& g) {
+         useCache(g);
+         writeFile(g.root.file("cache/corvane/work"), "the user's own");
+     },
+     {"Corvane will not work in <ROOT>/cache/corvane/work: it is no folder.\r\nIts work "
+      "folder must be yours, ..."},
+     Outcome::CheckFailed,
+     {},
+     true},
 };
 
 class Roads : public ::testing::TestWithParam<Road> {
