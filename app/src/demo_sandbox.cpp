@@ -6,6 +6,7 @@
 #include "io/fd.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "search/layouts.h"
 
 #include <fcntl.h>
 
@@ -29,29 +30,41 @@ public:
 
     void makeQuake2(const QString& folder, const QString& work) {
         tell(QStringLiteral("Quake 2 folder with three pak files: ") + folder);
-        makeFolders(inFolder(folder, QStringLiteral("baseq2")));
-        writeWholeFile(inFolder(folder, QStringLiteral("quake2.exe")), placeholder("quake2.exe"));
+        const QString base = makeGame(Game::Quake2, folder);
         for (int i = 0; i < int(std::size(packs::kPacks)); ++i) {
             const QString pak = QLatin1String(packs::kPacks[i].pak);
-            makePak(inFolder(folder, QStringLiteral("baseq2/") + pak), inFolder(work, pak),
-                    pakinfo::classicMembers(i));
+            makePak(inFolder(base, pak), inFolder(work, pak), pakinfo::classicMembers(i));
         }
     }
 
     void makeQuake3(const QString& folder, const QString& work) {
-        tell(QStringLiteral("Quake 3 folder with an empty qfbastion: ") + folder);
-        makeFolders(inFolder(folder, QStringLiteral("baseq3")));
-        makeFolders(inFolder(folder, QStringLiteral("qfbastion")));
-        writeWholeFile(inFolder(folder, QStringLiteral("quake3.exe")), placeholder("quake3.exe"));
+        const layouts::GameFacts& quake3 = layouts::facts(Game::Quake3);
+        tell(QStringLiteral("Quake 3 folder with an empty %1: ")
+                 .arg(QLatin1String(quake3.modFolder)) +
+             folder);
+        const QString base = makeGame(Game::Quake3, folder);
+        makeFolders(inFolder(folder, QLatin1String(quake3.modFolder)));
         const QString pk3Tree = inFolder(work, "pk3");
         makeFolders(pk3Tree);
-        writeWholeFile(inFolder(pk3Tree, "readme.txt"), placeholder("baseq3/pak0.pk3"));
-        run(zipCommand(inFolder(folder, QStringLiteral("baseq3/pak0.pk3")),
+        writeWholeFile(inFolder(pk3Tree, "readme.txt"),
+                       placeholder(QLatin1String(quake3.dataPack)));
+        run(zipCommand(inFolder(base, QLatin1String(quake3.dataPack)),
                        {QStringLiteral("readme.txt")}),
             pk3Tree);
     }
 
 private:
+    // The game's folder in its Windows layout: its program beside its base folder, which it
+    // returns.
+    QString makeGame(Game game, const QString& folder) {
+        const layouts::GameFacts& known = layouts::facts(game);
+        const QString base = inFolder(folder, QLatin1String(known.baseFolder));
+        makeFolders(base);
+        writeWholeFile(inFolder(folder, QLatin1String(known.program)),
+                       placeholder(QLatin1String(known.program)));
+        return base;
+    }
+
     void tell(const QString& text) {
         if (m_say)
             m_say(text);
