@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -319,6 +320,34 @@ TEST(CommandLine, ARunKilledAtAnyMomentLeavesNothingThatSpoilsTheNext) {
     EXPECT_EQ(clean.exitCode, 0) << clean.err;
     EXPECT_FALSE(clean.err.contains("Error with")) << clean.err;
     EXPECT_EQ(snapshot(games.programFolder), before);
+}
+
+// The engine reads what was installed into a home path: ioquake3's server, its base path on
+// Quake 3's data and its home path on the player's, finds the three archives in the mod folder.
+TEST(CommandLine, TheEngineLoadsTheArchivesInstalledIntoItsHomePath) {
+    const QString engine = "/usr/lib/ioquake3/ioq3ded";
+    if (!QFileInfo(engine).isExecutable())
+        GTEST_SKIP() << "ioquake3's server is not installed (scripts/install-deps.sh installs it)";
+    const ScopedEnvironment dataDirs("XDG_DATA_DIRS", "/nonexistent");
+    Games games(true);
+    const QString data = games.root.file("usr/share/games/quake3");
+    splitQuake3(games, data, true);
+    writeFile(data + "/baseq3/pak0.pk3", QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0'));
+    const Finished conversion = corvane(games, convert(games));
+    ASSERT_EQ(conversion.exitCode, 0) << conversion.err;
+    const Finished loaded =
+        run(engine,
+            {"+set", "dedicated", "1", "+set", "com_standalone", "1", "+set", "fs_basepath", data,
+             "+set", "fs_homepath", games.quake3.chopped(1), "+set", "fs_game", "qfbastion",
+             "+path", "+quit"},
+            games.root.path(), kNoDisplay);
+    for (int pak = 0; pak < 3; ++pak)
+        EXPECT_TRUE((loaded.out + loaded.err)
+                        .contains(QFile::encodeName(QString("%1qfbastion/pak%2.pk3 (%3 files)")
+                                                        .arg(games.quake3)
+                                                        .arg(pak)
+                                                        .arg(classicFileCount(pak)))))
+            << (loaded.out + loaded.err).toStdString();
 }
 
 // Every layout of either game, and folder names that hold a line break or a tab: escaped in
