@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Draws the three screens under Xvfb into docs/screenshots/*.png (run after a build).
+# Draws the three screens, and the search and conversion on Debian's layout, under Xvfb into
+# docs/screenshots/*.png (run after a build).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${CORVANE_BUILD_DIR:-$root/build}

@@ -28,22 +28,25 @@ public:
     SandboxBuilder(const QString& programFolder, const std::function<void(const QString&)>& say)
         : m_programFolder(programFolder), m_say(say) {}
 
-    void makeQuake2(const QString& folder, const QString& work) {
+    void makeQuake2(const QString& folder, const QString& work, bool withProgram = true) {
         tell(QStringLiteral("Quake 2 folder with three pak files: ") + folder);
-        const QString base = makeGame(Game::Quake2, folder);
+        const QString base = makeGame(Game::Quake2, folder, withProgram);
         for (int i = 0; i < int(std::size(packs::kPacks)); ++i) {
             const QString pak = QLatin1String(packs::kPacks[i].pak);
             makePak(inFolder(base, pak), inFolder(work, pak), pakinfo::classicMembers(i));
         }
     }
 
-    void makeQuake3(const QString& folder, const QString& work) {
+    // A Quake 3 folder with its program and an empty mod folder, or its data alone.
+    void makeQuake3(const QString& folder, const QString& work, bool windows = true) {
         const layouts::GameFacts& quake3 = layouts::facts(Game::Quake3);
-        tell(QStringLiteral("Quake 3 folder with an empty %1: ")
-                 .arg(QLatin1String(quake3.modFolder)) +
+        tell((windows ? QStringLiteral("Quake 3 folder with an empty %1: ")
+                            .arg(QLatin1String(quake3.modFolder))
+                      : QStringLiteral("Quake 3 data folder: ")) +
              folder);
-        const QString base = makeGame(Game::Quake3, folder);
-        makeFolders(inFolder(folder, QLatin1String(quake3.modFolder)));
+        const QString base = makeGame(Game::Quake3, folder, windows);
+        if (windows)
+            makeFolders(inFolder(folder, QLatin1String(quake3.modFolder)));
         const QString pk3Tree = inFolder(work, "pk3");
         makeFolders(pk3Tree);
         writeWholeFile(inFolder(pk3Tree, "readme.txt"),
@@ -56,12 +59,13 @@ public:
 private:
     // The game's folder in its Windows layout: its program beside its base folder, which it
     // returns.
-    QString makeGame(Game game, const QString& folder) {
+    QString makeGame(Game game, const QString& folder, bool withProgram) {
         const layouts::GameFacts& known = layouts::facts(game);
         const QString base = inFolder(folder, QLatin1String(known.baseFolder));
         makeFolders(base);
-        writeWholeFile(inFolder(folder, QLatin1String(known.program)),
-                       placeholder(QLatin1String(known.program)));
+        if (withProgram)
+            writeWholeFile(inFolder(folder, QLatin1String(known.program)),
+                           placeholder(QLatin1String(known.program)));
         return base;
     }
 
@@ -99,17 +103,34 @@ private:
 } // namespace
 
 QString makeDemoSandbox(const QString& programFolder,
-                        const std::function<void(const QString&)>& say) {
+                        const std::function<void(const QString&)>& say, DemoLayout layout) {
     const QString sandbox = makeTempFolder(QStringLiteral("corvane-demo"));
     const QString work = makeTempFolder(QStringLiteral("corvane-demo-work"));
     SandboxBuilder builder(programFolder, say);
     try {
-        const QString quake2 = inFolder(sandbox, QStringLiteral("Games/Quake 2"));
-        builder.makeQuake2(quake2, inFolder(work, "q2"));
-        // Nested inside the first, so the search offers it first and the question comes twice.
-        builder.makeQuake2(inFolder(quake2, QStringLiteral("backup/quake2")),
-                           inFolder(work, "backup"));
-        builder.makeQuake3(inFolder(sandbox, QStringLiteral("Games/Quake 3 Arena")), work);
+        if (layout == DemoLayout::Debian) {
+            const QString system = inFolder(sandbox, QStringLiteral("usr/share"));
+            for (const layouts::Place& place : layouts::kPlaces) {
+                if (place.root != layouts::Root::SystemData)
+                    continue;
+                const QString folder = inFolder(system, QLatin1String(place.path));
+                if (place.game == Game::Quake2)
+                    builder.makeQuake2(folder, inFolder(work, "q2"), false);
+                else
+                    builder.makeQuake3(folder, work, false);
+            }
+            makeFolders(
+                inFolder(sandbox, QStringLiteral("home/player/.q3a/") +
+                                      QLatin1String(layouts::facts(Game::Quake3).modFolder)));
+        } else {
+            const QString quake2 = inFolder(sandbox, QStringLiteral("Games/Quake 2"));
+            builder.makeQuake2(quake2, inFolder(work, "q2"));
+            // Nested inside the first, so the search offers it first and the question comes
+            // twice.
+            builder.makeQuake2(inFolder(quake2, QStringLiteral("backup/quake2")),
+                               inFolder(work, "backup"));
+            builder.makeQuake3(inFolder(sandbox, QStringLiteral("Games/Quake 3 Arena")), work);
+        }
     } catch (const Error&) {
         removeFolderTree(work);
         removeFolderTree(sandbox);
