@@ -377,16 +377,12 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"30"}}),
     kRowName);
 
-// Too little room, met three ways. Where this process may mount file systems: a small one for
-// the work folder is seen by the check before any work; a qfbastion on a file system of its
-// own receives copies. Everywhere: a limit on the size of the files the tools write makes the
-// disk fill while the archive grows, and the run stops with the tool's own words.
-TEST(Conversion, RoomIsCheckedBeforeWorkAndAFullDiskInstallsNothing) {
-    Games games;
-    // Game data that does not compress, so the archive needs about as much room as its files.
+// Game data that does not compress, so an archive needs about as much room as its files; the
+// room its unpacked tree takes on a file system of 4 KiB blocks.
+qint64 writeIncompressiblePak0(Games& games) {
     QRandomGenerator random(7);
     Members members;
-    qint64 treeBytes = 0; // on a file system of 4 KiB blocks
+    qint64 treeBytes = 0;
     for (auto [name, contents] : classicPak(0)) {
         if (isPacked(QString(name).replace('/', '\\'))) {
             contents.resize(16384);
@@ -396,69 +392,84 @@ TEST(Conversion, RoomIsCheckedBeforeWorkAndAFullDiskInstallsNothing) {
         members.emplace_back(name, contents);
     }
     games.writePak("pak0.pak", members);
-    const auto before = snapshot(games.root.path());
-    const auto convert = [&](QStringList* prompts = nullptr) {
-        FakeServices services(games.programFolder);
-        RecordingView view;
-        Conversion conversion(services, games.paths, view);
-        const Outcome outcome = conversion.run();
-        if (prompts)
-            *prompts = services.prompts();
-        return outcome;
-    };
-    QStringList prompts;
-    // Room for the tools and the unpacked files, but not for the archives too.
-    const qint64 tools = QFileInfo(CORVANE_PAK).size() + QFileInfo(CORVANE_MINIZIP).size();
-    if (const MemoryDisk small(games.programFolder, tools + treeBytes + (1 << 20));
-        small.mounted()) {
-        QFile::copy(CORVANE_PAK, games.programFolder + "/pak");
-        QFile::copy(CORVANE_MINIZIP, games.programFolder + "/minizip");
-        struct statvfs disk;
-        ASSERT_EQ(statvfs(QFile::encodeName(games.programFolder).constData(), &disk), 0);
-        const qint64 freeBytes = qint64(disk.f_bavail) * qint64(disk.f_frsize);
-        EXPECT_EQ(convert(&prompts), Outcome::CheckFailed);
-        // The free room is said in whole megabytes, rounded up.
-        EXPECT_TRUE(
-            prompts.size() == 1 &&
-            prompts[0].startsWith("There is not enough free space in " + games.programFolder) &&
-            prompts[0].endsWith(
-                QString(", %1 MB are free.").arg((freeBytes + (1 << 20) - 1) >> 20)))
-            << prompts.join('|');
-        EXPECT_EQ(QDir(games.programFolder)
-                      .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                  (QStringList{"minizip", "pak"}));
-    }
-    // A Quake 3 folder on another file system, where one is at hand: the archives are copied.
-    const TempDir elsewhere("/dev/shm/corvane-q3");
-    struct stat shm, tmp;
-    if (stat(QFile::encodeName(elsewhere.path()).constData(), &shm) == 0 &&
-        stat(QFile::encodeName(games.root.path()).constData(), &tmp) == 0 &&
-        shm.st_dev != tmp.st_dev) {
-        writeFile(elsewhere.file("baseq3/pak0.pk3"));
-        makeDirs(elsewhere.file("qfbastion"));
-        const GamePaths home = std::exchange(games.paths, {games.quake2, elsewhere.path() + '/'});
-        EXPECT_EQ(convert(), Outcome::Installed);
-        EXPECT_EQ(zipMembers(elsewhere.file("qfbastion/pak0.pk3")).size(), classicFileCount(0));
-        games.paths = home;
-    }
-
-    rlimit unlimited{};
-    getrlimit(RLIMIT_FSIZE, &unlimited);
-    signal(SIGXFSZ, SIG_IGN); // the tools then get an error instead of being killed
-    rlimit limit = unlimited;
-    limit.rlim_cur = rlim_t(QFileInfo(games.quake2 + "baseq2/pak0.pak").size() / 4);
-    setrlimit(RLIMIT_FSIZE, &limit);
-    const Outcome outcome = convert(&prompts);
-    setrlimit(RLIMIT_FSIZE, &unlimited);
-    EXPECT_EQ(outcome, Outcome::ToolFailed);
-    ASSERT_EQ(prompts.size(), 1) << prompts.join('|');
-    EXPECT_TRUE(prompts[0].startsWith("pak0.pk3 could not be made:\r\nminizip: ")) << prompts[0];
-    EXPECT_EQ(snapshot(games.root.path()), before);
+    return treeBytes;
 }
 
-} // namespace
+struct Room {
+    const char* name;
+    // Mounts a file system of its own where the row needs one (on `folder`, of `bytes`), or
+    // limits the size of the files the tools write.
+    std::function<QString(Games&, qint64 treeBytes)> folder;
+    std::function<qint64(Games&, qint64 treeBytes)> bytes;
+    Outcome outcome;
+    const char* said; // the start of the one box, with <PF> and <Q3>; none: no box
+};
 
-namespace {
+const qint64 kTools = QFileInfo(CORVANE_PAK).size() + QFileInfo(CORVANE_MINIZIP).size();
+
+const Room kRooms[] = {
+    // Room for the tools and the unpacked files in the work folder, but not for the archives
+    // too: seen before any work, the free room said in whole megabytes.
+    {"TheWorkFolderTooSmall", [](Games& g, qint64) { return g.programFolder; },
+     [](Games&, qint64 tree) { return kTools + tree + (1 << 20); }, Outcome::CheckFailed,
+     "There is not enough free space in <PF>: the conversion needs about "},
+    // qfbastion on a file system of its own receives copies: it needs room for the archives.
+    {"QfbastionOnAnotherDiskTooSmall", [](Games& g, qint64) { return g.quake3 + "qfbastion"; },
+     [](Games&, qint64) { return qint64(1) << 20; }, Outcome::CheckFailed,
+     "There is not enough free space in <Q3>qfbastion: the conversion needs about "},
+    {"QfbastionOnAnotherDisk", [](Games& g, qint64) { return g.quake3 + "qfbastion"; },
+     [](Games&, qint64 tree) { return tree * 2; }, Outcome::Installed, nullptr},
+    // No file system of its own: a limit on the size of the files the tools write makes the
+    // disk fill while the archive grows, and the run stops with the tool's own words.
+    {"AFullDiskWhileTheArchiveGrows", nullptr, nullptr, Outcome::ToolFailed,
+     "pak0.pk3 could not be made:\r\nminizip: "},
+};
+
+class Rooms : public ::testing::TestWithParam<Room> {};
+
+TEST_P(Rooms, AreCheckedBeforeWorkAndAFullDiskInstallsNothing) {
+    const Room& room = GetParam();
+    Games games;
+    const qint64 treeBytes = writeIncompressiblePak0(games);
+    std::optional<MemoryDisk> disk;
+    if (room.folder) {
+        disk.emplace(room.folder(games, treeBytes), room.bytes(games, treeBytes));
+        if (!disk->mounted())
+            GTEST_SKIP() << "this process may not mount a file system of its own (it needs "
+                            "CAP_SYS_ADMIN, as root has)";
+        // The program folder's tools are on the new file system too.
+        QFile::copy(CORVANE_PAK, games.programFolder + "/pak");
+        QFile::copy(CORVANE_MINIZIP, games.programFolder + "/minizip");
+    }
+    const auto before = snapshot(games.root.path());
+    FakeServices services(games.programFolder);
+    RecordingView view;
+    Conversion conversion(services, games.paths, view);
+    rlimit unlimited{};
+    getrlimit(RLIMIT_FSIZE, &unlimited);
+    if (!room.folder) {
+        signal(SIGXFSZ, SIG_IGN); // the tools then get an error instead of being killed
+        rlimit limit = unlimited;
+        limit.rlim_cur = rlim_t(QFileInfo(games.quake2 + "baseq2/pak0.pak").size() / 4);
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    const Outcome outcome = conversion.run();
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    EXPECT_EQ(outcome, room.outcome);
+    const QStringList prompts = services.prompts();
+    if (room.said) {
+        ASSERT_EQ(prompts.size(), 1) << prompts.join('|');
+        EXPECT_TRUE(prompts[0].startsWith(
+            QString(room.said).replace("<PF>", games.programFolder).replace("<Q3>", games.quake3)))
+            << prompts[0];
+        EXPECT_EQ(snapshot(games.root.path()), before);
+        EXPECT_TRUE(QDir(games.quake3 + "qfbastion").entryList(QDir::Files).isEmpty());
+    } else {
+        EXPECT_EQ(zipMembers(games.quake3 + "qfbastion/pak0.pk3").size(), classicFileCount(0));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Conversion, Rooms, ::testing::ValuesIn(kRooms), kRowName);
 
 // Which release a pack is: by its size, then by its checksum. The rows are made here of
 // generated bytes, as the real files are not at hand; the demo's size is the real table's.
