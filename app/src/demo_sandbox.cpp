@@ -61,7 +61,7 @@ private:
     // returns.
     QString makeGame(Game game, const QString& folder, bool withProgram) {
         const layouts::GameFacts& known = layouts::facts(game);
-        const QString base = inFolder(folder, QLatin1String(known.baseFolder));
+        QString base = inFolder(folder, QLatin1String(known.baseFolder));
         makeFolders(base);
         if (withProgram)
             writeWholeFile(inFolder(folder, QLatin1String(known.program)),
@@ -104,7 +104,7 @@ private:
 
 QString makeDemoSandbox(const QString& programFolder,
                         const std::function<void(const QString&)>& say, DemoLayout layout) {
-    const QString sandbox = makeTempFolder(QStringLiteral("corvane-demo"));
+    QString sandbox = makeTempFolder(QStringLiteral("corvane-demo"));
     const QString work = makeTempFolder(QStringLiteral("corvane-demo-work"));
     SandboxBuilder builder(programFolder, say);
     try {

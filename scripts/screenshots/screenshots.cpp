@@ -23,7 +23,7 @@ namespace {
 void save(QWidget* screen, const QString& file) {
     QApplication::processEvents();
     if (!screen->grab().save(file))
-        std::fprintf(stderr, "cannot write %s\n", file.toUtf8().constData());
+        (void)std::fprintf(stderr, "cannot write %s\n", file.toUtf8().constData());
 }
 
 // The desktop, with the questions answered: the outer Quake 2 folder (the nested copy is
@@ -47,7 +47,7 @@ private:
 
 int main(int argc, char* argv[]) {
     if (argc != 2) {
-        std::fputs("usage: corvane_screenshots OUTPUT_FOLDER\n", stderr);
+        (void)std::fputs("usage: corvane_screenshots OUTPUT_FOLDER\n", stderr);
         return 2;
     }
     QApplication app(argc, argv);

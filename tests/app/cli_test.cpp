@@ -87,7 +87,7 @@ TEST_P(CommandLine, ExitsWithItsStatusSaysWhyAndTouchesNothingElse) {
     if (GetParam().said) {
         EXPECT_EQ(
             std::count_if(lines.begin(), lines.end(),
-                          [](const QByteArray& line) { return line.startsWith(GetParam().said); }),
+                          [](const QByteArray& said) { return said.startsWith(GetParam().said); }),
             1)
             << run.out;
     }

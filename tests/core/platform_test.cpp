@@ -44,7 +44,7 @@ TEST(Error, SaysTheSystemsReasonInTheRuntimesWordsAndInPlainOnes) {
 TEST(Files, LookUpPathsIgnoringCaseAndSeparatorRuns) {
     TempDir dir;
     writeFile(dir.file("Base Dir/Sub \u00fc/File.TXT"), "payload");
-    const QString root = dir.path();
+    const QString& root = dir.path();
     const struct {
         QString path;
         int attributes;

@@ -54,10 +54,10 @@ protected:
     }
     // The listed paths of folders under the drive ("" for its root).
     QStringList at(const QStringList& relatives) const {
-        QStringList paths;
+        QStringList listed;
         for (const QString& relative : relatives)
-            paths << (relative.isEmpty() ? drive.path() : drive.file(relative)) + '/';
-        return paths;
+            listed << (relative.isEmpty() ? drive.path() : drive.file(relative)) + '/';
+        return listed;
     }
 
     TempDir drive{"corvane-drive"};

@@ -125,8 +125,9 @@ TEST(Minizip, EntriesHoldTheDeflatedBytesAsTheyAre) {
     EXPECT_EQ(addFiles(dir.path(), {}).exitCode, 0);
     EXPECT_FALSE(QFile::exists(dir.file("a.pk3")));
     for (int run = 0; run < 2; ++run) {
-        const Finished r = addFiles(
-            dir.path(), {files[3 * run].given, files[3 * run + 1].given, files[3 * run + 2].given});
+        const Finished r =
+            addFiles(dir.path(), {files[size_t(3 * run)].given, files[size_t(3 * run + 1)].given,
+                                  files[size_t(3 * run + 2)].given});
         ASSERT_EQ(r.exitCode, 0) << r.err;
     }
     const QByteArray archive = readFile(dir.file("a.pk3"));

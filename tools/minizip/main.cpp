@@ -9,12 +9,12 @@
 
 int main(int argc, char** argv) {
     // Past a file size limit, writing fails with EFBIG and is reported instead of killing us.
-    std::signal(SIGXFSZ, SIG_IGN);
+    (void)std::signal(SIGXFSZ, SIG_IGN); // fails only for a signal that does not exist
     // The time zone glibc uses anyway, named: unnamed, it checks the file again on each of
     // libzip's time conversions, one per entry.
     ::setenv("TZ", ":/etc/localtime", 0);
     if (argc < 3 || std::strcmp(argv[1], "-a") != 0) {
-        std::fputs("usage: minizip -a ARCHIVE [FILE ...]\n", stderr);
+        (void)std::fputs("usage: minizip -a ARCHIVE [FILE ...]\n", stderr); // lost if it fails
         return minizip::kExitRefused;
     }
     return minizip::addFiles(argv[2], std::vector<std::string>(argv + 3, argv + argc));

@@ -62,7 +62,7 @@ QString PakIdentity::described() const {
 }
 
 PakIdentity identifyPak(int fd, const std::string& file, const std::vector<KnownPak>& table,
-                        std::stop_token stop) {
+                        const std::stop_token& stop) {
     struct stat info;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
         return {PakIdentity::Match::Unread, {}};
@@ -76,7 +76,7 @@ PakIdentity identifyPak(int fd, const std::string& file, const std::vector<Known
     std::vector<char> chunk(kChunk);
     for (qint64 at = 0; at < info.st_size; at += qint64(kChunk)) {
         const size_t length = size_t(std::min<qint64>(qint64(kChunk), info.st_size - at));
-        if (stop.stop_requested() || !io::readAllAt(fd, chunk.data(), length, at))
+        if (stop.stop_requested() || !io::readAllAt(fd, chunk.data(), length, std::uint64_t(at)))
             return {PakIdentity::Match::Unread, sized.front()->release};
         md5.addData(QByteArrayView(chunk.data(), qsizetype(length)));
     }
@@ -87,12 +87,13 @@ PakIdentity identifyPak(int fd, const std::string& file, const std::vector<Known
     return {PakIdentity::Match::Changed, sized.front()->release};
 }
 
-PakIdentity identifyPakAt(const std::string& path, const std::string& file, std::stop_token stop) {
+PakIdentity identifyPakAt(const std::string& path, const std::string& file,
+                          const std::stop_token& stop) {
     // Never blocks: a pipe under the name cannot stall the reading.
     const io::Fd pak(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!pak)
         return {PakIdentity::Match::Unread, {}};
-    return identifyPak(pak.get(), file, knownPaks(), std::move(stop));
+    return identifyPak(pak.get(), file, knownPaks(), stop);
 }
 
 } // namespace corvane

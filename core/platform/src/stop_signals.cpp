@@ -33,9 +33,10 @@ void installStopSignals() {
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
+    // These fail only for a signal that does not exist or cannot be caught.
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+        (void)::sigaction(signal, &action, nullptr);
+    (void)std::signal(SIGPIPE, SIG_IGN);
 }
 
 int stopRequested() {

@@ -89,7 +89,8 @@ bool DriveWalk::SearchFolder(const QString& folder, const QString& returnFolder)
         while (remaining > 0) {
             // Each sub-folder's visit comes back to this folder, also after a visit that
             // ended in an error left the folder list elsewhere.
-            const QString current = folder;
+            // A copy: `folder` may be the folder list's own path, which the visits change.
+            const QString current = folder; // NOLINT(performance-unnecessary-copy-initialization)
             dirList.setPath(folder);
             // Sub-folders that vanished since the count was taken are not tried one by one.
             remaining = std::min<qsizetype>(remaining, dirList.ListCount());

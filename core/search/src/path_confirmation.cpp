@@ -39,7 +39,7 @@ QString InstallationSearch::chooseFolder(const FoundList& found, const QString& 
                                          const QString& title, const QString& refusal) {
     const Counter16 count = Counter16::from(found.ListCount());
     for (Counter16 i = 0; i < count; ++i) {
-        const QString folder = found.List(i);
+        const QString& folder = found.List(i);
         if (m_services.MsgBox(question + QStringLiteral("\r\n") + folder, kYesNo, title) == kYes)
             return folder;
     }

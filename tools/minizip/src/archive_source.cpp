@@ -116,8 +116,9 @@ struct Archive {
 
     void say(const char* way, zip_uint64_t kept) const {
         if (trace)
-            std::fprintf(stderr, "minizip: %s after the first %llu bytes\n", way,
-                         static_cast<unsigned long long>(kept));
+            // A trace that cannot be written is lost, nothing more.
+            (void)std::fprintf(stderr, "minizip: %s after the first %llu bytes\n", way,
+                               static_cast<unsigned long long>(kept));
     }
 
     mode_t newMode() const {

@@ -21,6 +21,7 @@ bool streamed(const Input& input) {
 
 std::vector<PackJob> jobsOf(const std::vector<Input*>& inputs) {
     std::vector<PackJob> jobs;
+    jobs.reserve(inputs.size());
     for (const Input* input : inputs)
         jobs.push_back({input->fd.get(), input->size()});
     return jobs;

@@ -28,7 +28,8 @@ constexpr zip_uint64_t kMaxEntries = 0xfffe;
 constexpr zip_uint64_t kMaxSize = 0xfffffffe;
 
 void complain(const std::string& text) {
-    std::fprintf(stderr, "minizip: %s\n", text.c_str());
+    // A message that cannot be written is lost; the exit code still tells.
+    (void)std::fprintf(stderr, "minizip: %s\n", text.c_str());
 }
 
 // Says why the archive's journal could not be applied.
@@ -268,6 +269,7 @@ int writeArchive(const std::string& archive, const Target& target, std::vector<I
         }
         Archive zip;
         if (const std::string why = open(target.place, target.old.get(), zip); !why.empty()) {
+            // NOLINTNEXTLINE(performance-inefficient-string-concatenation): once, on failure
             complain(archive + ": " + why + ", left alone");
             return kExitRefused;
         }
@@ -289,6 +291,7 @@ int writeArchive(const std::string& archive, const Target& target, std::vector<I
         }
         const std::string failure = zip_strerror(zip.zip);
         if (!dropFailed(chosen)) {
+            // NOLINTNEXTLINE(performance-inefficient-string-concatenation): once, on failure
             complain(archive + ": " + failure + "; archive left as it was");
             return kExitRefused;
         }

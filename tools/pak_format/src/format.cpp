@@ -40,7 +40,7 @@ std::vector<Entry> parseDirectory(const unsigned char* bytes, std::size_t size,
         const unsigned char* raw = bytes + at;
         const auto* end = static_cast<const unsigned char*>(std::memchr(raw, 0, kNameSize));
         Entry e;
-        e.name.assign(reinterpret_cast<const char*>(raw), end ? end - raw : kNameSize);
+        e.name.assign(reinterpret_cast<const char*>(raw), end ? size_t(end - raw) : kNameSize);
         e.offset = readLe32(raw + kNameSize);
         e.length = readLe32(raw + kNameSize + 4);
         if (!end)
@@ -85,7 +85,8 @@ std::string layoutProblem(const std::vector<Entry>& entries, const Header& heade
 std::string nameProblem(std::string_view name) {
     if (name.empty())
         return "empty name";
-    for (unsigned char c : name) {
+    for (const char byte : name) {
+        const auto c = static_cast<unsigned char>(byte);
         if (c < 0x20 || c == 0x7f)
             return "control character in name";
         // Pack names always use '/'; a backslash is a separator on some systems.
@@ -114,7 +115,8 @@ std::string nameProblem(std::string_view name) {
 std::string printable(std::string_view text) {
     static const char digits[] = "0123456789abcdef";
     std::string out;
-    for (unsigned char c : text) {
+    for (const char byte : text) {
+        const auto c = static_cast<unsigned char>(byte);
         if (c < 0x20 || c >= 0x7f) {
             out += "\\x";
             out += digits[c >> 4];

@@ -45,9 +45,9 @@ struct PakIdentity {
 // release of that file has its size. A stop request ends the reading early (Unread).
 PakIdentity identifyPak(int fd, const std::string& file,
                         const std::vector<KnownPak>& table = knownPaks(),
-                        std::stop_token stop = {});
+                        const std::stop_token& stop = {});
 // The same for the pack at `path` (a path for the system), opened without blocking.
 PakIdentity identifyPakAt(const std::string& path, const std::string& file,
-                          std::stop_token stop = {});
+                          const std::stop_token& stop = {});
 
 } // namespace corvane
