@@ -151,6 +151,12 @@ const Road kRoads[] = {
      "corvane: no display found",
      0,
      {"DISPLAY=localhost:97.0"}},
+    {"NoPlatformPlugin",
+     [](Games&) { return QStringList{}; },
+     1,
+     "corvane: Qt has no platform plugin \"nowhere\" (QT_QPA_PLATFORM=nowhere): unset",
+     0,
+     {"QT_QPA_PLATFORM=nowhere"}},
     {"NoWaylandServer",
      [](Games&) { return QStringList{}; },
      1,
@@ -311,6 +317,32 @@ TEST(CommandLine, FindListsEveryLayoutOneALineAndPassesOverUnreadableFolders) {
     }
     EXPECT_EQ(find.out, lines);
     EXPECT_EQ(corvane(games, {"find", "--null", tree.path()}).out, nulSeparated);
+}
+
+// An X server that refuses this user (no cookie for it: started from another user's session)
+// gives the program's own line and status 1, not the toolkit's abort.
+TEST(Display, ARefusedXConnectionSaysWhyInOneLineAndEndsWithStatus1) {
+    TempDir dir;
+    const QString cookie = dir.file("server-cookie");
+    ASSERT_EQ(QProcess::execute("xauth", {"-q", "-f", cookie, "add", ":0", ".",
+                                          "00112233445566778899aabbccddeeff"}),
+              0);
+    QProcess server; // says its display's number once it takes connections
+    server.start("Xvfb", {"-displayfd", "1", "-auth", cookie, "-nolisten", "tcp"});
+    ASSERT_TRUE(server.waitForStarted()) << "Xvfb is missing: scripts/install-deps.sh has it";
+    while (!server.canReadLine() && server.waitForReadyRead(20000)) {
+    }
+    const QString display = ':' + QString::fromLatin1(server.readLine()).trimmed();
+    const Finished wizard = run(CORVANE_PROGRAM, {}, dir.path(),
+                                {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DISPLAY=" + display,
+                                 "XAUTHORITY=" + dir.file("no-cookie")});
+    server.terminate();
+    server.waitForFinished();
+    EXPECT_EQ(wizard.exitCode, 1);
+    EXPECT_TRUE(wizard.err.startsWith("corvane: the X server at DISPLAY=" + display.toUtf8() +
+                                      " refused the connection (") &&
+                wizard.err.count('\n') == 1)
+        << wizard.err;
 }
 
 // On a terminal: one line per phase, a bar only while an archive is packed (where the count is
