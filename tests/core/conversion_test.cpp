@@ -5,6 +5,7 @@
 #include "conversion/conversion.h"
 #include "conversion/manifests.h"
 #include "platform/files.h"
+#include "platform/sizes.h"
 #include "support/games.h"
 #include "support/support.h"
 
@@ -405,12 +406,11 @@ TEST(Conversion, RoomIsCheckedBeforeWorkAndAFullDiskInstallsNothing) {
         ASSERT_EQ(statvfs(QFile::encodeName(games.programFolder).constData(), &disk), 0);
         const qint64 freeBytes = qint64(disk.f_bavail) * qint64(disk.f_frsize);
         EXPECT_EQ(convert(&prompts), Outcome::CheckFailed);
-        // The free room is said in whole megabytes, rounded up.
+        // The free room is said as the summary and the dry run say sizes.
         EXPECT_TRUE(
             prompts.size() == 1 &&
             prompts[0].startsWith("There is not enough free space in " + games.programFolder) &&
-            prompts[0].endsWith(
-                QString(", %1 MB are free.").arg((freeBytes + (1 << 20) - 1) >> 20)))
+            prompts[0].endsWith(", " + readableSize(freeBytes) + " are free."))
             << prompts.join('|');
         EXPECT_EQ(QDir(games.programFolder)
                       .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
