@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Draws the three screens under Xvfb into docs/screenshots/*.png (run after a build).
 set -euo pipefail
+usage="Usage: scripts/screenshots.sh   (no arguments; CORVANE_BUILD_DIR)"
+case ${1-} in -h | --help) echo "$usage"; exit 0 ;; esac
+(($# == 0)) || { echo "$usage" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${CORVANE_BUILD_DIR:-$root/build}
 cmake --build "$build" --target corvane_screenshots pak minizip >/dev/null
