@@ -16,8 +16,8 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <netdb.h>
-#include <pwd.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -165,7 +165,8 @@ QString heldMatch(const QString& pattern) {
 // Why the toolkit could not start, from what it said, in a line for the user.
 QString toolkitFailure(const QString& fatal) {
     const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
-    if (const QString plugin = heldMatch(QStringLiteral("Could not find the Qt platform plugin \"([^\"]*)\""));
+    if (const QString plugin =
+            heldMatch(QStringLiteral("Could not find the Qt platform plugin \"([^\"]*)\""));
         !plugin.isEmpty())
         return platform.isEmpty()
                    ? QStringLiteral("Qt has no platform plugin \"%1\": reinstall the package "
@@ -182,7 +183,8 @@ QString toolkitFailure(const QString& fatal) {
                               "of that desktop session")
                    .arg(display) +
                kElse;
-    if (const QString plugin = heldMatch(QStringLiteral("Could not load the Qt platform plugin \"([^\"]*)\""));
+    if (const QString plugin =
+            heldMatch(QStringLiteral("Could not load the Qt platform plugin \"([^\"]*)\""));
         !plugin.isEmpty())
         return QStringLiteral("Qt's platform plugin \"%1\" could not start: start Corvane from "
                               "a desktop session")
@@ -250,9 +252,9 @@ QString displayProblem() {
     if (!wayland.isEmpty())
         tried << QStringLiteral("WAYLAND_DISPLAY=") + QString::fromLocal8Bit(wayland);
     return QStringLiteral("no display found: ") +
-           (tried.isEmpty() ? QStringLiteral("neither DISPLAY nor WAYLAND_DISPLAY is set")
-                            : QStringLiteral("nothing answers at ") +
-                                  tried.join(QStringLiteral(" nor at "))) +
+           (tried.isEmpty()
+                ? QStringLiteral("neither DISPLAY nor WAYLAND_DISPLAY is set")
+                : QStringLiteral("nothing answers at ") + tried.join(QStringLiteral(" nor at "))) +
            QStringLiteral("; start Corvane from a desktop session (or under xvfb-run on a "
                           "machine without one)") +
            kElse;

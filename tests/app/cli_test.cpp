@@ -413,15 +413,14 @@ TEST(Terminal, EachPhaseLineOnceAndNoPieceOfTheBarLeftAt40ColumnsAsAt200) {
         for (ssize_t n; (n = ::read(master, chunk, sizeof chunk)) > 0;)
             shown.append(chunk, n);
         ::close(master);
-        EXPECT_EQ(screenAfter(shown, columns),
-                  (QStringList{"corvane: unpacking pak0.pak", "corvane: packing pak0.pk3",
-                               "corvane: removing the unpacked files",
-                               "corvane: installing into " + qfbastion, "corvane: done in 0.0 s:",
-                               "  pak0.pk3  60 files, 2.0 kB  installed as " + qfbastion +
-                                   "/pak0.pk3",
-                               "  pak1.pk3  not made",
-                               "  pak2.pk3  2 files, 184.1 MB  not installed",
-                               "corvane: cannot do that"}))
+        EXPECT_EQ(
+            screenAfter(shown, columns),
+            (QStringList{"corvane: unpacking pak0.pak", "corvane: packing pak0.pk3",
+                         "corvane: removing the unpacked files",
+                         "corvane: installing into " + qfbastion, "corvane: done in 0.0 s:",
+                         "  pak0.pk3  60 files, 2.0 kB  installed as " + qfbastion + "/pak0.pk3",
+                         "  pak1.pk3  not made", "  pak2.pk3  2 files, 184.1 MB  not installed",
+                         "corvane: cannot do that"}))
             << shown;
         // The progress lines as they were written, each within the terminal's width.
         const QString bar = columns == 40 ? "corvane: packing pak0.pk3  30/60  0:00"
@@ -429,8 +428,8 @@ TEST(Terminal, EachPhaseLineOnceAndNoPieceOfTheBarLeftAt40ColumnsAsAt200) {
                                             "[############............] 30 of 60 files  0:00";
         EXPECT_TRUE(shown.contains("\r\033[K" + bar.toUtf8())) << shown;
         if (columns == 40)
-            EXPECT_TRUE(shown.contains(
-                QString("\r\033[Kcorvane: installing into /home…fbastion").toUtf8()))
+            EXPECT_TRUE(
+                shown.contains(QString("\r\033[Kcorvane: installing into /home…fbastion").toUtf8()))
                 << shown;
     }
 }

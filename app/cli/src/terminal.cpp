@@ -41,6 +41,9 @@ void onSizeChange(int) {
 
 // The least of a path kept on the progress line when the line is too long.
 constexpr int kLeastOfAPath = 12;
+// The bar of the files packed: at most and at least, in columns.
+constexpr int kBarWidth = 24;
+constexpr int kLeastBar = 5;
 
 const QString kEllipsis = QStringLiteral("\u2026");
 
@@ -197,29 +200,35 @@ QString TerminalProgress::progressLine(int room) const {
     const QString head = QStringLiteral("corvane: ") + m_action;
     const QString time =
         QStringLiteral("  %1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar(u'0'));
-    // Counts only where they are known: while an archive is packed. From the most to the least.
-    QStringList counts;
-    if (m_total > 0) {
-        const QString files = QStringLiteral("%1 of %2 files").arg(m_packed).arg(m_total);
-        for (const int width : {24, 16, 10}) {
-            const int filled = width * m_packed / m_total;
-            counts << QStringLiteral("  [%1%2] ").arg(QString(filled, u'#'),
-                                                      QString(width - filled, u'.')) +
-                          files;
-        }
-        counts << QStringLiteral("  ") + files
-               << QStringLiteral("  %1/%2").arg(m_packed).arg(m_total);
-    }
-    counts << QString();
     const int object = columnsOf(m_object);
     const int leastObject = std::min(object, kLeastOfAPath);
-    // The time gives way before the path is cut below its least.
-    for (const QString& tail : {time, QString()})
-        for (const QString& count : counts) {
-            const int fixed = columnsOf(head) + columnsOf(count) + columnsOf(tail);
-            if (fixed + leastObject <= room)
-                return head + shortenedInTheMiddle(m_object, room - fixed) + count + tail;
-        }
+    // Counts only where they are known: while an archive is packed. The bar takes the room
+    // left, up to its full width, measured with the count at its widest so that it keeps its
+    // width; the time gives way before the path is cut below its least.
+    const QStringList forms = {QStringLiteral("%1 of %2 files"), QStringLiteral("%1/%2")};
+    for (const QString& tail : {time, QString()}) {
+        for (const bool withBar : {true, false})
+            for (const QString& form : m_total > 0 ? forms : QStringList()) {
+                const QString count = form.arg(m_packed).arg(m_total);
+                const int fixed = columnsOf(head) + object +
+                                  columnsOf(form.arg(m_total).arg(m_total)) + columnsOf(tail);
+                const int bar = std::min(kBarWidth, room - fixed - 5); // "  [" and "] "
+                if (withBar && bar < kLeastBar)
+                    continue;
+                if (withBar) {
+                    const int filled = bar * m_packed / m_total;
+                    return head + m_object +
+                           QStringLiteral("  [%1%2] ")
+                               .arg(QString(filled, u'#'), QString(bar - filled, u'.')) +
+                           count + tail;
+                }
+                if (fixed + 2 <= room)
+                    return head + m_object + QStringLiteral("  ") + count + tail;
+            }
+        const int fixed = columnsOf(head) + columnsOf(tail);
+        if (fixed + leastObject <= room)
+            return head + shortenedInTheMiddle(m_object, room - fixed) + tail;
+    }
     return shortenedInTheMiddle(head + m_object, room);
 }
 

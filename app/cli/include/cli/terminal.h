@@ -102,7 +102,7 @@ private:
 
     Terminal& m_terminal;
     QElapsedTimer m_clock;
-    QString m_phase; // "packing pak0.pk3": said in full once the phase is over
+    QString m_phase;  // "packing pak0.pk3": said in full once the phase is over
     QString m_action; // "packing "
     QString m_object; // "pak0.pk3", a path that may be shortened on the progress line
     int m_packed = 0;
