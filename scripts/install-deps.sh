@@ -16,6 +16,7 @@ packages=(
     python3 unzip zip p7zip-full
     xvfb xauth desktop-file-utils qt6-wayland
     dpkg-dev lintian appstream
+    ioquake3-server
 )
 
 missing=()

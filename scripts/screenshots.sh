@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Draws the three screens under Xvfb into docs/screenshots/*.png (run after a build).
+# Draws the three screens, and the search and conversion on Debian's layout, under Xvfb into
+# docs/screenshots/*.png (run after a build).
 set -euo pipefail
 usage="Usage: scripts/screenshots.sh   (no arguments; CORVANE_BUILD_DIR)"
 case ${1-} in -h | --help) echo "$usage"; exit 0 ;; esac

@@ -6,6 +6,7 @@
 #include "io/fd.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "search/layouts.h"
 
 #include <fcntl.h>
 
@@ -27,31 +28,47 @@ public:
     SandboxBuilder(const QString& programFolder, const std::function<void(const QString&)>& say)
         : m_programFolder(programFolder), m_say(say) {}
 
-    void makeQuake2(const QString& folder, const QString& work) {
+    void makeQuake2(const QString& folder, const QString& work, bool withProgram = true) {
         tell(QStringLiteral("Quake 2 folder with three pak files: ") + folder);
-        makeFolders(inFolder(folder, QStringLiteral("baseq2")));
-        writeWholeFile(inFolder(folder, QStringLiteral("quake2.exe")), placeholder("quake2.exe"));
+        const QString base = makeGame(Game::Quake2, folder, withProgram);
         for (int i = 0; i < int(std::size(packs::kPacks)); ++i) {
             const QString pak = QLatin1String(packs::kPacks[i].pak);
-            makePak(inFolder(folder, QStringLiteral("baseq2/") + pak), inFolder(work, pak),
-                    pakinfo::classicMembers(i));
+            makePak(inFolder(base, pak), inFolder(work, pak), pakinfo::classicMembers(i));
         }
     }
 
-    void makeQuake3(const QString& folder, const QString& work) {
-        tell(QStringLiteral("Quake 3 folder with an empty qfbastion: ") + folder);
-        makeFolders(inFolder(folder, QStringLiteral("baseq3")));
-        makeFolders(inFolder(folder, QStringLiteral("qfbastion")));
-        writeWholeFile(inFolder(folder, QStringLiteral("quake3.exe")), placeholder("quake3.exe"));
+    // A Quake 3 folder with its program and an empty mod folder, or its data alone.
+    void makeQuake3(const QString& folder, const QString& work, bool windows = true) {
+        const layouts::GameFacts& quake3 = layouts::facts(Game::Quake3);
+        tell((windows ? QStringLiteral("Quake 3 folder with an empty %1: ")
+                            .arg(QLatin1String(quake3.modFolder))
+                      : QStringLiteral("Quake 3 data folder: ")) +
+             folder);
+        const QString base = makeGame(Game::Quake3, folder, windows);
+        if (windows)
+            makeFolders(inFolder(folder, QLatin1String(quake3.modFolder)));
         const QString pk3Tree = inFolder(work, "pk3");
         makeFolders(pk3Tree);
-        writeWholeFile(inFolder(pk3Tree, "readme.txt"), placeholder("baseq3/pak0.pk3"));
-        run(zipCommand(inFolder(folder, QStringLiteral("baseq3/pak0.pk3")),
+        writeWholeFile(inFolder(pk3Tree, "readme.txt"),
+                       placeholder(QLatin1String(quake3.dataPack)));
+        run(zipCommand(inFolder(base, QLatin1String(quake3.dataPack)),
                        {QStringLiteral("readme.txt")}),
             pk3Tree);
     }
 
 private:
+    // The game's folder in its Windows layout: its program beside its base folder, which it
+    // returns.
+    QString makeGame(Game game, const QString& folder, bool withProgram) {
+        const layouts::GameFacts& known = layouts::facts(game);
+        const QString base = inFolder(folder, QLatin1String(known.baseFolder));
+        makeFolders(base);
+        if (withProgram)
+            writeWholeFile(inFolder(folder, QLatin1String(known.program)),
+                           placeholder(QLatin1String(known.program)));
+        return base;
+    }
+
     void tell(const QString& text) {
         if (m_say)
             m_say(text);
@@ -86,17 +103,34 @@ private:
 } // namespace
 
 QString makeDemoSandbox(const QString& programFolder,
-                        const std::function<void(const QString&)>& say) {
+                        const std::function<void(const QString&)>& say, DemoLayout layout) {
     const QString sandbox = makeTempFolder(QStringLiteral("corvane-demo"));
     const QString work = makeTempFolder(QStringLiteral("corvane-demo-work"));
     SandboxBuilder builder(programFolder, say);
     try {
-        const QString quake2 = inFolder(sandbox, QStringLiteral("Games/Quake 2"));
-        builder.makeQuake2(quake2, inFolder(work, "q2"));
-        // Nested inside the first, so the search offers it first and the question comes twice.
-        builder.makeQuake2(inFolder(quake2, QStringLiteral("backup/quake2")),
-                           inFolder(work, "backup"));
-        builder.makeQuake3(inFolder(sandbox, QStringLiteral("Games/Quake 3 Arena")), work);
+        if (layout == DemoLayout::Debian) {
+            const QString system = inFolder(sandbox, QStringLiteral("usr/share"));
+            for (const layouts::Place& place : layouts::kPlaces) {
+                if (place.root != layouts::Root::SystemData)
+                    continue;
+                const QString folder = inFolder(system, QLatin1String(place.path));
+                if (place.game == Game::Quake2)
+                    builder.makeQuake2(folder, inFolder(work, "q2"), false);
+                else
+                    builder.makeQuake3(folder, work, false);
+            }
+            makeFolders(
+                inFolder(sandbox, QStringLiteral("home/player/.q3a/") +
+                                      QLatin1String(layouts::facts(Game::Quake3).modFolder)));
+        } else {
+            const QString quake2 = inFolder(sandbox, QStringLiteral("Games/Quake 2"));
+            builder.makeQuake2(quake2, inFolder(work, "q2"));
+            // Nested inside the first, so the search offers it first and the question comes
+            // twice.
+            builder.makeQuake2(inFolder(quake2, QStringLiteral("backup/quake2")),
+                               inFolder(work, "backup"));
+            builder.makeQuake3(inFolder(sandbox, QStringLiteral("Games/Quake 3 Arena")), work);
+        }
     } catch (const Error&) {
         removeFolderTree(work);
         removeFolderTree(sandbox);

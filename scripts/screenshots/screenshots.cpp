@@ -1,5 +1,7 @@
 // Draws the three screens of the wizard on the demo sandbox, as a user sees them, into PNG
-// files: startup.png, search.png (after a search, both folders confirmed) and conversion.png.
+// files: startup.png, search.png (after a search, both folders confirmed) and conversion.png;
+// then the search and the conversion on a sandbox in Debian's layout: search-debian.png and
+// conversion-debian.png.
 // Usage: corvane_screenshots OUTPUT_FOLDER   (run by scripts/screenshots.sh under Xvfb)
 
 #include "app/demo_sandbox.h"
@@ -15,6 +17,7 @@
 #include <QPixmap>
 
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -35,14 +38,17 @@ void save(QWidget* screen, const QString& file) {
 // offered first) and the Quake 3 one.
 class AnsweringServices : public corvane::DesktopServices {
 public:
-    using DesktopServices::DesktopServices;
+    AnsweringServices(const QStringList& drives, std::vector<int> answers)
+        : DesktopServices(drives), m_answers(std::move(answers)) {}
     int messageBox(const QString&, int buttons, const QString&) override {
-        return buttons == corvane::kYesNo ? (m_questions++ == 0 ? corvane::kNo : corvane::kYes)
-                                          : corvane::kOk;
+        if (buttons != corvane::kYesNo)
+            return corvane::kOk;
+        return m_questions < m_answers.size() ? m_answers[m_questions++] : corvane::kYes;
     }
 
 private:
-    int m_questions = 0;
+    std::vector<int> m_answers;
+    size_t m_questions = 0;
 };
 
 } // namespace
@@ -55,17 +61,29 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     using namespace corvane;
     const QString output = QString::fromLocal8Bit(argv[1]);
-    const QString sandbox = makeDemoSandbox(QCoreApplication::applicationDirPath());
-    AnsweringServices services(QStringList{sandbox + QChar(kSep)});
-
-    Wizard wizard(services);
-    wizard.start();
-    save(wizard.startup(), output + "/startup.png");
-    wizard.startup()->OKButton->click();
-    wizard.search()->cmdSearch->click();
-    save(wizard.search(), output + "/search.png");
-    wizard.search()->cmdNext->click();
-    save(wizard.conversion(), output + "/conversion.png");
-    removeFolderTree(sandbox);
+    // The outer Quake 2 folder (the nested copy is offered first) and the Quake 3 one; in
+    // Debian's layout, Quake 3's data folder comes before the home path.
+    const struct {
+        DemoLayout layout;
+        std::vector<int> answers;
+        const char* suffix;
+    } sandboxes[] = {{DemoLayout::Windows, {kNo, kYes, kYes}, ""},
+                     {DemoLayout::Debian, {kYes, kNo, kYes}, "-debian"}};
+    for (const auto& each : sandboxes) {
+        const QString sandbox =
+            makeDemoSandbox(QCoreApplication::applicationDirPath(), {}, each.layout);
+        qputenv("XDG_DATA_DIRS", encodePath(sandbox + QStringLiteral("/usr/share")).c_str());
+        AnsweringServices services(QStringList{sandbox + QChar(kSep)}, each.answers);
+        Wizard wizard(services);
+        wizard.start();
+        if (each.layout == DemoLayout::Windows)
+            save(wizard.startup(), output + "/startup.png");
+        wizard.startup()->OKButton->click();
+        wizard.search()->cmdSearch->click();
+        save(wizard.search(), output + "/search" + QLatin1String(each.suffix) + ".png");
+        wizard.search()->cmdNext->click();
+        save(wizard.conversion(), output + "/conversion" + QLatin1String(each.suffix) + ".png");
+        removeFolderTree(sandbox);
+    }
     return 0;
 }

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -64,6 +65,7 @@ class CommandLine : public ::testing::TestWithParam<Road> {};
 // Each row runs through the shell, whose printf gives the arguments as bytes. Nothing outside
 // the archives installed changes.
 TEST_P(CommandLine, ExitsWithItsStatusSaysWhyAndTouchesNothingElse) {
+    const ScopedEnvironment dataDirs("XDG_DATA_DIRS", "/nonexistent");
     Games games(true);
     const QStringList arguments = GetParam().arguments(games);
     const auto before = outsideTheRun(snapshot(games.root.path()));
@@ -102,6 +104,17 @@ QStringList stopWhilePacking(Games& g, const char* signal) {
 
 QStringList convert(Games& g) {
     return {"convert", g.quake2, g.quake3};
+}
+
+// Makes the Quake 3 folder an engine's home path: its data moves to `dataFolder`, below which
+// the system places are when `systemPlaces`.
+void splitQuake3(Games& g, const QString& dataFolder, bool systemPlaces) {
+    makeDirs(dataFolder);
+    ASSERT_TRUE(QDir().rename(g.quake3 + "baseq3", dataFolder + "/baseq3"));
+    writeFile(g.quake3 + "baseq3/q3config.cfg", "the player's own settings");
+    // The child inherits it; each row sets it again.
+    qputenv("XDG_DATA_DIRS",
+            QFile::encodeName(systemPlaces ? g.root.file("usr/share") : g.root.file("none")));
 }
 
 const Road kRoads[] = {
@@ -220,6 +233,38 @@ const Road kRoads[] = {
          return convert(g);
      },
      3, "corvane: <Q3> holds no folder qfbastion"},
+    // Debian's layout: the data in a system place, qfbastion in the engine's home path; the
+    // data folders stay byte for byte as they were.
+    {"HomePathWithTheDataInASystemPlace",
+     [](Games& g) {
+         splitQuake3(g, g.root.file("usr/share/games/quake3"), true);
+         return convert(g);
+     },
+     0, "  Quake 3's data: <ROOT>/usr/share/games/quake3/baseq3, for the home path <Q3>", 3},
+    {"HomePathWithTheDataGiven",
+     [](Games& g) {
+         splitQuake3(g, g.root.file("q3 data"), false);
+         return QStringList{"convert", "--dry-run", "--quake3-data", g.root.file("q3 data"),
+                            g.quake2,  g.quake3};
+     },
+     0, "Quake 3's data: <ROOT>/q3 data/baseq3, for the home path <Q3>"},
+    {"HomePathWithoutQuake3DataAnywhere",
+     [](Games& g) {
+         splitQuake3(g, g.root.file("elsewhere"), false);
+         return convert(g);
+     },
+     3, "corvane: <Q3> holds qfbastion but no Quake 3 data: "},
+    {"DataGivenThatIsNone",
+     [](Games& g) {
+         return QStringList{"convert", "--quake3-data=" + g.quake2, g.quake2, g.quake3};
+     },
+     3, "corvane: <Q2> holds no baseq3/pak0.pk3: it is no Quake 3 data folder"},
+    {"APakOfAKnownReleasesSizeWithOtherBytes",
+     [](Games& g) {
+         g.padPak("pak2.pak", 45055);
+         return convert(g);
+     },
+     7, "corvane: pak2.pak has the size of Quake 2's point-release patch but other contents", 3},
     {"FailedTool",
      [](Games& g) {
          writeFile(g.programFolder + "/pak", "#!/bin/sh\nexit 2\n");
@@ -284,6 +329,34 @@ TEST(CommandLine, ARunKilledAtAnyMomentLeavesNothingThatSpoilsTheNext) {
     EXPECT_EQ(snapshot(games.programFolder), before);
 }
 
+// The engine reads what was installed into a home path: ioquake3's server, its base path on
+// Quake 3's data and its home path on the player's, finds the three archives in the mod folder.
+TEST(CommandLine, TheEngineLoadsTheArchivesInstalledIntoItsHomePath) {
+    const QString engine = "/usr/lib/ioquake3/ioq3ded";
+    if (!QFileInfo(engine).isExecutable())
+        GTEST_SKIP() << "ioquake3's server is not installed (scripts/install-deps.sh installs it)";
+    const ScopedEnvironment dataDirs("XDG_DATA_DIRS", "/nonexistent");
+    Games games(true);
+    const QString data = games.root.file("usr/share/games/quake3");
+    splitQuake3(games, data, true);
+    writeFile(data + "/baseq3/pak0.pk3", QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0'));
+    const Finished conversion = corvane(games, convert(games));
+    ASSERT_EQ(conversion.exitCode, 0) << conversion.err;
+    const Finished loaded =
+        run(engine,
+            {"+set", "dedicated", "1", "+set", "com_standalone", "1", "+set", "fs_basepath", data,
+             "+set", "fs_homepath", games.quake3.chopped(1), "+set", "fs_game", "qfbastion",
+             "+path", "+quit"},
+            games.root.path(), kNoDisplay);
+    for (int pak = 0; pak < 3; ++pak)
+        EXPECT_TRUE((loaded.out + loaded.err)
+                        .contains(QFile::encodeName(QString("%1qfbastion/pak%2.pk3 (%3 files)")
+                                                        .arg(games.quake3)
+                                                        .arg(pak)
+                                                        .arg(classicFileCount(pak)))))
+            << (loaded.out + loaded.err).toStdString();
+}
+
 // Every layout of either game, and folder names that hold a line break or a tab: escaped in
 // lines, as they are with --null. Folders that cannot be read, and names that are not UTF-8,
 // are passed over without a word.
@@ -295,20 +368,27 @@ TEST(CommandLine, FindListsEveryLayoutOneALineAndPassesOverUnreadableFolders) {
     makeTree(tree.path(),
              {"win/Quake2=q2", "shop/Quake2.exe", "shop/baseq2/PAK0.PAK",
               "home/.yq2/baseq2/pak0.pak", "home/.q3a/baseq3/pak0.pk3", "odd\nname\t=q2",
-              "m_locked/q2/baseq2/pak0.pak", "nopak/baseq2/readme.txt", "z/n=q3", "b_=q2"});
+              "m_locked/q2/baseq2/pak0.pak", "nopak/baseq2/readme.txt", "z/n=q3", "b_=q2",
+              "sys/games/quake3/baseq3/pak0.pk3", "home2/.q3a/qfbastion/", "home3/.q3a/baseq3/"});
     setMode(tree.file("m_locked"), 0);
     setMode(tree.file("z/n"), 0311); // may be entered, not read
     // A name that is not UTF-8 could be neither shown nor opened again: it is passed over.
     const QByteArray game = QFile::encodeName(tree.file("b_"));
     ASSERT_EQ(::rename(game.constData(), (game + "\xff\xfe").constData()), 0);
+    const ScopedEnvironment dataDirs("XDG_DATA_DIRS", tree.file("sys"));
     const Finished find = corvane(games, {"find", tree.path()});
     EXPECT_EQ(find.exitCode, 0) << find.err;
     EXPECT_EQ(find.err, "");
-    const QList<QStringList> found = {{"quake2", tree.file("win/Quake2/"), "quake2.exe"},
-                                      {"quake2", tree.file("shop/"), "Quake2.exe"},
-                                      {"quake2", tree.file("odd\nname\t/"), "quake2.exe"},
-                                      {"quake2", tree.file("home/.yq2/"), "data"},
-                                      {"quake3", tree.file("home/.q3a/"), "data"}};
+    // A generated pak is no known release; a Quake 3 folder has no field of releases.
+    const QString q2 = "pak0.pak: no known release; pak1.pak: missing; pak2.pak: missing";
+    const QList<QStringList> found = {
+        {"quake2", tree.file("win/Quake2/"), "quake2.exe", q2},
+        {"quake3", tree.file("sys/games/quake3/"), "data", "-"},
+        {"quake2", tree.file("shop/"), "Quake2.exe", q2},
+        {"quake2", tree.file("odd\nname\t/"), "quake2.exe", q2},
+        {"quake3", tree.file("home2/.q3a/"), "home", "data in " + tree.file("sys/games/quake3/")},
+        {"quake2", tree.file("home/.yq2/"), "data", q2},
+        {"quake3", tree.file("home/.q3a/"), "data", "-"}};
     QByteArray lines, nulSeparated;
     for (const QStringList& fields : found) {
         QStringList shown = fields;

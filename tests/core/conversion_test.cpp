@@ -3,12 +3,13 @@
 // program's own folders changes.
 
 #include "conversion/conversion.h"
+#include "conversion/known_paks.h"
 #include "conversion/manifests.h"
 #include "platform/files.h"
-#include "platform/sizes.h"
 #include "support/games.h"
 #include "support/support.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,6 +21,7 @@
 #include <functional>
 #include <optional>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -181,6 +183,15 @@ const Road kRoads[] = {
       "PAK2.PK3 was not copied for some reason, check<PF>\r\nto see if the file exists"},
      Outcome::NotAllInstalled,
      {"pak0.pk3"}},
+    // pak2.pak has the size of the point release's, but not its bytes: said once, before the
+    // archives are installed, and no plain success.
+    {"APakOfAKnownReleasesSizeWithOtherBytesIsSaid",
+     [](Games& g) { g.padPak("pak2.pak", 45055); },
+     {"pak2.pak has the size of Quake 2's point-release patch but other contents: it is damaged "
+      "or was changed.\r\nThe archives are made of what it holds.",
+      kAllCopied[0], kAllCopied[1], kAllCopied[2]},
+     Outcome::InstalledIncomplete,
+     kAll},
     {"AnotherGamesPak0IsSaidAndNoPlainSuccess",
      [](Games& g) {
          Members members = classicPak(0);
@@ -366,16 +377,12 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"30"}}),
     kRowName);
 
-// Too little room, met three ways. Where this process may mount file systems: a small one for
-// the work folder is seen by the check before any work; a qfbastion on a file system of its
-// own receives copies. Everywhere: a limit on the size of the files the tools write makes the
-// disk fill while the archive grows, and the run stops with the tool's own words.
-TEST(Conversion, RoomIsCheckedBeforeWorkAndAFullDiskInstallsNothing) {
-    Games games;
-    // Game data that does not compress, so the archive needs about as much room as its files.
+// Game data that does not compress, so an archive needs about as much room as its files; the
+// room its unpacked tree takes on a file system of 4 KiB blocks.
+qint64 writeIncompressiblePak0(Games& games) {
     QRandomGenerator random(7);
     Members members;
-    qint64 treeBytes = 0; // on a file system of 4 KiB blocks
+    qint64 treeBytes = 0;
     for (auto [name, contents] : classicPak(0)) {
         if (isPacked(QString(name).replace('/', '\\'))) {
             contents.resize(16384);
@@ -385,63 +392,153 @@ TEST(Conversion, RoomIsCheckedBeforeWorkAndAFullDiskInstallsNothing) {
         members.emplace_back(name, contents);
     }
     games.writePak("pak0.pak", members);
-    const auto before = snapshot(games.root.path());
-    const auto convert = [&](QStringList* prompts = nullptr) {
-        FakeServices services(games.programFolder);
-        RecordingView view;
-        Conversion conversion(services, games.paths, view);
-        const Outcome outcome = conversion.run();
-        if (prompts)
-            *prompts = services.prompts();
-        return outcome;
-    };
-    QStringList prompts;
-    // Room for the tools and the unpacked files, but not for the archives too.
-    const qint64 tools = QFileInfo(CORVANE_PAK).size() + QFileInfo(CORVANE_MINIZIP).size();
-    if (const MemoryDisk small(games.programFolder, tools + treeBytes + (1 << 20));
-        small.mounted()) {
+    return treeBytes;
+}
+
+struct Room {
+    const char* name;
+    // Mounts a file system of its own where the row needs one (on `folder`, of `bytes`), or
+    // limits the size of the files the tools write.
+    std::function<QString(Games&, qint64 treeBytes)> folder;
+    std::function<qint64(Games&, qint64 treeBytes)> bytes;
+    Outcome outcome;
+    const char* said; // the start of the one box, with <PF> and <Q3>; none: no box
+};
+
+const qint64 kTools = QFileInfo(CORVANE_PAK).size() + QFileInfo(CORVANE_MINIZIP).size();
+
+const Room kRooms[] = {
+    // Room for the tools and the unpacked files in the work folder, but not for the archives
+    // too: seen before any work, the free room said in whole megabytes.
+    {"TheWorkFolderTooSmall", [](Games& g, qint64) { return g.programFolder; },
+     [](Games&, qint64 tree) { return kTools + tree + (1 << 20); }, Outcome::CheckFailed,
+     "There is not enough free space in <PF>: the conversion needs about "},
+    // qfbastion on a file system of its own receives copies: it needs room for the archives.
+    {"QfbastionOnAnotherDiskTooSmall", [](Games& g, qint64) { return g.quake3 + "qfbastion"; },
+     [](Games&, qint64) { return qint64(1) << 20; }, Outcome::CheckFailed,
+     "There is not enough free space in <Q3>qfbastion: the conversion needs about "},
+    {"QfbastionOnAnotherDisk", [](Games& g, qint64) { return g.quake3 + "qfbastion"; },
+     [](Games&, qint64 tree) { return tree * 2; }, Outcome::Installed, nullptr},
+    // No file system of its own: a limit on the size of the files the tools write makes the
+    // disk fill while the archive grows, and the run stops with the tool's own words.
+    {"AFullDiskWhileTheArchiveGrows", nullptr, nullptr, Outcome::ToolFailed,
+     "pak0.pk3 could not be made:\r\nminizip: "},
+};
+
+class Rooms : public ::testing::TestWithParam<Room> {};
+
+TEST_P(Rooms, AreCheckedBeforeWorkAndAFullDiskInstallsNothing) {
+    const Room& room = GetParam();
+    Games games;
+    const qint64 treeBytes = writeIncompressiblePak0(games);
+    std::optional<MemoryDisk> disk;
+    if (room.folder) {
+        disk.emplace(room.folder(games, treeBytes), room.bytes(games, treeBytes));
+        if (!disk->mounted())
+            GTEST_SKIP() << "this process may not mount a file system of its own (it needs "
+                            "CAP_SYS_ADMIN, as root has)";
+        // The program folder's tools are on the new file system too.
         QFile::copy(CORVANE_PAK, games.programFolder + "/pak");
         QFile::copy(CORVANE_MINIZIP, games.programFolder + "/minizip");
-        struct statvfs disk;
-        ASSERT_EQ(statvfs(QFile::encodeName(games.programFolder).constData(), &disk), 0);
-        const qint64 freeBytes = qint64(disk.f_bavail) * qint64(disk.f_frsize);
-        EXPECT_EQ(convert(&prompts), Outcome::CheckFailed);
-        // The free room is said as the summary and the dry run say sizes.
-        EXPECT_TRUE(
-            prompts.size() == 1 &&
-            prompts[0].startsWith("There is not enough free space in " + games.programFolder) &&
-            prompts[0].endsWith(", " + readableSize(freeBytes) + " are free."))
-            << prompts.join('|');
-        EXPECT_EQ(QDir(games.programFolder)
-                      .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                  (QStringList{"minizip", "pak"}));
     }
-    // A Quake 3 folder on another file system, where one is at hand: the archives are copied.
-    const TempDir elsewhere("/dev/shm/corvane-q3");
-    struct stat shm, tmp;
-    if (stat(QFile::encodeName(elsewhere.path()).constData(), &shm) == 0 &&
-        stat(QFile::encodeName(games.root.path()).constData(), &tmp) == 0 &&
-        shm.st_dev != tmp.st_dev) {
-        writeFile(elsewhere.file("baseq3/pak0.pk3"));
-        makeDirs(elsewhere.file("qfbastion"));
-        const GamePaths home = std::exchange(games.paths, {games.quake2, elsewhere.path() + '/'});
-        EXPECT_EQ(convert(), Outcome::Installed);
-        EXPECT_EQ(zipMembers(elsewhere.file("qfbastion/pak0.pk3")).size(), classicFileCount(0));
-        games.paths = home;
-    }
-
+    const auto before = snapshot(games.root.path());
+    FakeServices services(games.programFolder);
+    RecordingView view;
+    Conversion conversion(services, games.paths, view);
     rlimit unlimited{};
     getrlimit(RLIMIT_FSIZE, &unlimited);
-    signal(SIGXFSZ, SIG_IGN); // the tools then get an error instead of being killed
-    rlimit limit = unlimited;
-    limit.rlim_cur = rlim_t(QFileInfo(games.quake2 + "baseq2/pak0.pak").size() / 4);
-    setrlimit(RLIMIT_FSIZE, &limit);
-    const Outcome outcome = convert(&prompts);
+    if (!room.folder) {
+        signal(SIGXFSZ, SIG_IGN); // the tools then get an error instead of being killed
+        rlimit limit = unlimited;
+        limit.rlim_cur = rlim_t(QFileInfo(games.quake2 + "baseq2/pak0.pak").size() / 4);
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    const Outcome outcome = conversion.run();
     setrlimit(RLIMIT_FSIZE, &unlimited);
-    EXPECT_EQ(outcome, Outcome::ToolFailed);
-    ASSERT_EQ(prompts.size(), 1) << prompts.join('|');
-    EXPECT_TRUE(prompts[0].startsWith("pak0.pk3 could not be made:\r\nminizip: ")) << prompts[0];
-    EXPECT_EQ(snapshot(games.root.path()), before);
+    EXPECT_EQ(outcome, room.outcome);
+    const QStringList prompts = services.prompts();
+    if (room.said) {
+        ASSERT_EQ(prompts.size(), 1) << prompts.join('|');
+        EXPECT_TRUE(prompts[0].startsWith(
+            QString(room.said).replace("<PF>", games.programFolder).replace("<Q3>", games.quake3)))
+            << prompts[0];
+        EXPECT_EQ(snapshot(games.root.path()), before);
+        EXPECT_TRUE(QDir(games.quake3 + "qfbastion").entryList(QDir::Files).isEmpty());
+    } else {
+        EXPECT_EQ(zipMembers(games.quake3 + "qfbastion/pak0.pk3").size(), classicFileCount(0));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Conversion, Rooms, ::testing::ValuesIn(kRooms), kRowName);
+
+// Which release a pack is: by its size, then by its checksum. The rows are made here of
+// generated bytes, as the real files are not at hand; the demo's size is the real table's.
+TEST(KnownPaks, APackIsNamedByItsSizeThenItsChecksum) {
+    const QByteArray full = "PACK" + QByteArray(70000, 'q');
+    QByteArray damaged = full;
+    damaged[40000] = 'x';
+    const auto md5 = [](const QByteArray& bytes) {
+        return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex();
+    };
+    const std::vector<KnownPak> table = {{"baseq2/pak0.pak", full.size(), md5(full), "full game"},
+                                         {"baseq2/pak0.pak", 9, md5("PACKdemo!"), "demo"}};
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        qint64 sparseSize; // a file of this many zero bytes instead
+        const char* file;
+        bool realTable;
+        PakIdentity::Match match;
+        const char* described;
+    } rows[] = {
+        {"KnownRelease", full, 0, "baseq2/pak0.pak", false, PakIdentity::Match::Known, "full game"},
+        {"TheDemoByItsName", "PACKdemo!", 0, "baseq2/pak0.pak", false, PakIdentity::Match::Known,
+         "the demo"},
+        {"OneByteChanged", damaged, 0, "baseq2/pak0.pak", false, PakIdentity::Match::Changed,
+         "damaged or changed: the size of a known release (full game), other contents"},
+        {"ASizeNoReleaseHas", full + "!", 0, "baseq2/pak0.pak", false, PakIdentity::Match::None,
+         "no known release"},
+        {"AnotherFilesSize", full, 0, "baseq2/pak1.pak", false, PakIdentity::Match::None,
+         "no known release"},
+        {"TheRealDemosSizeOtherBytes",
+         {},
+         49951322,
+         "baseq2/pak0.pak",
+         true,
+         PakIdentity::Match::Changed,
+         "damaged or changed: the size of a known release (demo), other contents"},
+    };
+    TempDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString path = dir.file(row.name);
+        writeFile(path, row.bytes);
+        if (row.sparseSize > 0) {
+            ASSERT_TRUE(QFile::resize(path, row.sparseSize));
+        }
+        const io::Fd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+        const PakIdentity found =
+            identifyPak(fd.get(), row.file, row.realTable ? knownPaks() : table);
+        EXPECT_EQ(found.match, row.match);
+        EXPECT_EQ(found.described(), row.described);
+    }
+}
+
+// The program's table is the shared list of the known files, row for row.
+TEST(KnownPaks, TheProgramsTableIsTheSharedList) {
+    QFile shared(CORVANE_SHARED_DATA "/quake2-known-paks.tsv");
+    if (!shared.open(QIODevice::ReadOnly))
+        GTEST_SKIP() << "the shared data folder beside the project is missing: "
+                     << shared.fileName().toStdString();
+    const std::vector<KnownPak> rows = parseKnownPaks(shared.readAll());
+    ASSERT_EQ(rows.size(), knownPaks().size());
+    ASSERT_GE(rows.size(), 5u);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].file, knownPaks()[i].file);
+        EXPECT_EQ(rows[i].bytes, knownPaks()[i].bytes);
+        EXPECT_EQ(rows[i].md5, knownPaks()[i].md5);
+        EXPECT_EQ(rows[i].release, knownPaks()[i].release);
+    }
 }
 
 } // namespace

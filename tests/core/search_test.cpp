@@ -92,12 +92,21 @@ const Layout kLayouts[] = {
      {"Both", ""},
      {"Both"}},
     {"PakFoundWhateverItsCase", {"U/quake2.exe", "U/baseq2/PAK0.PAK"}, {"U"}, {}},
-    {"NoneForOtherCaseMissingPakFileForFolderOrOtherGamesPak",
+    // Without the program (in any case), a folder is listed for its data alone, in walk order.
+    {"NoneForAMissingPakFileForFolderOrOtherGamesPakButDataAlone",
      {"Case/Quake2.exe", "Case/baseq2/pak0.pak", "NoPak/quake2.exe", "NoPak/baseq2/",
       "FileNotFolder/quake2.exe", "FileNotFolder/baseq2", "Mixed/quake3.exe",
-      "Mixed/baseq3/pak0.pak"},
+      "Mixed/baseq3/pak0.pak", "usr/share/games/quake2/baseq2/pak0.pak", "Q3/baseq3/pak0.pk3"},
+     {"usr/share/games/quake2", "Case"},
+     {"Q3"}},
+    // An engine's home path holding qfbastion, Quake 3's data in a system place; one without
+    // qfbastion, or whose qfbastion is a link, is none.
+    {"HomePathsWithQfbastion",
+     {"usr/share/games/quake3/baseq3/pak0.pk3", "home/a/.q3a/qfbastion/",
+      "home/a/.q3a/baseq3/q3config.cfg", "home/b/.q3a/baseq3/",
+      "home/c/.q3a/qfbastion -> ../../a/.q3a/qfbastion"},
      {},
-     {}},
+     {"usr/share/games/quake3", "home/a/.q3a"}},
     {"LinksToFoldersAreNotFollowed", {"G=q2", "G/loop -> ..", "alias -> G"}, {"G"}, {}},
     // Entering M fails, and the walk goes on with A, P's own files and O, the sibling before P.
     {"AFolderThatCannotBeEnteredEndsOnlyItsOwnVisit",
@@ -131,6 +140,8 @@ class Layouts : public Search, public ::testing::WithParamInterface<Layout> {};
 
 TEST_P(Layouts, AreListedWithTheSeparatorInWalkOrder) {
     makeTree(drive.path(), GetParam().tree);
+    // The system places are the drive's own.
+    const ScopedEnvironment dataDirs("XDG_DATA_DIRS", drive.file("usr/share"));
     failures = GetParam().failures;
     const auto before = snapshot(drive.path());
     search({kYes, kYes});

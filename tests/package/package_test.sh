@@ -85,7 +85,9 @@ as_user() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u XDG_CACHE_HO
     HOME="$work/home" $run "$@"; }
 
 found=$(as_user "$corvane" find "$work/games")
-printf 'quake3\t%s/games/q3/\tdata\nquake2\t%s/games/q2/\tdata\n' "$work" "$work" >"$work/expected"
+releases="pak0.pak: no known release; pak1.pak: no known release; pak2.pak: no known release"
+printf 'quake3\t%s/games/q3/\tdata\t-\nquake2\t%s/games/q2/\tdata\t%s\n' "$work" "$work" "$releases" \
+    >"$work/expected"
 [ "$found" = "$(cat "$work/expected")" ] || { echo "find said: $found"; exit 1; }
 
 # Five files are far fewer than the classic game's: installed, with status 7 saying so.

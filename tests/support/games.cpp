@@ -76,6 +76,10 @@ void Games::writePak(const QString& name, const Members& members) {
     writeFile(quake2 + "baseq2/" + name, packBytes(members));
 }
 
+void Games::padPak(const QString& name, qint64 bytes) {
+    ASSERT_TRUE(QFile::resize(quake2 + "baseq2/" + name, bytes));
+}
+
 QString Games::logZipRuns(const QByteArray& then) {
     const QString log = root.file("zip-runs.log");
     QFile::rename(programFolder + "/minizip", root.file("minizip"));

@@ -31,6 +31,8 @@ struct Games {
     // `withProgram` puts the program itself beside its tools.
     explicit Games(bool withProgram = false);
     void writePak(const QString& name, const Members& members);
+    // Lengthens the pack `name` with zero bytes to `bytes` bytes, past its directory.
+    void padPak(const QString& name, qint64 bytes);
     // Puts a script before the zip tool that logs each run's archive and number of files, in
     // a log outside the program folder whose path it returns; `then` runs in the script after
     // each run is logged ($log names the log).

@@ -297,3 +297,20 @@ bool runsToEnd(FakeServices& services, const std::function<void()>& procedure) {
 }
 
 } // namespace corvane::test
+
+namespace corvane::test {
+
+ScopedEnvironment::ScopedEnvironment(const char* name, const QString& value) : m_name(name) {
+    if (qEnvironmentVariableIsSet(name))
+        m_old = qgetenv(name);
+    qputenv(name, QFile::encodeName(value));
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    if (m_old)
+        qputenv(m_name, *m_old);
+    else
+        qunsetenv(m_name);
+}
+
+} // namespace corvane::test

@@ -16,6 +16,7 @@
 
 #include <deque>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <utility>
 #include <vector>
@@ -94,6 +95,19 @@ void killAfter(const QString& program, const QStringList& arguments, const QStri
 // (root passes every mode) and reports its result; returns true then, and the test returns.
 // Elsewhere returns false and the test runs here.
 bool rerunUnprivileged();
+
+// Sets an environment variable for as long as it lives, then puts back what was there.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const QString& value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    const char* m_name;
+    std::optional<QByteArray> m_old;
+};
 bool isRoot();
 
 // For a child process, before it starts its program: the file systems have no unnamed files

@@ -186,6 +186,48 @@ TEST(Keyboard, BoxesTakeReturnAndSpaceAndAQuestionHasNoWayOutButItsButtons) {
     EXPECT_EQ(answering(kOkOnly, [](QMessageBox* box) { key(box, Qt::Key_Space); }), kOk);
 }
 
+// Debian's layout, as a player: Quake 2's data without its program and Quake 3's, both
+// read-only, in the system places; qfbastion in the engine's home path. The wizard lists them
+// and converts into the home path, the data folders byte for byte as they were.
+TEST_F(Demo, TheWizardConvertsDebiansLayoutIntoTheEnginesHomePath) {
+    if (rerunUnprivileged())
+        return;
+    const QString drive = dir.file("drive");
+    const QString quake2 = drive + "/usr/share/games/quake2/";
+    const QString quake3 = drive + "/usr/share/games/quake3/";
+    const QString home = drive + "/home/player/.q3a/";
+    for (int pak = 0; pak < 3; ++pak)
+        writeFile(quake2 + "baseq2/pak" + QString::number(pak) + ".pak",
+                  packBytes(classicPak(pak)));
+    writeFile(quake3 + "baseq3/pak0.pk3");
+    makeDirs(home + "qfbastion");
+    writeFile(home + "baseq3/q3config.cfg");
+    const QStringList readOnly = {quake2 + "baseq2", quake2, quake3 + "baseq3", quake3};
+    for (const QString& folder : readOnly)
+        setMode(folder, 0555);
+    const auto data = snapshot(drive + "/usr");
+    const ScopedEnvironment dataDirs("XDG_DATA_DIRS", drive + "/usr/share");
+    services = std::make_unique<FakeServices>(programFolder, QStringList{drive + '/'});
+    Wizard wizard(*services);
+    wizard.start();
+    wizard.startup()->OKButton->click();
+    // Quake 3's data folder comes first in the walk: No to it, Yes to the home path.
+    services->answer({kYes, kNo, kYes});
+    wizard.search()->cmdSearch->click();
+    ASSERT_TRUE(wizard.search()->cmdNext->isEnabled())
+        << services->prompts().join('|').toStdString();
+    EXPECT_EQ(wizard.paths().quake2, quake2);
+    EXPECT_EQ(wizard.paths().quake3, home);
+    wizard.search()->cmdNext->click();
+    EXPECT_TRUE(runsToEnd(*services, [&] { wizard.conversion()->OKButton->click(); }));
+    EXPECT_EQ(QDir(home + "qfbastion").entryList(QDir::Files),
+              (QStringList{"pak0.pk3", "pak1.pk3", "pak2.pk3"}));
+    EXPECT_TRUE(services->prompts().back().startsWith("PAK2.PK3 was copied to"));
+    EXPECT_EQ(snapshot(drive + "/usr"), data);
+    for (const QString& folder : readOnly)
+        setMode(folder, 0755);
+}
+
 TEST_F(Demo, ClosingTheWindowDuringTheSearchEndsTheProgram) {
     Wizard wizard(*services);
     wizard.start();

@@ -4,16 +4,19 @@
 #include "cli/commands.h"
 
 #include "cli/terminal.h"
+#include "conversion/known_paks.h"
 #include "platform/files.h"
 #include "platform/game_paths.h"
 #include "platform/stop_signals.h"
 #include "search/drive_walk.h"
+#include "search/layouts.h"
 
 #include <QCoreApplication>
 #include <QDir>
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <set>
 
 #include <sys/stat.h>
@@ -22,7 +25,7 @@ namespace corvane {
 
 const char kUsage[] =
     "Usage: corvane [--demo]\n"
-    "       corvane convert [--dry-run] QUAKE2_FOLDER QUAKE3_FOLDER\n"
+    "       corvane convert [--dry-run] [--quake3-data FOLDER] QUAKE2_FOLDER QUAKE3_FOLDER\n"
     "       corvane find [--null] [FOLDER ...]\n"
     "       corvane --help | -h | --version\n"
     "\n"
@@ -44,24 +47,28 @@ const char kUsage[] =
     "  4  a tool failed; what the run made was removed and nothing was installed\n"
     "  5  some archive could not be made or installed\n"
     "  6  another conversion is running in the same folders; nothing was touched\n"
-    "  7  installed, but pak0.pak held far fewer files than the classic game's\n"
+    "  7  installed, but the data is not the classic game's: pak0.pak held far fewer\n"
+    "     of its files, or a pak has a known release's size and other contents\n"
     "  128+N  stopped by signal N (130 Ctrl-C, 129 a closed terminal, 143 kill);\n"
     "     what the run made was removed and nothing was installed\n";
 
 namespace {
 
 const char kConvertUsage[] =
-    "Usage: corvane convert [--dry-run] QUAKE2_FOLDER QUAKE3_FOLDER\n"
+    "Usage: corvane convert [--dry-run] [--quake3-data FOLDER] QUAKE2_FOLDER QUAKE3_FOLDER\n"
     "\n"
     "Unpacks baseq2/pak0.pak, pak1.pak and pak2.pak of QUAKE2_FOLDER, makes pak0.pk3,\n"
     "pak1.pk3 and pak2.pk3 of them and installs them in QUAKE3_FOLDER/qfbastion, which must\n"
-    "exist. QUAKE3_FOLDER holds baseq3/pak0.pk3. Nothing is asked; what it does goes to\n"
-    "standard error, with a progress bar on a terminal.\n"
+    "exist. QUAKE3_FOLDER holds baseq3/pak0.pk3, or is an engine's home path (such as ~/.q3a)\n"
+    "whose Quake 3 data lies in a system place (/usr/share/games/quake3) or in the folder\n"
+    "given with --quake3-data. Nothing is written to the data folders. Nothing is asked; what\n"
+    "it does goes to standard error, with a progress bar on a terminal.\n"
     "\n"
-    "  --dry-run   make every check, say what would be unpacked, made and installed,\n"
-    "              and change nothing; the exit status is the one the conversion would\n"
-    "              start with\n"
-    "  --help, -h  show this help\n"
+    "  --dry-run             make every check, say what would be unpacked, made and\n"
+    "                        installed, and change nothing; the exit status is the one the\n"
+    "                        conversion would start with\n"
+    "  --quake3-data FOLDER  the folder holding Quake 3's baseq3/pak0.pk3, for a home path\n"
+    "  --help, -h            show this help\n"
     "\n"
     "Exit statuses: corvane --help.\n";
 
@@ -69,8 +76,11 @@ const char kFindUsage[] =
     "Usage: corvane find [--null] [FOLDER ...]\n"
     "\n"
     "Lists each Quake 2 and Quake 3 folder on the drives, or below the FOLDERs given, one a\n"
-    "line: the game, the folder and what marks it (its program, or \"data\"), separated by\n"
-    "tabs. A tab, a line break, a backslash or another control character in a folder name is\n"
+    "line: the game, the folder, what marks it (its program; \"data\" for the game data\n"
+    "alone; \"home\" for an engine's home path holding qfbastion, its data elsewhere) and,\n"
+    "for Quake 2, which known release each pak is (for a home path: where its data is),\n"
+    "separated by tabs. A tab, a line break, a backslash or another control character in a folder "
+    "name is\n"
     "written \\t, \\n, \\\\ or \\xNN.\n"
     "\n"
     "  --null      end each field with a NUL byte instead, the names as they are\n"
@@ -81,15 +91,28 @@ const char kFindUsage[] =
 // A command's arguments: its options, which must be among those it knows, and the rest.
 struct Arguments {
     std::set<std::string> options;
-    QStringList operands; // folder names: bytes, whatever they hold
-    std::string unknown;  // the first option not known, if any
+    std::map<std::string, QString> values; // options that take a folder
+    QStringList operands;                  // folder names: bytes, whatever they hold
+    std::string unknown;                   // the first option not known, if any
 };
+
+// The options that take a value, as the next word or after '='.
+const std::set<std::string> kValueOptions = {"--quake3-data"};
 
 Arguments parse(const std::vector<std::string>& words, const std::set<std::string>& known) {
     Arguments parsed;
     bool optionsEnd = false;
-    for (const std::string& word : words) {
-        if (!optionsEnd && word == "--")
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        const std::string name = word.substr(0, word.find('='));
+        if (!optionsEnd && known.count(name) && kValueOptions.count(name)) {
+            if (name.size() < word.size())
+                parsed.values[name] = decodePath(word.substr(name.size() + 1));
+            else if (i + 1 < words.size())
+                parsed.values[name] = decodePath(words[++i]);
+            else if (parsed.unknown.empty())
+                parsed.unknown = word + " without its FOLDER";
+        } else if (!optionsEnd && word == "--")
             optionsEnd = true;
         else if (!optionsEnd && known.count(word))
             parsed.options.insert(word == "-h" ? "--help" : word);
@@ -127,45 +150,84 @@ bool isFolder(const QString& path) {
     return stat(encodePath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// Where the Quake 3 data of a home path lies: the folder given, else the system places.
+QStringList quake3DataFor(const QString& given) {
+    if (!given.isEmpty())
+        return layouts::holdsData(Game::Quake3, given) ? QStringList{given} : QStringList();
+    return layouts::systemData(Game::Quake3);
+}
+
+QString quake3DataRefusal(const QString& given) {
+    if (!isFolder(given))
+        return given.chopped(1) + QStringLiteral(": no such folder");
+    return QStringLiteral("%1 holds no baseq3/pak0.pk3: it is no Quake 3 data folder")
+        .arg(given.chopped(1));
+}
+
 // Why the folders given cannot be converted, in plain words: one that does not exist, the two
 // given the wrong way round, a game's data folder given for the game's, a folder that is no
-// game's, a Quake 3 folder without qfbastion. Empty when they look right.
-QString folderRefusal(const GamePaths& paths) {
+// game's, a Quake 3 folder without qfbastion, a home path whose data is nowhere. Empty when
+// they look right.
+QString folderRefusal(const GamePaths& paths, const QString& quake3Data) {
     for (const QString& folder : {paths.quake2, paths.quake3})
         if (!isFolder(folder))
             return folder.chopped(1) + QStringLiteral(": no such folder");
-    const bool quake2 = holds(paths.quake2, QStringLiteral("baseq2/pak0.pak"));
-    const bool quake3 = holds(paths.quake3, QStringLiteral("baseq3/pak0.pk3"));
-    if (!quake2 && !quake3 && holds(paths.quake2, QStringLiteral("baseq3/pak0.pk3")) &&
-        holds(paths.quake3, QStringLiteral("baseq2/pak0.pak")))
+    if (!quake3Data.isEmpty() && quake3DataFor(quake3Data).isEmpty())
+        return quake3DataRefusal(quake3Data);
+    const bool quake2 = layouts::holdsData(Game::Quake2, paths.quake2);
+    const bool quake3 = layouts::holdsData(Game::Quake3, paths.quake3);
+    if (!quake2 && !quake3 && layouts::holdsData(Game::Quake3, paths.quake2) &&
+        layouts::holdsData(Game::Quake2, paths.quake3))
         return QStringLiteral("the two folders look swapped: %1 holds Quake 3 and %2 Quake 2; "
                               "give the Quake 2 folder first")
             .arg(paths.quake2.chopped(1), paths.quake3.chopped(1));
-    const struct {
-        bool holdsGame;
-        QString folder, game, data, pak;
-    } games[] = {{quake2, paths.quake2, QStringLiteral("Quake 2"), QStringLiteral("baseq2"),
-                  QStringLiteral("pak0.pak")},
-                 {quake3, paths.quake3, QStringLiteral("Quake 3"), QStringLiteral("baseq3"),
-                  QStringLiteral("pak0.pk3")}};
-    for (const auto& game : games) {
-        if (game.holdsGame)
+    const bool home = !quake3 && layouts::holdsModFolder(Game::Quake3, paths.quake3);
+    if (home && quake3DataFor(quake3Data).isEmpty()) {
+        QStringList places;
+        for (const QString& folder : layouts::systemDataFolders())
+            places << folder + QChar(kSep) + QLatin1String(layouts::facts(Game::Quake3).dataPlace);
+        return QStringLiteral("%1 holds qfbastion but no Quake 3 data: there is no "
+                              "baseq3/pak0.pk3 in it, nor in %2; install Quake 3's data, or give "
+                              "its folder with --quake3-data FOLDER")
+            .arg(paths.quake3.chopped(1), places.join(QStringLiteral(" or ")));
+    }
+    for (const auto& [holdsGame, folder, game] :
+         {std::tuple{quake2, paths.quake2, Game::Quake2},
+          std::tuple{quake3 || home, paths.quake3, Game::Quake3}}) {
+        if (holdsGame)
             continue;
-        const QString name = game.folder.chopped(1).section(QChar(kSep), -1);
-        if (name.compare(game.data, Qt::CaseInsensitive) == 0 && holds(game.folder, game.pak))
+        const layouts::GameFacts& known = layouts::facts(game);
+        const QString data = QLatin1String(known.baseFolder);
+        const QString pak = QLatin1String(known.dataPack);
+        const QString name = folder.chopped(1).section(QChar(kSep), -1);
+        if (name.compare(data, Qt::CaseInsensitive) == 0 && holds(folder, pak))
             return QStringLiteral("%1 is the game's %2 folder; give the %3 folder that holds it, "
                                   "%4")
-                .arg(game.folder.chopped(1), game.data, game.game,
-                     game.folder.chopped(name.size() + 2));
+                .arg(folder.chopped(1), data, QLatin1String(known.title),
+                     folder.chopped(name.size() + 2));
         return QStringLiteral("%1 is no %2 folder: it holds no %3/%4")
-            .arg(game.folder.chopped(1), game.game, game.data, game.pak);
+            .arg(folder.chopped(1), QLatin1String(known.title), data, pak);
     }
-    struct stat info;
-    if (lstat(encodePath(paths.quake3 + QStringLiteral("qfbastion")).c_str(), &info) != 0)
-        return QStringLiteral("%1 holds no folder qfbastion, where the archives are installed; "
-                              "create it, then run corvane again")
-            .arg(paths.quake3.chopped(1));
+    if (!home && !layouts::holdsModFolder(Game::Quake3, paths.quake3)) {
+        struct stat info;
+        if (lstat(encodePath(paths.quake3 + QStringLiteral("qfbastion")).c_str(), &info) != 0)
+            return QStringLiteral("%1 holds no folder qfbastion, where the archives are "
+                                  "installed; create it, then run corvane again")
+                .arg(paths.quake3.chopped(1));
+    }
     return {};
+}
+
+// Where each game's data is read from, for the dry run and the summary.
+QStringList dataSources(const GamePaths& paths, const QString& quake3Data) {
+    const QString quake3 =
+        layouts::dataFolderOf(Game::Quake3, paths.quake3, quake3DataFor(quake3Data));
+    QStringList lines{QStringLiteral("Quake 2's data: %1baseq2").arg(paths.quake2)};
+    lines << (quake3 == paths.quake3
+                  ? QStringLiteral("Quake 3's data: %1baseq3").arg(quake3)
+                  : QStringLiteral("Quake 3's data: %1baseq3, for the home path %2")
+                        .arg(quake3, paths.quake3.chopped(1)));
+    return lines;
 }
 
 int statusOf(Outcome outcome) {
@@ -190,13 +252,14 @@ int statusOf(Outcome outcome) {
 }
 
 // Says what a dry run found the conversion would do.
-void sayPlan(Terminal& terminal, const ConversionPlan& plan) {
+void sayPlan(Terminal& terminal, const ConversionPlan& plan, const QStringList& sources) {
     QStringList unpacked, made;
     for (const ConversionPlan::Pak& pak : plan.paks) {
-        unpacked << QStringLiteral("  %1  %2 files, %3")
+        unpacked << QStringLiteral("  %1  %2 files, %3, %4")
                         .arg(pak.pak)
                         .arg(pak.files)
-                        .arg(readableSize(pak.bytes));
+                        .arg(readableSize(pak.bytes))
+                        .arg(pak.identity);
         if (pak.packed == 0)
             made << QStringLiteral("  %1  not made: its pak lacks the files").arg(pak.archive);
         else
@@ -207,8 +270,9 @@ void sayPlan(Terminal& terminal, const ConversionPlan& plan) {
                         .arg(pak.replaces ? QStringLiteral(", replacing the one there")
                                           : QString());
     }
-    terminal.say(QStringLiteral("dry run: every check passed and nothing was changed.\n"
-                                "It would unpack, into a folder of its own in %1:\n")
+    terminal.say(QStringLiteral("dry run: every check passed and nothing was changed.\n") +
+                 sources.join(u'\n') +
+                 QStringLiteral("\nIt would unpack, into a folder of its own in %1:\n")
                      .arg(plan.workFolder) +
                  unpacked.join(u'\n') +
                  QStringLiteral("\nand make, then install into %1:\n").arg(plan.qfbastion) +
@@ -219,39 +283,71 @@ void sayPlan(Terminal& terminal, const ConversionPlan& plan) {
 class InstallationFinder : public DriveWalk {
 public:
     InstallationFinder(Services& services, bool nullSeparated)
-        : DriveWalk(services, Counting::Unlimited), m_nullSeparated(nullSeparated) {}
+        : DriveWalk(services, Counting::Unlimited), m_nullSeparated(nullSeparated),
+          m_quake3Data(layouts::systemData(Game::Quake3)) {}
     int found = 0;
 
 protected:
     void examineFolder(const QString& base) override {
-        report(base, QStringLiteral("quake2"), QStringLiteral("baseq2"), QStringLiteral("pak0.pak"),
-               QStringLiteral("quake2.exe"));
-        report(base, QStringLiteral("quake3"), QStringLiteral("baseq3"), QStringLiteral("pak0.pk3"),
-               QStringLiteral("quake3.exe"));
+        for (const layouts::GameFacts& game : layouts::kGames)
+            report(base, game);
     }
 
 private:
-    void report(const QString& base, const QString& game, const QString& dataFolder,
-                const QString& pak, const QString& program) {
-        // Only folders with the game's data folder are looked into further.
-        bool hasDataFolder = false;
-        for (int i = 0; i < dirList.ListCount() && !hasDataFolder; ++i)
-            hasDataFolder =
-                dirList.List(i).section(QChar(kSep), -1).compare(dataFolder, Qt::CaseInsensitive) ==
-                0;
-        if (!hasDataFolder || !holds(base, dataFolder + QChar(kSep) + pak))
+    void report(const QString& base, const layouts::GameFacts& game) {
+        // Only folders showing the game's data folder or mod folder are looked into further.
+        const bool candidate =
+            dirList.showsSubFolder(QLatin1String(game.baseFolder), Qt::CaseInsensitive) ||
+            (game.modFolder &&
+             dirList.showsSubFolder(QLatin1String(game.modFolder), Qt::CaseSensitive));
+        if (!candidate)
             return;
-        QString mark = QStringLiteral("data");
+        QString program;
         for (int i = 0; i < filList.ListCount(); ++i)
-            if (filList.List(i).compare(program, Qt::CaseInsensitive) == 0)
-                mark = filList.List(i);
-        const QByteArray line =
-            m_nullSeparated ? game.toUtf8() + '\0' + QByteArray::fromStdString(encodePath(base)) +
-                                  '\0' + mark.toUtf8() + '\0'
-                            : game.toUtf8() + '\t' + escaped(base) + '\t' + escaped(mark) + '\n';
+            if (filList.List(i).compare(QLatin1String(game.program), Qt::CaseInsensitive) == 0)
+                program = filList.List(i);
+        const QStringList elsewhere = game.game == Game::Quake3 ? m_quake3Data : QStringList();
+        const std::optional<layouts::Mark> mark =
+            layouts::markOf(game.game, base, !program.isEmpty(), elsewhere);
+        if (!mark)
+            return;
+        QString markName = program;
+        for (const layouts::Layout& layout : layouts::kLayouts)
+            if (layout.game == game.game && layout.mark == *mark && layout.findMark)
+                markName = QLatin1String(layout.findMark);
+        const QString detail = *mark == layouts::Mark::HomePath
+                                   ? QStringLiteral("data in ") + elsewhere.front()
+                                   : releasesIn(base, game);
+        const QList<QString> fields{QLatin1String(game.findName), base, markName, detail};
+        QByteArray line;
+        for (const QString& field : fields) {
+            const bool last = &field == &fields.back();
+            line += m_nullSeparated ? QByteArray::fromStdString(encodePath(field)) + '\0'
+                                    : escaped(field) + (last ? '\n' : '\t');
+        }
         std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
         std::fflush(stdout);
         ++found;
+    }
+
+    // Which known release each pak of a Quake 2 folder is; nothing for Quake 3's.
+    static QString releasesIn(const QString& base, const layouts::GameFacts& game) {
+        if (game.game != Game::Quake2)
+            return QStringLiteral("-");
+        QStringList releases;
+        for (const char* pak : {"pak0.pak", "pak1.pak", "pak2.pak"}) {
+            const QString relative =
+                QLatin1String(game.baseFolder) + QChar(kSep) + QLatin1String(pak);
+            const QString name = Dir(base + relative);
+            releases << QLatin1String(pak) + QStringLiteral(": ") +
+                            (name.isEmpty()
+                                 ? QStringLiteral("missing")
+                                 : identifyPakAt(resolve(base + relative),
+                                                 encodePath(QLatin1String(game.baseFolder) + u'/' +
+                                                            QLatin1String(pak)))
+                                       .described());
+        }
+        return releases.join(QStringLiteral("; "));
     }
 
     // `text` with control characters and backslashes as escapes: one line stays one line.
@@ -274,6 +370,7 @@ private:
     }
 
     bool m_nullSeparated;
+    QStringList m_quake3Data;
 };
 
 int convertWith(const Arguments& arguments) {
@@ -281,8 +378,10 @@ int convertWith(const Arguments& arguments) {
         return usageError(QStringLiteral("convert takes two folders, QUAKE2_FOLDER and "
                                          "QUAKE3_FOLDER"),
                           " convert");
+    const auto data = arguments.values.find("--quake3-data");
     return convertCommand(arguments.operands[0], arguments.operands[1],
-                          arguments.options.count("--dry-run") > 0);
+                          arguments.options.count("--dry-run") > 0,
+                          data == arguments.values.end() ? QString() : data->second);
 }
 
 int findWith(const Arguments& arguments) {
@@ -298,7 +397,7 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"convert", {"--dry-run"}, kConvertUsage, convertWith},
+    {"convert", {"--dry-run", "--quake3-data"}, kConvertUsage, convertWith},
     {"find", {"--null"}, kFindUsage, findWith},
 };
 
@@ -342,11 +441,14 @@ int runCommandLine(const std::vector<std::string>& arguments) {
         QStringLiteral("%1 takes no other argument").arg(decodePath(arguments.front())), "");
 }
 
-int convertCommand(const QString& quake2, const QString& quake3, bool dryRun) {
+int convertCommand(const QString& quake2, const QString& quake3, bool dryRun,
+                   const QString& quake3Data) {
     Terminal terminal;
     const GamePaths paths{folderPath(quake2), folderPath(quake3)};
+    const QString data = quake3Data.isEmpty() ? QString() : folderPath(quake3Data);
+    QStringList sources;
     try {
-        if (const QString refusal = folderRefusal(paths); !refusal.isEmpty()) {
+        if (const QString refusal = folderRefusal(paths, data); !refusal.isEmpty()) {
             terminal.say(refusal);
             return kExitCheckFailed;
         }
@@ -354,6 +456,7 @@ int convertCommand(const QString& quake2, const QString& quake3, bool dryRun) {
         terminal.say(error.plain());
         return kExitCheckFailed;
     }
+    sources = dataSources(paths, data);
     installStopSignals();
     TerminalServices services(terminal);
     TerminalProgress progress(terminal);
@@ -363,9 +466,10 @@ int convertCommand(const QString& quake2, const QString& quake3, bool dryRun) {
             ConversionPlan plan;
             const Conversion::Step end = conversion.dryRun(plan);
             if (!end)
-                sayPlan(terminal, plan);
+                sayPlan(terminal, plan, sources);
             return end ? statusOf(*end) : kExitOk;
         }
+        progress.setSources(sources);
         const Outcome outcome = conversion.run();
         if (outcome == Outcome::Interrupted)
             terminal.say(QStringLiteral("stopped by SIG%1: what the run made was removed, nothing "

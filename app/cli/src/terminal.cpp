@@ -250,7 +250,17 @@ void TerminalProgress::summarize() {
     }
     m_terminal.say(
         QStringLiteral("done in %1 s:\n").arg(double(m_clock.elapsed()) / 1000, 0, 'f', 1) +
+        m_sources.join(u'\n') + (m_sources.isEmpty() ? QString() : QStringLiteral("\n")) +
         lines.join(u'\n'));
+}
+
+void TerminalProgress::setSources(const QStringList& lines) {
+    for (const QString& line : lines)
+        m_sources << QStringLiteral("  ") + line;
+}
+
+void TerminalProgress::pakIdentified(const QString& pak, const QString& identity) {
+    m_sources << QStringLiteral("  %1  %2").arg(pak, identity);
 }
 
 } // namespace corvane

@@ -27,3 +27,17 @@ add_custom_command(
 set(CORVANE_MANIFEST_SOURCES
     "${_corvane_manifest_tables}"
     "${_corvane_manifest_dir}/manifests.cpp")
+
+# The known releases of the Quake 2 data files (known_paks.tsv), as a constant text.
+set(_corvane_known_paks "${CMAKE_CURRENT_BINARY_DIR}/known_paks_text.cpp")
+add_custom_command(
+    OUTPUT "${_corvane_known_paks}"
+    COMMAND "${CMAKE_COMMAND}"
+        "-DINPUT=${_corvane_manifest_dir}/known_paks.tsv"
+        -DNAME=kKnownPaksText
+        "-DOUTPUT=${_corvane_known_paks}"
+        -P "${_corvane_manifest_dir}/embed_text.cmake"
+    DEPENDS "${_corvane_manifest_dir}/known_paks.tsv" "${_corvane_manifest_dir}/embed_text.cmake"
+    COMMENT "Embedding the known releases of the Quake 2 data files"
+    VERBATIM)
+list(APPEND CORVANE_MANIFEST_SOURCES "${_corvane_known_paks}")

@@ -7,6 +7,7 @@
 #include "conversion/packs.h"
 #include "io/tree.h"
 #include "pak_contents.h"
+#include "pak_identification.h"
 #include "platform/files.h"
 #include "run_folder.h"
 #include "work_folder.h"
@@ -79,6 +80,8 @@ Conversion::Step Conversion::dryRun(ConversionPlan& plan) {
                 planned.bytes += member.length;
             }
         planArchive(pack, byName(m_paks[i]), planned);
+        planned.identity =
+            identifyPakAt(encodePath(planned.pak), std::string("baseq2/") + pack.pak).described();
         struct stat target;
         planned.replaces =
             fstatat(m_qfbastion.get(), pack.archive, &target, AT_SYMLINK_NOFOLLOW) == 0;

@@ -6,6 +6,7 @@
 #include "conversion/packs.h"
 #include "installation.h"
 #include "pak_contents.h"
+#include "pak_identification.h"
 #include "platform/files.h"
 #include "platform/game_paths.h"
 #include "platform/services.h"
@@ -50,6 +51,7 @@ Outcome Conversion::convert() {
     m_view.setScreenEnabled(false);
     m_work->removeLeftovers();
     m_run = std::make_unique<RunFolder>(m_work->fd(), m_work->path());
+    startIdentification();
     if (Step end = RepackPak0())
         return *end;
     RemoveTempTree();
@@ -57,10 +59,12 @@ Outcome Conversion::convert() {
         return *end;
     if (Step end = RepackPak2())
         return *end;
+    reportChangedPaks();
     return installArchives();
 }
 
 void Conversion::finish() {
+    m_identification.reset();
     m_run.reset();
     m_qfbastion.reset();
     m_work.reset();
@@ -78,6 +82,42 @@ Conversion::Step Conversion::checkGamePaths() {
         return Outcome::PathMissing;
     }
     return {};
+}
+
+void Conversion::startIdentification() {
+    std::vector<std::string> paths, files;
+    for (const packs::Pack& pack : packs::kPacks) {
+        paths.push_back(encodePath(quake2Archive(QLatin1String(pack.pak))));
+        files.push_back(std::string("baseq2/") + pack.pak);
+    }
+    m_identification = std::make_unique<PakIdentification>(std::move(paths), std::move(files));
+}
+
+const std::vector<PakIdentity>& Conversion::identities() {
+    if (!m_identification)
+        startIdentification();
+    return m_identification->results();
+}
+
+void Conversion::reportChangedPaks() {
+    QStringList changed;
+    const std::vector<PakIdentity>& found = identities();
+    for (size_t i = 0; i < found.size(); ++i) {
+        const QString pak = quake2Archive(QLatin1String(packs::kPacks[i].pak));
+        m_view.pakIdentified(pak, found[i].described());
+        if (found[i].match == PakIdentity::Match::Changed)
+            changed << QStringLiteral("%1 has the size of Quake 2's %2 but other contents")
+                           .arg(QLatin1String(packs::kPacks[i].pak), found[i].release);
+    }
+    if (changed.isEmpty())
+        return;
+    m_incomplete = true;
+    m_services.showFailure(changed.join(QStringLiteral("\r\n")) +
+                               QStringLiteral(": it is damaged or was changed.\r\nThe archives "
+                                              "are made of what it holds."),
+                           changed.join(QStringLiteral("; ")) +
+                               QStringLiteral(": damaged or changed; the archives are made of "
+                                              "what it holds"));
 }
 
 QString Conversion::qfbastionPath() const {

@@ -30,24 +30,28 @@ void InstallationSearch::Form_Load() {
 
 void InstallationSearch::cmdSearch_Click() {
     m_view.setSearchVisible(false);
+    m_quake3Data = layouts::systemData(Game::Quake3);
     walkDrives();
     showLastFolderEntered();
     confirmPaths();
 }
 
 void InstallationSearch::examineFolder(const QString& base) {
-    if (filList.ListCount() <= 0)
-        return;
-    listInstallations(base, Quake2ExeName, QStringLiteral("baseq2"), QStringLiteral("pak0.pak"),
-                      Game::Quake2);
-    listInstallations(base, Quake3ExeName, QStringLiteral("baseq3"), QStringLiteral("pak0.pk3"),
-                      Game::Quake3);
+    const bool hasFiles = filList.ListCount() > 0;
+    for (const auto& [game, exeName] :
+         {std::pair{Game::Quake2, Quake2ExeName}, std::pair{Game::Quake3, Quake3ExeName}}) {
+        const layouts::GameFacts& known = layouts::facts(game);
+        if (hasFiles && listInstallations(base, exeName, QLatin1String(known.baseFolder),
+                                          QLatin1String(known.dataPack), game))
+            continue;
+        listOtherLayout(base, game);
+    }
 }
 
-void InstallationSearch::listInstallations(const QString& base, const QString& exeName,
+bool InstallationSearch::listInstallations(const QString& base, const QString& exeName,
                                            const QString& gameFolder, const QString& pakName,
                                            Game game) {
-    FoundList& found = game == Game::Quake2 ? lstFoundFileq2 : lstFoundFileq3;
+    bool listed = false;
     const Counter16 count = Counter16::from(filList.ListCount());
     for (Counter16 j = 0; j < count; ++j) {
         // All three tests are made for every file, the name test alone being case-sensitive.
@@ -55,10 +59,28 @@ void InstallationSearch::listInstallations(const QString& base, const QString& e
         const bool hasFolder = !Dir(base + gameFolder + kSep, kDirectories).isEmpty();
         const bool hasPak = !Dir(base + gameFolder + kSep + pakName, kNormalFiles).isEmpty();
         if (named && hasFolder && hasPak) {
-            found.AddItem(base);
-            m_view.folderFound(game, base);
+            addFound(game, base);
+            listed = true;
         }
     }
+    return listed;
+}
+
+void InstallationSearch::listOtherLayout(const QString& base, Game game) {
+    // Only a folder showing the game's data folder or mod folder is looked into further.
+    const layouts::GameFacts& known = layouts::facts(game);
+    const bool candidate =
+        dirList.showsSubFolder(QLatin1String(known.baseFolder), Qt::CaseInsensitive) ||
+        (known.modFolder &&
+         dirList.showsSubFolder(QLatin1String(known.modFolder), Qt::CaseSensitive));
+    if (candidate &&
+        layouts::markOf(game, base, false, game == Game::Quake3 ? m_quake3Data : QStringList()))
+        addFound(game, base);
+}
+
+void InstallationSearch::addFound(Game game, const QString& base) {
+    (game == Game::Quake2 ? lstFoundFileq2 : lstFoundFileq3).AddItem(base);
+    m_view.folderFound(game, base);
 }
 
 void InstallationSearch::folderEntered(const QString& folder) {

@@ -33,13 +33,16 @@ extern const char kUsage[];
 int runCommandLine(const std::vector<std::string>& arguments);
 
 // Converts the Quake 2 folder `quake2` (one holding baseq2/pak0.pak) into the pk3 files of
-// the Quake 3 folder `quake3` (one holding baseq3/pak0.pk3 and qfbastion), as the wizard
-// does; with `dryRun`, only checks and says what it would do.
-int convertCommand(const QString& quake2, const QString& quake3, bool dryRun = false);
+// the Quake 3 folder `quake3` (one holding qfbastion, and baseq3/pak0.pk3 unless it is a home
+// path whose data lies in `quake3Data` or a system place), as the wizard does; with `dryRun`,
+// only checks and says what it would do.
+int convertCommand(const QString& quake2, const QString& quake3, bool dryRun = false,
+                   const QString& quake3Data = {});
 
 // Walks the drives (or only `folders`, when given) as the search does and prints each Quake 2
-// and Quake 3 folder found, one a line: the game, a tab, the folder, a tab, and what marks it
-// (the program's file name, or "data" for a folder with the game data alone). Control
+// and Quake 3 folder found, one a line: the game, the folder, what marks it (the program's file
+// name, "data" for a folder with the game data alone, "home" for a home path) and which known
+// release each Quake 2 pak is (a home path: where its data is), separated by tabs. Control
 // characters and backslashes in a folder are written as escapes (\t, \n, \\, \xNN), so one
 // line is always one folder. `nullSeparated` writes each of the three fields followed by a NUL
 // byte instead, the folder's bytes as they are, for scripts.

@@ -83,6 +83,10 @@ public:
     void archiveDone(const QString& archive, int files, qint64 bytes, const QString& target,
                      bool installed) override;
 
+    void pakIdentified(const QString& pak, const QString& identity) override;
+    // Lines the summary starts with: where the data came from.
+    void setSources(const QStringList& lines);
+
     // Says what became of each archive, and how long it took.
     void summarize();
 
@@ -108,6 +112,7 @@ private:
     int m_packed = 0;
     int m_total = 0;
     std::vector<Archive> m_archives;
+    QStringList m_sources;
 };
 
 } // namespace corvane

@@ -26,6 +26,8 @@ namespace corvane {
 
 struct GamePaths;
 struct PakContents;
+struct PakIdentity;
+class PakIdentification;
 struct ProgramRun;
 struct ToolCommand;
 class RunFolder;
@@ -52,6 +54,10 @@ public:
                              bool installed) {
         (void)archive, (void)files, (void)bytes, (void)target, (void)installed;
     }
+    // Which known release the pack `pak` (its path) is, in plain words.
+    virtual void pakIdentified(const QString& pak, const QString& identity) {
+        (void)pak, (void)identity;
+    }
 };
 
 // What a conversion would do, as a dry run finds it: every check passed, nothing touched.
@@ -64,6 +70,7 @@ struct ConversionPlan {
         int packed = 0;  // files it would hold; none: it would not be made
         qint64 packedBytes = 0;
         bool replaces = false; // an archive of the name is in qfbastion already
+        QString identity;      // which known release the pack is, in plain words
     };
     QString workFolder; // where the run's folder would be made
     QString qfbastion;
@@ -163,8 +170,14 @@ private:
     Step unpack(const QString& archive, const QStringList& members = {});
     Step flushBatch(const QString& archiveName, Batch& batch);
     void removeUnpacked(const QStringList& files, const QStringList& folders);
-    // Tells the user when pak0.pak held markedly fewer files than the classic game's.
+    // Tells the user when pak0.pak, of no known release, held markedly fewer files than the
+    // classic game's.
     void reportUnexpectedData(int expected);
+    // Starts finding which known release each pack is, beside the passes.
+    void startIdentification();
+    const std::vector<PakIdentity>& identities();
+    // Tells the user, in one box, of packs of a known release's size with other contents.
+    void reportChangedPaks();
     void showTotal();
     QString quake2Archive(const QString& name) const;
     QString qfbastionPath() const;
@@ -182,6 +195,8 @@ private:
     io::Fd m_qfbastion; // opened once, never through a link; locked for the run
     std::vector<PakContents> m_paks;
     std::unique_ptr<RunFolder> m_run;
+    // Which known release each pack is, read beside the unpacking.
+    std::unique_ptr<PakIdentification> m_identification;
     int m_toPack = 0;
     bool m_incomplete = false;
     QHash<QString, int> m_filesIn;

@@ -61,6 +61,10 @@ public:
     // The full path of entry `index` (error 381 outside the entries).
     QString List(int index) const;
     int ListIndex() const { return -1; }
+    // Whether the open folder shows a sub-folder named `name`.
+    bool showsSubFolder(const QString& name, Qt::CaseSensitivity sensitivity) const {
+        return m_subFolders.contains(name, sensitivity);
+    }
 
     // Whether `path` is the root of a drive ("/" always is).
     bool isDriveRoot(const QString& path) const;

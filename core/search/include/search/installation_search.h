@@ -5,6 +5,7 @@
 // lets the wizard go on. The screen only shows what this decides.
 
 #include "search/drive_walk.h"
+#include "search/layouts.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -13,8 +14,6 @@
 namespace corvane {
 
 struct GamePaths;
-
-enum class Game { Quake2, Quake3 };
 
 // What the search changes on its screen.
 class SearchView {
@@ -57,8 +56,13 @@ protected:
     void beforeBox() override { showLastFolderEntered(); }
 
 private:
-    void listInstallations(const QString& base, const QString& exeName, const QString& gameFolder,
+    // Lists `base` when a file of the list is the game's program beside its data; true when
+    // it did.
+    bool listInstallations(const QString& base, const QString& exeName, const QString& gameFolder,
                            const QString& pakName, Game game);
+    // Lists `base` when it is an installation of the game in another layout of the table.
+    void listOtherLayout(const QString& base, Game game);
+    void addFound(Game game, const QString& base);
     void showLastFolderEntered();
 
     // The confirmation of the folders found (path_confirmation.cpp).
@@ -71,6 +75,7 @@ private:
     QString m_folderEntered;
     QString m_folderShown;
     QElapsedTimer m_statusClock;
+    QStringList m_quake3Data; // the system places holding Quake 3's data, for home paths
 };
 
 } // namespace corvane

@@ -1,0 +1,81 @@
+#include "search/layouts.h"
+
+#include "platform/files.h"
+
+#include <QDir>
+
+#include <cstdlib>
+
+namespace corvane::layouts {
+
+QStringList systemDataFolders() {
+    const char* set = std::getenv("XDG_DATA_DIRS");
+    const QString list =
+        set && *set ? decodePath(set) : QStringLiteral("/usr/local/share:/usr/share");
+    QStringList folders;
+    for (const QString& folder : list.split(u':', Qt::SkipEmptyParts))
+        // Relative entries are invalid there and are ignored, as the desktop does.
+        if (QDir::isAbsolutePath(folder))
+            folders << QDir::cleanPath(folder);
+    return folders;
+}
+
+QStringList systemData(Game game) {
+    QStringList found;
+    for (const QString& folder : systemDataFolders()) {
+        const QString place =
+            folder + QChar(kSep) + QLatin1String(facts(game).dataPlace) + QChar(kSep);
+        if (holdsData(game, place))
+            found << place;
+    }
+    return found;
+}
+
+bool holdsData(Game game, const QString& folder) {
+    const GameFacts& known = facts(game);
+    const QString base = folder + QLatin1String(known.baseFolder) + QChar(kSep);
+    return !Dir(base, kDirectories).isEmpty() &&
+           !Dir(base + QLatin1String(known.dataPack), kNormalFiles).isEmpty();
+}
+
+bool holdsModFolder(Game game, const QString& folder) {
+    const char* mod = facts(game).modFolder;
+    if (!mod)
+        return false;
+    // Exactly the name the archives are installed under, and never a link to a folder.
+    struct stat info;
+    return lstat(encodePath(folder + QLatin1String(mod)).c_str(), &info) == 0 &&
+           S_ISDIR(info.st_mode);
+}
+
+std::optional<Mark> markOf(Game game, const QString& folder, bool hasProgram,
+                           const QStringList& dataElsewhere) {
+    const bool data = holdsData(game, folder);
+    for (const Layout& layout : kLayouts) {
+        if (layout.game != game)
+            continue;
+        switch (layout.mark) {
+        case Mark::Program:
+            if (hasProgram && data)
+                return Mark::Program;
+            break;
+        case Mark::Data:
+            if (data)
+                return Mark::Data;
+            break;
+        case Mark::HomePath:
+            if (!dataElsewhere.isEmpty() && holdsModFolder(game, folder))
+                return Mark::HomePath;
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+QString dataFolderOf(Game game, const QString& folder, const QStringList& dataElsewhere) {
+    if (holdsData(game, folder) || dataElsewhere.isEmpty())
+        return folder;
+    return dataElsewhere.front();
+}
+
+} // namespace corvane::layouts
