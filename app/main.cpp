@@ -29,7 +29,9 @@ int runWizard(int argc, char* argv[], bool demo) {
         std::fprintf(stderr, "corvane: %s\n", problem.toUtf8().constData());
         return corvane::kExitFailed;
     }
+    corvane::holdToolkitMessages();
     QApplication app(argc, argv);
+    corvane::releaseToolkitMessages();
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     std::optional<QStringList> driveRoots;
     if (demo) {

@@ -8,6 +8,9 @@
 # Usage: bench/bench_conversion.sh   (builds into $CORVANE_BUILD_DIR or build; needs
 # bench/setup.sh for the real content and strace)
 set -euo pipefail
+usage="Usage: bench/bench_conversion.sh   (no arguments; CORVANE_BUILD_DIR, CORVANE_BENCH_RUNS)"
+case ${1-} in -h | --help) echo "$usage"; exit 0 ;; esac
+(($# == 0)) || { echo "$usage" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${CORVANE_BUILD_DIR:-$root/build}")
 [[ -f $build/CMakeCache.txt ]] || cmake -S "$root" -B "$build" -G Ninja -DCORVANE_TESTS=OFF >/dev/null

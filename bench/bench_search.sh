@@ -5,6 +5,9 @@
 # the ratio of the best of three runs each and PASS when it is at most 2.
 # CORVANE_BUILD_DIR picks the build folder (default: build).
 set -euo pipefail
+usage="Usage: bench/bench_search.sh   (no arguments; CORVANE_BUILD_DIR, BENCH_FOLDERS, BENCH_TMPDIR)"
+case ${1-} in -h | --help) echo "$usage"; exit 0 ;; esac
+(($# == 0)) || { echo "$usage" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${CORVANE_BUILD_DIR:-$root/build}
 folders=${BENCH_FOLDERS:-200000}

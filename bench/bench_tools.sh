@@ -6,6 +6,9 @@
 # Usage: bench/bench_tools.sh [BIN_FOLDER]   (default: $CORVANE_BUILD_DIR/bin or build/bin)
 # Needs bench/setup.sh for strace, 7z and ioq3ded.
 set -euo pipefail
+usage="Usage: bench/bench_tools.sh [BIN_FOLDER]   (default: \$CORVANE_BUILD_DIR/bin or build/bin)"
+case ${1-} in -h | --help) echo "$usage"; exit 0 ;; esac
+(($# <= 1)) && [[ -d ${1:-.} ]] || { echo "$usage" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=$(cd "${1:-${CORVANE_BUILD_DIR:-$root/build}/bin}" && pwd)
 pak=$bin/pak minizip=$bin/minizip

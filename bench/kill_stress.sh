@@ -4,6 +4,9 @@
 # new ones, each once, with every CRC good, and that nothing is left beside it.
 # Usage: bench/kill_stress.sh [TRIALS] [BIN_FOLDER]   (default 250 trials)
 set -euo pipefail
+usage="Usage: bench/kill_stress.sh [TRIALS] [BIN_FOLDER]   (default: 250 trials, build/bin)"
+case ${1-} in -h | --help) echo "$usage"; exit 0 ;; esac
+(($# <= 2)) && [[ ${1:-1} =~ ^[1-9][0-9]*$ && -d ${2:-.} ]] || { echo "$usage" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 trials=${1:-250}
 bin=$(cd "${2:-${CORVANE_BUILD_DIR:-$root/build}/bin}" && pwd)

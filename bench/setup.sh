@@ -3,6 +3,9 @@
 # OpenArena data), a Quake 3-engine server that reads pk3 files, and the measuring tools.
 # Only what is missing is installed; sudo is used when not running as root.
 set -euo pipefail
+usage="Usage: bench/setup.sh   (no arguments)"
+case ${1-} in -h | --help) echo "$usage"; exit 0 ;; esac
+(($# == 0)) || { echo "$usage" >&2; exit 2; }
 
 packages=(
     openarena-data openarena-088-data ioquake3-server

@@ -3,6 +3,9 @@
 # Only what is missing is installed; when not running as root, through sudo, or su where
 # there is no sudo.
 set -euo pipefail
+usage="Usage: scripts/install-deps.sh   (no arguments)"
+case ${1-} in -h | --help) echo "$usage"; exit 0 ;; esac
+(($# == 0)) || { echo "$usage" >&2; exit 2; }
 
 packages=(
     build-essential cmake ninja-build pkg-config git

@@ -2,6 +2,9 @@
 # Draws the three screens, and the search and conversion on Debian's layout, under Xvfb into
 # docs/screenshots/*.png (run after a build).
 set -euo pipefail
+usage="Usage: scripts/screenshots.sh   (no arguments; CORVANE_BUILD_DIR)"
+case ${1-} in -h | --help) echo "$usage"; exit 0 ;; esac
+(($# == 0)) || { echo "$usage" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${CORVANE_BUILD_DIR:-$root/build}
 cmake --build "$build" --target corvane_screenshots pak minizip >/dev/null

@@ -3,6 +3,9 @@
 # nobody, when started as root. The build folder is lent to that user for the run: the suite
 # writes its logs there.
 set -euo pipefail
+usage="Usage: scripts/test-unprivileged.sh [BUILD_FOLDER]   (default: build)"
+case ${1-} in -h | --help) echo "$usage"; exit 0 ;; esac
+(($# <= 1)) && [[ -d ${1:-.} ]] || { echo "$usage" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 if ((EUID != 0)); then

@@ -5,14 +5,20 @@
 #include <QLibraryInfo>
 #include <QRegularExpression>
 #include <QString>
+#include <QStringList>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include <cerrno>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -97,7 +103,119 @@ bool xServerAnswers(const QByteArray& display) {
     return answersOnTcp(host, 6000 + number);
 }
 
+// What the X server at `display` answers a connection of this user's: a null text when it lets
+// it in (or cannot be asked: no libxcb, which the toolkit would need too), else its reason
+// ("Authorization required, ...", or empty when it gave none).
+QString xServerRefusal(const QByteArray& display) {
+    void* xcb = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!xcb)
+        return {};
+    using Connect = void* (*)(const char*, int*);
+    using HasError = int (*)(void*);
+    using Disconnect = void (*)(void*);
+    const auto connectTo = reinterpret_cast<Connect>(dlsym(xcb, "xcb_connect"));
+    const auto hasError = reinterpret_cast<HasError>(dlsym(xcb, "xcb_connection_has_error"));
+    const auto disconnect = reinterpret_cast<Disconnect>(dlsym(xcb, "xcb_disconnect"));
+    QString refusal;
+    if (connectTo && hasError && disconnect) {
+        // libxcb writes the server's reason to standard error: it becomes part of our line.
+        int said[2] = {-1, -1};
+        const int kept = dup(STDERR_FILENO);
+        const bool captured = kept >= 0 && pipe2(said, O_CLOEXEC | O_NONBLOCK) == 0 &&
+                              dup2(said[1], STDERR_FILENO) >= 0;
+        void* connection = connectTo(display.constData(), nullptr);
+        const bool refused = hasError(connection) != 0;
+        disconnect(connection);
+        if (kept >= 0) {
+            dup2(kept, STDERR_FILENO);
+            close(kept);
+        }
+        QByteArray reason;
+        char chunk[512];
+        for (ssize_t n; captured && (n = read(said[0], chunk, sizeof chunk)) > 0;)
+            reason.append(chunk, n);
+        for (int end : said)
+            if (end >= 0)
+                close(end);
+        if (refused)
+            refusal = QString::fromLocal8Bit(reason).simplified();
+    }
+    dlclose(xcb);
+    return refusal;
+}
+
+QString userName() {
+    const passwd* user = getpwuid(getuid());
+    return user ? QString::fromLocal8Bit(user->pw_name) : QStringLiteral("$USER");
+}
+
+const QString kElse = QStringLiteral(", or use 'corvane convert'");
+
+// The toolkit's messages while it starts, held back: a start that fails says one line of ours.
+QtMessageHandler g_previousHandler = nullptr;
+QStringList g_held;
+
+QString heldMatch(const QString& pattern) {
+    const QRegularExpression form(pattern);
+    for (const QString& message : g_held)
+        if (const QRegularExpressionMatch found = form.match(message); found.hasMatch())
+            return found.captured(1);
+    return {};
+}
+
+// Why the toolkit could not start, from what it said, in a line for the user.
+QString toolkitFailure(const QString& fatal) {
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if (const QString plugin =
+            heldMatch(QStringLiteral("Could not find the Qt platform plugin \"([^\"]*)\""));
+        !plugin.isEmpty())
+        return platform.isEmpty()
+                   ? QStringLiteral("Qt has no platform plugin \"%1\": reinstall the package "
+                                    "libqt6gui6")
+                             .arg(plugin) +
+                         kElse
+                   : QStringLiteral("Qt has no platform plugin \"%1\" (QT_QPA_PLATFORM=%2): "
+                                    "unset QT_QPA_PLATFORM")
+                             .arg(plugin, platform) +
+                         kElse;
+    if (const QString display = heldMatch(QStringLiteral("could not connect to display (.*)$"));
+        !display.isEmpty())
+        return QStringLiteral("the display %1 refused the connection: start Corvane as the user "
+                              "of that desktop session")
+                   .arg(display) +
+               kElse;
+    if (const QString plugin =
+            heldMatch(QStringLiteral("Could not load the Qt platform plugin \"([^\"]*)\""));
+        !plugin.isEmpty())
+        return QStringLiteral("Qt's platform plugin \"%1\" could not start: start Corvane from "
+                              "a desktop session")
+                   .arg(plugin) +
+               kElse;
+    return QStringLiteral("the windows cannot be shown: ") + fatal.section(u'\n', 0, 0) + kElse;
+}
+
+void holdMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type != QtFatalMsg) {
+        g_held << qFormatLogMessage(type, context, message);
+        return;
+    }
+    g_held << message;
+    std::fprintf(stderr, "corvane: %s\n", toolkitFailure(message).toUtf8().constData());
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
 } // namespace
+
+void holdToolkitMessages() {
+    g_previousHandler = qInstallMessageHandler(holdMessage);
+}
+
+void releaseToolkitMessages() {
+    qInstallMessageHandler(g_previousHandler);
+    for (const QString& message : std::exchange(g_held, {}))
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
 
 QString displayProblem() {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
@@ -113,14 +231,34 @@ QString displayProblem() {
     if (waylandThere && waylandPlugin)
         return {};
     const QByteArray x = qgetenv("DISPLAY");
-    if (!x.isEmpty() && !platform.startsWith("wayland") && xServerAnswers(x))
-        return {};
+    if (!x.isEmpty() && !platform.startsWith("wayland") && xServerAnswers(x)) {
+        const QString refusal = xServerRefusal(x);
+        if (refusal.isNull())
+            return {};
+        return QStringLiteral("the X server at DISPLAY=%1 refused the connection%2: start Corvane "
+                              "as the user of that desktop session, or let this user in from it "
+                              "with 'xhost +SI:localuser:%3'")
+                   .arg(QString::fromLocal8Bit(x),
+                        refusal.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(refusal),
+                        userName()) +
+               kElse;
+    }
     if (waylandThere)
         return QStringLiteral("this Wayland session has no X server, and Qt's Wayland plugin is "
-                              "not installed: install the package qt6-wayland, or use 'corvane "
-                              "convert'");
-    return QStringLiteral("no display found; start it from a desktop session (or under xvfb-run "
-                          "on a machine without one), or use 'corvane convert'");
+                              "not installed: install the package qt6-wayland") +
+               kElse;
+    QStringList tried;
+    if (!x.isEmpty())
+        tried << QStringLiteral("DISPLAY=") + QString::fromLocal8Bit(x);
+    if (!wayland.isEmpty())
+        tried << QStringLiteral("WAYLAND_DISPLAY=") + QString::fromLocal8Bit(wayland);
+    return QStringLiteral("no display found: ") +
+           (tried.isEmpty()
+                ? QStringLiteral("neither DISPLAY nor WAYLAND_DISPLAY is set")
+                : QStringLiteral("nothing answers at ") + tried.join(QStringLiteral(" nor at "))) +
+           QStringLiteral("; start Corvane from a desktop session (or under xvfb-run on a "
+                          "machine without one)") +
+           kElse;
 }
 
 } // namespace corvane

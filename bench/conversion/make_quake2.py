@@ -8,6 +8,7 @@ weapon skins. Without --real the contents are generated; with --real they are re
 of the same kind (pictures, sounds, models, maps) from Debian's OpenArena data (bench/setup.sh
 installs it), joined or cut to sizes like the retail archive's.
 """
+import argparse
 import glob
 import os
 import random
@@ -63,8 +64,13 @@ class RealFiles:
 
 
 def main():
-    manifest, folder = sys.argv[1], sys.argv[2]
-    real = RealFiles() if "--real" in sys.argv[3:] else None
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("manifest", metavar="MANIFEST", help="core/conversion/src/pak0_manifest.txt")
+    parser.add_argument("folder", metavar="FOLDER", help="the folder to write the trees into")
+    parser.add_argument("--real", action="store_true", help="real game files, not generated")
+    arguments = parser.parse_args()
+    manifest, folder = arguments.manifest, arguments.folder
+    real = RealFiles() if arguments.real else None
 
     def write(path, size, extension):
         os.makedirs(os.path.dirname(path), exist_ok=True)

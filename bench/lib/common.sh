@@ -1,5 +1,9 @@
 # Shared pieces of the benchmark scripts: timing, medians, written bytes, verdicts.
 # shellcheck shell=bash
+if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
+    echo "usage: source bench/lib/common.sh   (from a benchmark script)" >&2
+    exit 2
+fi
 
 # The median of its arguments.
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }

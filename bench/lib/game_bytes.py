@@ -13,3 +13,7 @@ def game_like(size, rng):
         parts.append(os.urandom(n) if rng.random() < 0.5 else PATTERN[:n])
         left -= n
     return b"".join(parts)
+
+
+if __name__ == "__main__":
+    raise SystemExit("usage: a module of the benchmark scripts (from game_bytes import game_like)")

@@ -5,12 +5,18 @@ Usage: startup.py RUNS COMMAND [ARG ...]
 Each run is one posix_spawn and wait, so the figure is the command's start-up and work plus
 the cost of starting any process here, which /bin/true measured the same way shows.
 """
+import argparse
 import os
 import statistics
-import sys
 import time
 
-runs, argv = int(sys.argv[1]), sys.argv[2:]
+parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+parser.add_argument("runs", metavar="RUNS", type=int, help="how many starts")
+parser.add_argument("argv", metavar="COMMAND [ARG ...]", nargs=argparse.REMAINDER)
+arguments = parser.parse_args()
+if not arguments.argv or arguments.runs < 1:
+    parser.error("give a number of runs and a command")
+runs, argv = arguments.runs, arguments.argv
 devnull = os.open(os.devnull, os.O_WRONLY)
 actions = [(os.POSIX_SPAWN_DUP2, devnull, 1), (os.POSIX_SPAWN_DUP2, devnull, 2)]
 times = []

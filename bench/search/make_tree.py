@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Makes the folder tree of the search bench: one wide folder, deep chains, a bushy rest,
 a few .exe files and some real-looking game installations."""
+import argparse
 import os
 import random
-import sys
 
 
 def touch(path):
@@ -13,7 +13,11 @@ def touch(path):
 
 
 def main():
-    dest, total = sys.argv[1], int(sys.argv[2])
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("dest", metavar="FOLDER", help="the new folder to make the tree in")
+    parser.add_argument("total", metavar="FOLDERS", type=int, help="about how many folders")
+    arguments = parser.parse_args()
+    dest, total = arguments.dest, arguments.total
     random.seed(7)
     os.makedirs(dest)
     made = []

@@ -4,6 +4,7 @@
 Usage: make_game_data.py FOLDER LIST
 FOLDER gets the tree; LIST gets 1124 of its paths (about 75 MB), one a line, to add to a zip.
 """
+import argparse
 import os
 import random
 import sys
@@ -28,7 +29,11 @@ def plan():
 
 
 def main():
-    folder, list_path = sys.argv[1], sys.argv[2]
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("folder", metavar="FOLDER", help="the folder to write the tree into")
+    parser.add_argument("list_path", metavar="LIST", help="the file to write the list into")
+    arguments = parser.parse_args()
+    folder, list_path = arguments.folder, arguments.list_path
     files = plan()
     for name, size in files:
         path = os.path.join(folder, name)

@@ -13,6 +13,7 @@
 #include "ui/startup.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPixmap>
 
 #include <cstdio>
@@ -20,7 +21,14 @@
 
 namespace {
 
+// Saves `screen` once it is the active window, where its focused control shows its focus (Xvfb
+// has no window manager to activate it).
 void save(QWidget* screen, const QString& file) {
+    screen->activateWindow();
+    QElapsedTimer waited;
+    waited.start();
+    while (!screen->isActiveWindow() && waited.elapsed() < 2000)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
     QApplication::processEvents();
     if (!screen->grab().save(file))
         (void)std::fprintf(stderr, "cannot write %s\n", file.toUtf8().constData());

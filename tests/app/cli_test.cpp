@@ -20,6 +20,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -164,6 +165,12 @@ const Road kRoads[] = {
      "corvane: no display found",
      0,
      {"DISPLAY=localhost:97.0"}},
+    {"NoPlatformPlugin",
+     [](Games&) { return QStringList{}; },
+     1,
+     "corvane: Qt has no platform plugin \"nowhere\" (QT_QPA_PLATFORM=nowhere): unset",
+     0,
+     {"QT_QPA_PLATFORM=nowhere"}},
     {"NoWaylandServer",
      [](Games&) { return QStringList{}; },
      1,
@@ -393,44 +400,118 @@ TEST(CommandLine, FindListsEveryLayoutOneALineAndPassesOverUnreadableFolders) {
     EXPECT_EQ(corvane(games, {"find", "--null", tree.path()}).out, nulSeparated);
 }
 
-// On a terminal: one line per phase, a bar only while an archive is packed (where the count is
-// known), then a summary of each archive.
-TEST(Terminal, ALinePerPhaseABarWhereTheCountIsKnownAndASummary) {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-    std::FILE* tty = std::fopen(::ptsname(master), "w");
-    ASSERT_NE(tty, nullptr);
-    {
-        Terminal terminal(tty);
-        TerminalProgress progress(terminal);
-        progress.phaseStarted(ConversionView::Phase::Unpacking, "/games/q2/baseq2/pak0.pak");
-        progress.phaseStarted(ConversionView::Phase::Packing, "pak0.pk3");
-        progress.filesPacked(30, 60);
-        progress.archiveDone("pak0.pk3", 60, 2048, "/q3/qfbastion/pak0.pk3", true);
-        progress.archiveDone("pak1.pk3", 0, -1, "/q3/qfbastion/pak1.pk3", false);
-        progress.archiveDone("pak2.pk3", 2, 1024, "/q3/qfbastion/pak2.pk3", false);
-        progress.summarize();
-        terminal.say("Corvane cannot do that"); // the program's name once
+// An X server that refuses this user (no cookie for it: started from another user's session)
+// gives the program's own line and status 1, not the toolkit's abort.
+TEST(Display, ARefusedXConnectionSaysWhyInOneLineAndEndsWithStatus1) {
+    TempDir dir;
+    const QString cookie = dir.file("server-cookie");
+    ASSERT_EQ(QProcess::execute("xauth", {"-q", "-f", cookie, "add", ":0", ".",
+                                          "00112233445566778899aabbccddeeff"}),
+              0);
+    QProcess server; // says its display's number once it takes connections
+    server.start("Xvfb", {"-displayfd", "1", "-auth", cookie, "-nolisten", "tcp"});
+    ASSERT_TRUE(server.waitForStarted()) << "Xvfb is missing: scripts/install-deps.sh has it";
+    while (!server.canReadLine() && server.waitForReadyRead(20000)) {
     }
-    std::fclose(tty);
-    QByteArray shown;
-    char chunk[4096];
-    ::fcntl(master, F_SETFL, O_NONBLOCK);
-    for (ssize_t n; (n = ::read(master, chunk, sizeof chunk)) > 0;)
-        shown.append(chunk, n);
-    ::close(master);
-    const QStringList lines = QString::fromUtf8(shown.replace("\033[K", "").replace("\r\n", "\n"))
-                                  .split(QRegularExpression("[\r\n]"), Qt::SkipEmptyParts);
-    EXPECT_EQ(lines,
-              (QStringList{"corvane: unpacking pak0.pak  0:00", "corvane: unpacking pak0.pak",
-                           "corvane: packing pak0.pk3  0:00",
-                           "corvane: packing pak0.pk3  [############............] 30 of "
-                           "60 files  0:00",
-                           "corvane: packing pak0.pk3", "corvane: done in 0.0 s:",
-                           "  pak0.pk3  60 files, 2.0 KB  installed as "
-                           "/q3/qfbastion/pak0.pk3",
-                           "  pak1.pk3  not made", "  pak2.pk3  2 files, 1.0 KB  not installed",
-                           "corvane: cannot do that"}));
+    const QString display = ':' + QString::fromLatin1(server.readLine()).trimmed();
+    const Finished wizard = run(CORVANE_PROGRAM, {}, dir.path(),
+                                {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DISPLAY=" + display,
+                                 "XAUTHORITY=" + dir.file("no-cookie")});
+    server.terminate();
+    server.waitForFinished();
+    EXPECT_EQ(wizard.exitCode, 1);
+    EXPECT_TRUE(wizard.err.startsWith("corvane: the X server at DISPLAY=" + display.toUtf8() +
+                                      " refused the connection (") &&
+                wizard.err.count('\n') == 1)
+        << wizard.err;
+}
+
+// What a terminal `columns` wide shows after `bytes`, as lines (a line it wrapped counts once):
+// it wraps at the last column, and knows carriage return, line feed and "erase to the end of the
+// line", all that the program writes.
+QStringList screenAfter(const QByteArray& bytes, int columns) {
+    QStringList rows{""};
+    QList<bool> wrapped{false};
+    int row = 0, column = 0;
+    const QString text = QString::fromUtf8(bytes);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.mid(i, 3) == "\033[K") {
+            rows[row].truncate(std::min(column, columns - 1));
+            i += 2;
+        } else if (text[i] == '\r') {
+            column = 0;
+        } else if (text[i] == '\n' || column == columns) {
+            if (++row == rows.size())
+                rows << "", wrapped << false;
+            wrapped[row] = text[i] != '\n';
+            column = 0;
+            i -= text[i] != '\n'; // the character that wrapped is written next
+        } else {
+            rows[row] = rows[row].leftJustified(column).replace(column++, 1, text[i]);
+        }
+    }
+    QStringList lines;
+    for (qsizetype at = 0; at < rows.size(); ++at)
+        if (wrapped[at])
+            lines.back() += rows[at];
+        else if (!rows[at].isEmpty())
+            lines << rows[at];
+    return lines;
+}
+
+// On a terminal of any width: one line per phase, said once; a progress line that never wraps,
+// with a bar where the count is known and room for it; then a summary of each archive.
+TEST(Terminal, EachPhaseLineOnceAndNoPieceOfTheBarLeftAt40ColumnsAsAt200) {
+    const QString qfbastion = "/home/someone/.local/share/Steam/steamapps/common/Quake 3 "
+                              "Arena/qfbastion";
+    for (const int columns : {40, 200}) {
+        SCOPED_TRACE(columns);
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const winsize size{24, static_cast<unsigned short>(columns), 0, 0};
+        ::ioctl(master, TIOCSWINSZ, &size);
+        std::FILE* tty = std::fopen(::ptsname(master), "w");
+        ASSERT_NE(tty, nullptr);
+        {
+            Terminal terminal(tty);
+            TerminalProgress progress(terminal);
+            progress.phaseStarted(ConversionView::Phase::Unpacking, "/games/q2/baseq2/pak0.pak");
+            progress.phaseStarted(ConversionView::Phase::Packing, "pak0.pk3");
+            progress.filesPacked(30, 60);
+            progress.phaseStarted(ConversionView::Phase::Cleaning, {});
+            progress.phaseStarted(ConversionView::Phase::Installing, qfbastion);
+            progress.archiveDone("pak0.pk3", 60, 2048, qfbastion + "/pak0.pk3", true);
+            progress.archiveDone("pak1.pk3", 0, -1, qfbastion + "/pak1.pk3", false);
+            progress.archiveDone("pak2.pk3", 2, 184115038, qfbastion + "/pak2.pk3", false);
+            progress.summarize();
+            terminal.say("Corvane cannot do that"); // the program's name once
+        }
+        std::fclose(tty);
+        QByteArray shown;
+        char chunk[4096];
+        ::fcntl(master, F_SETFL, O_NONBLOCK);
+        for (ssize_t n; (n = ::read(master, chunk, sizeof chunk)) > 0;)
+            shown.append(chunk, n);
+        ::close(master);
+        EXPECT_EQ(
+            screenAfter(shown, columns),
+            (QStringList{"corvane: unpacking pak0.pak", "corvane: packing pak0.pk3",
+                         "corvane: removing the unpacked files",
+                         "corvane: installing into " + qfbastion, "corvane: done in 0.0 s:",
+                         "  pak0.pk3  60 files, 2.0 kB  installed as " + qfbastion + "/pak0.pk3",
+                         "  pak1.pk3  not made", "  pak2.pk3  2 files, 184.1 MB  not installed",
+                         "corvane: cannot do that"}))
+            << shown;
+        // The progress lines as they were written, each within the terminal's width.
+        const QString bar = columns == 40 ? "corvane: packing pak0.pk3  30/60  0:00"
+                                          : "corvane: packing pak0.pk3  "
+                                            "[############............] 30 of 60 files  0:00";
+        EXPECT_TRUE(shown.contains("\r\033[K" + bar.toUtf8())) << shown;
+        if (columns == 40)
+            EXPECT_TRUE(
+                shown.contains(QString("\r\033[Kcorvane: installing into /home…fbastion").toUtf8()))
+                << shown;
+    }
 }
 
 } // namespace

@@ -7,14 +7,19 @@
 #include "platform/files.h"
 #include "support/games.h"
 #include "support/support.h"
+#include "ui/desktop_services.h"
 #include "ui/extractnpak.h"
 #include "ui/frm_q2toqf.h"
 #include "ui/startup.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 
@@ -82,6 +87,103 @@ TEST_F(Demo, TheWizardConvertsTheSandboxFromTheDisclaimerToQfbastion) {
     EXPECT_EQ(QDir(sandbox + "/Games/Quake 3 Arena/qfbastion").entryList(QDir::Files),
               (QStringList{"pak0.pk3", "pak1.pk3", "pak2.pk3"}));
     EXPECT_TRUE(services->prompts().back().startsWith("PAK2.PK3 was copied to"));
+}
+
+// A key pressed and let go on the window `screen`, as the window system delivers it: to the
+// focused control.
+void key(QWidget* screen, Qt::Key pressed) {
+    QTest::keyClick(screen->windowHandle(), pressed);
+}
+
+bool noDefaultButton(QWidget* screen) {
+    const auto buttons = screen->findChildren<QPushButton*>();
+    return std::none_of(buttons.begin(), buttons.end(),
+                        [](QPushButton* button) { return button->isDefault(); });
+}
+
+// Return and Space press the focused button, Tab moves in the screens' tab order, the focus
+// shows from the start, and no button is a default button.
+TEST(Keyboard, TheKeyboardAloneCarriesTheUserThroughTheWizard) {
+    TempDir drive;
+    makeTree(drive.path(), {"q2=q2", "q3=q3"});
+    const auto services = std::make_unique<FakeServices>(QString(), QStringList{drive.path()});
+    Wizard wizard(*services);
+    wizard.start();
+    Startup* startup = wizard.startup();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(startup));
+    EXPECT_EQ(QApplication::focusWidget(), startup->OKButton);
+    EXPECT_TRUE(startup->testAttribute(Qt::WA_KeyboardFocusChange)) << "the focus is not shown";
+    key(startup, Qt::Key_Tab);
+    EXPECT_EQ(startup->focusWidget(), startup->CancelButton);
+    key(startup, Qt::Key_Tab);
+    EXPECT_EQ(startup->focusWidget(), startup->OKButton);
+    EXPECT_TRUE(noDefaultButton(startup));
+    key(startup, Qt::Key_Return);
+    FrmQ2toQf* search = wizard.search();
+    ASSERT_TRUE(search && search->isVisible() && !startup->isVisible());
+
+    ASSERT_TRUE(QTest::qWaitForWindowActive(search));
+    EXPECT_EQ(search->focusWidget(), search->cmdSearch);
+    const QList<QWidget*> order = {search->lstFoundFileq2, search->lstFoundFileq3,
+                                   search->cmdSearch};
+    for (QWidget* next : order) {
+        key(search, Qt::Key_Tab);
+        EXPECT_EQ(search->focusWidget(), next);
+    }
+    services->answer({kYes, kYes});
+    key(search, Qt::Key_Space);
+    ASSERT_TRUE(search->cmdNext->isEnabled());
+    EXPECT_TRUE(noDefaultButton(search));
+    for (int tabs = 0; tabs < 3 && search->focusWidget() != search->cmdNext; ++tabs)
+        key(search, Qt::Key_Tab);
+    ASSERT_EQ(search->focusWidget(), search->cmdNext);
+    key(search, Qt::Key_Enter);
+    Extractnpak* conversion = wizard.conversion();
+    ASSERT_TRUE(conversion && conversion->isVisible() && !search->isVisible());
+
+    ASSERT_TRUE(QTest::qWaitForWindowActive(conversion));
+    EXPECT_EQ(conversion->focusWidget(), conversion->OKButton);
+    key(conversion, Qt::Key_Tab);
+    EXPECT_EQ(conversion->focusWidget(), conversion->CancelButton);
+    EXPECT_TRUE(noDefaultButton(conversion));
+    EXPECT_FALSE(runsToEnd(*services, [&] { key(conversion, Qt::Key_Escape); }));
+    EXPECT_TRUE(runsToEnd(*services, [&] { key(conversion, Qt::Key_Return); }));
+}
+
+// The boxes: Return and Space press the focused button; a Yes/No question ignores Escape and
+// the window's close button.
+TEST(Keyboard, BoxesTakeReturnAndSpaceAndAQuestionHasNoWayOutButItsButtons) {
+    DesktopServices services;
+    const auto answering = [&](int buttons, const std::function<void(QMessageBox*)>& keys) {
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            keys(box);
+            if (box->isVisible()) {
+                ADD_FAILURE() << "the box is still open";
+                box->done(0);
+            }
+        });
+        return services.messageBox("Is this the right Quake 2 Path to use?", buttons, "Title");
+    };
+    EXPECT_EQ(answering(kYesNo, [](QMessageBox* box) { key(box, Qt::Key_Return); }), kYes);
+    EXPECT_EQ(answering(kYesNo,
+                        [](QMessageBox* box) {
+                            key(box, Qt::Key_Escape);
+                            QCloseEvent titleBarClose; // as the window system sends it
+                            QCoreApplication::sendEvent(box->windowHandle(), &titleBarClose);
+                            EXPECT_TRUE(box->isVisible()) << "Escape or the close button answered";
+                            key(box, Qt::Key_Tab);
+                            key(box, Qt::Key_Space);
+                        }),
+              kNo);
+    EXPECT_EQ(answering(kYesNo,
+                        [](QMessageBox* box) {
+                            key(box, Qt::Key_Tab);
+                            key(box, Qt::Key_Return);
+                        }),
+              kNo);
+    EXPECT_EQ(answering(kOkOnly, [](QMessageBox* box) { key(box, Qt::Key_Space); }), kOk);
 }
 
 // Debian's layout, as a player: Quake 2's data without its program and Quake 3's, both
@@ -183,7 +285,6 @@ TEST(Disclaimer, TextsWrapAndContinueHasTheFocus) {
     startup.show();
     EXPECT_TRUE(startup.Label1->wordWrap() && startup.Label3->wordWrap()) << "text cut off";
     EXPECT_EQ(startup.focusWidget(), startup.OKButton);
-    EXPECT_FALSE(startup.OKButton->autoDefault() || startup.CancelButton->autoDefault());
 }
 
 // A polite kill ends the wizard at once, with the status a shell reports for the signal.

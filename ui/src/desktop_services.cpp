@@ -5,6 +5,8 @@
 #include "platform/stop_signals.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -22,13 +24,45 @@ QString displayText(const QString& text) {
     return shown;
 }
 
+// A box as the desktop the wizard was drawn for shows it: the focused button takes Return and
+// Space, and the focus shows from the start; a Yes/No question has no way out but its two
+// buttons, so Escape and the window's close do nothing (but for a stop request, which ends the
+// program).
+class Box : public QMessageBox {
+public:
+    explicit Box(bool question) : m_question(question) {}
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (m_question && event->matches(QKeySequence::Cancel)) {
+            event->accept();
+            return;
+        }
+        QMessageBox::keyPressEvent(event);
+    }
+    void closeEvent(QCloseEvent* event) override {
+        if (m_question && stopRequested() == 0) {
+            event->ignore();
+            return;
+        }
+        QMessageBox::closeEvent(event);
+    }
+    void showEvent(QShowEvent* event) override {
+        setAttribute(Qt::WA_KeyboardFocusChange);
+        QMessageBox::showEvent(event);
+    }
+
+private:
+    bool m_question;
+};
+
 } // namespace
 
 int DesktopServices::messageBox(const QString& prompt, int buttons, const QString& title) {
     // After a stop request nobody waits for the boxes: the program is on its way out.
     if (stopRequested() != 0)
         return buttons == kYesNo ? kNo : kOk;
-    QMessageBox box;
+    Box box(buttons == kYesNo);
     box.setIcon(QMessageBox::NoIcon);
     box.setWindowTitle(title.isEmpty() ? QStringLiteral("Corvane") : title);
     box.setTextFormat(Qt::PlainText);

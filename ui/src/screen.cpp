@@ -4,7 +4,9 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
+#include <QTimer>
 
 // The icon lives in a static library, whose resources are not registered by themselves.
 static void registerResources() {
@@ -37,8 +39,23 @@ void setTabOrder(std::initializer_list<QWidget*> controls) {
     }
 }
 
+CommandButton::CommandButton(const QString& caption, QWidget* parent)
+    : QPushButton(caption, parent) {}
+
+void CommandButton::keyPressEvent(QKeyEvent* event) {
+    // The toolkit lets Return press only a default button; Space it handles itself.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        event->accept();
+        if (!event->isAutoRepeat())
+            click();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
+}
+
 QPushButton* makeCommandButton(QWidget* parent, const QString& objectName, const QString& caption) {
-    auto* button = new QPushButton(caption, parent);
+    auto* button = new CommandButton(caption, parent);
     button->setObjectName(objectName);
     button->setAutoDefault(false);
     button->setDefault(false);
@@ -87,16 +104,56 @@ void Screen::closeEvent(QCloseEvent* event) {
     handle([this] { Form_Unload(); });
 }
 
+namespace {
+
+// The frame the window system drew around the last screen shown: the next is centred with it
+// from the start.
+QMargins g_frame;
+
+// Tries, 50 ms apart, to learn the frame of a screen just shown.
+constexpr int kFrameTries = 40;
+
+} // namespace
+
+void Screen::centre(const QMargins& frame) {
+    QScreen* target = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!target)
+        return;
+    QRect outer = QRect(QPoint(), size()).marginsAdded(frame);
+    outer.moveCenter(target->availableGeometry().center());
+    m_placedAt = outer.topLeft() + QPoint(frame.left(), frame.top());
+    setGeometry(QRect(m_placedAt, size()));
+}
+
+void Screen::centreOnKnownFrame(int triesLeft) {
+    const QMargins assumed = g_frame;
+    QTimer::singleShot(50, this, [this, triesLeft, assumed] {
+        // Moved by the user or placed by the window manager: that place stands.
+        if (!isVisible() || geometry().topLeft() != m_placedAt)
+            return;
+        const QRect outer = frameGeometry(), inner = geometry();
+        const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(),
+                             outer.right() - inner.right(), outer.bottom() - inner.bottom());
+        if (frame.isNull()) {
+            if (triesLeft > 0)
+                centreOnKnownFrame(triesLeft - 1);
+            return;
+        }
+        g_frame = frame;
+        if (frame != assumed)
+            centre(frame);
+    });
+}
+
 void Screen::showEvent(QShowEvent* event) {
     if (!m_placed) {
         m_placed = true;
-        QScreen* target = screen() ? screen() : QGuiApplication::primaryScreen();
-        if (target) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(target->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        centre(g_frame);
+        centreOnKnownFrame(kFrameTries);
     }
+    // The focus is shown from the start, not only once a key has moved it: the wizard can be
+    // done with the keyboard alone.
+    setAttribute(Qt::WA_KeyboardFocusChange);
     QWidget::showEvent(event);
 }
 

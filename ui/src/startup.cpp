@@ -87,7 +87,8 @@ void Startup::CancelButton_Click() {
 
 void Startup::showEvent(QShowEvent* event) {
     Screen::showEvent(event);
-    OKButton->setFocus();
+    // As a key would have moved it there: the focus frame shows at once.
+    OKButton->setFocus(Qt::TabFocusReason);
 }
 
 } // namespace corvane

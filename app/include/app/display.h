@@ -11,3 +11,13 @@ namespace corvane {
 QString displayProblem();
 
 } // namespace corvane
+
+namespace corvane {
+
+// Around the start of the toolkit (the application object's construction): its messages are held
+// back, and a start that fails (no platform plugin could start) prints one line of ours and ends
+// the program with status 1 instead of the toolkit's abort. Released, the messages held are said.
+void holdToolkitMessages();
+void releaseToolkitMessages();
+
+} // namespace corvane

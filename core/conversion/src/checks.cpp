@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "platform/game_paths.h"
 #include "platform/services.h"
+#include "platform/sizes.h"
 #include "platform/stop_signals.h"
 #include "work_folder.h"
 
@@ -24,7 +25,7 @@ namespace corvane {
 namespace {
 
 QString megabytes(qint64 bytes) {
-    return QString::number((bytes + (1 << 20) - 1) >> 20) + QStringLiteral(" MB");
+    return readableSize(bytes);
 }
 
 // Bytes the user may still write on the file system of the open folder `folder`; -1 when

@@ -25,8 +25,19 @@ QIcon programIcon();
 // Gives the controls the tab order in which they are listed.
 void setTabOrder(std::initializer_list<QWidget*> controls);
 
-// A command button with its caption. Neither Enter nor Escape presses it: the screens have no
-// default or cancel button.
+// A command button: Return, Enter and Space press it while it has the focus, as a command button
+// of the desktop the wizard was drawn for does. No button is a default or cancel button: Return
+// presses only the focused one, and Escape none.
+class CommandButton : public QPushButton {
+    Q_OBJECT
+public:
+    CommandButton(const QString& caption, QWidget* parent);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+// A command button with its caption.
 QPushButton* makeCommandButton(QWidget* parent, const QString& objectName, const QString& caption);
 
 // A label whose caption is kept exactly as set (line breaks are CR LF), shown word-wrapped.
@@ -41,8 +52,9 @@ private:
     QString m_caption;
 };
 
-// A top-level screen: fixed client size in twips, centred, no minimise or maximise button,
-// the program icon. Closing the window runs Form_Unload, which ends the program.
+// A top-level screen: fixed client size in twips, its frame centred on the screen, no minimise
+// or maximise button, the program icon, the focus shown from the start. Closing the window runs
+// Form_Unload, which ends the program.
 class Screen : public QWidget {
     Q_OBJECT
 public:
@@ -64,7 +76,13 @@ protected:
     Services& m_services;
 
 private:
+    // Centres the window's frame, the window system's frame taken as `frame`.
+    void centre(const QMargins& frame);
+    // Centres it again once the window system has told the frame, unless it moved meanwhile.
+    void centreOnKnownFrame(int triesLeft);
+
     bool m_placed = false;
+    QPoint m_placedAt;
 };
 
 } // namespace corvane

@@ -7,6 +7,7 @@
 #include "conversion/conversion.h"
 #include "platform/folders.h"
 #include "platform/services.h"
+#include "platform/sizes.h"
 
 #include <QElapsedTimer>
 
@@ -22,10 +23,13 @@ class Terminal {
 public:
     explicit Terminal(std::FILE* stream = stderr);
     bool interactive() const { return m_interactive; }
+    // The columns a progress line may take: one less than the terminal's width, read again
+    // after each change of the window's size (SIGWINCH), so that it never wraps.
+    int room();
     // A message of one or more lines, the first after the program's name; the progress line,
     // if any, is cleared first.
     void say(const QString& text);
-    // Replaces the progress line (a terminal only).
+    // Replaces the progress line (a terminal only); cut to room() if it is longer.
     void progress(const QString& line);
     void endProgress();
 
@@ -33,7 +37,14 @@ private:
     std::FILE* m_stream;
     bool m_interactive;
     bool m_progressShown = false;
+    int m_columns = 80;
+    int m_sizesSeen = -1; // the window's size changes read
 };
+
+// The columns `text` takes on a terminal.
+int columnsOf(const QString& text);
+// `text` within `columns` columns: cut in the middle, where "…" stands for what is left out.
+QString shortenedInTheMiddle(const QString& text, int columns);
 
 class TerminalServices : public Services {
 public:
@@ -81,6 +92,9 @@ public:
 
 private:
     void show();
+    // The progress line within `room` columns: the bar, then the counts' words, the time and the
+    // middle of a long path give way in turn.
+    QString progressLine(int room) const;
 
     struct Archive {
         QString name;
@@ -92,14 +106,13 @@ private:
 
     Terminal& m_terminal;
     QElapsedTimer m_clock;
-    QString m_phase; // "packing pak0.pk3"
+    QString m_phase;  // "packing pak0.pk3": said in full once the phase is over
+    QString m_action; // "packing "
+    QString m_object; // "pak0.pk3", a path that may be shortened on the progress line
     int m_packed = 0;
     int m_total = 0;
     std::vector<Archive> m_archives;
     QStringList m_sources;
 };
-
-// Sizes as people read them: "812 bytes", "7.2 KB", "36.5 MB".
-QString readableSize(qint64 bytes);
 
 } // namespace corvane
