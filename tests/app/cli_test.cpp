@@ -447,7 +447,8 @@ QStringList screenAfter(const QByteArray& bytes, int columns) {
             column = 0;
             i -= text[i] != '\n'; // the character that wrapped is written next
         } else {
-            rows[row] = rows[row].leftJustified(column).replace(column++, 1, text[i]);
+            rows[row] = rows[row].leftJustified(column).replace(column, 1, text[i]);
+            ++column;
         }
     }
     QStringList lines;
@@ -507,10 +508,11 @@ TEST(Terminal, EachPhaseLineOnceAndNoPieceOfTheBarLeftAt40ColumnsAsAt200) {
                                           : "corvane: packing pak0.pk3  "
                                             "[############............] 30 of 60 files  0:00";
         EXPECT_TRUE(shown.contains("\r\033[K" + bar.toUtf8())) << shown;
-        if (columns == 40)
+        if (columns == 40) {
             EXPECT_TRUE(
                 shown.contains(QString("\r\033[Kcorvane: installing into /home…fbastion").toUtf8()))
                 << shown;
+        }
     }
 }
 
