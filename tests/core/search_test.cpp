@@ -224,6 +224,13 @@ TEST_F(Search, WalksDrivesInListOrderAndSkipsUnreachableOnesSilently) {
     EXPECT_EQ(services->boxes().size(), 3u) << "only the questions";
     EXPECT_EQ(view.status, drive.file("second/second/baseq2")) << "the last folder entered stays";
     EXPECT_EQ(paths.quake2, drive.file("second/second/"));
+    // A drive that cannot be opened sends the drive list back to the drive the folder list is
+    // still on, the first one too.
+    services->folders().fail(drive.file("second"), kPathFileAccessError);
+    searcher->Drvlist.setListIndex(0);
+    searcher->Drvlist.setListIndex(3);
+    EXPECT_EQ(searcher->Drvlist.ListIndex(), 0);
+    EXPECT_EQ(searcher->dirList.Path(), drive.file("first"));
 }
 
 // The confirmation: questions in order, the choice kept, or the end.
