@@ -181,13 +181,18 @@ void sortEntry(Listing& listing, int fd, const dirent64& entry, std::vector<std:
 // sub-folder that is not there tells that its parent changed, or vanished with it.
 io::Fd openFolder(const QString& key, Listing* parent) {
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-    if (!parent || !parent->open)
-        return io::Fd(open(bytesOf(key).c_str(), flags));
-    const QStringView name = QStringView(key).mid(key.lastIndexOf(QChar(kSep)) + 1);
-    io::Fd folder(openat(parent->open.get(), bytesOf(name).c_str(), flags));
-    if (!folder && errno == ENOENT) {
+    io::Fd folder;
+    if (parent && parent->open) {
+        const QStringView name = QStringView(key).mid(key.lastIndexOf(QChar(kSep)) + 1);
+        folder.reset(openat(parent->open.get(), bytesOf(name).c_str(), flags));
+    } else {
+        folder.reset(open(bytesOf(key).c_str(), flags));
+    }
+    if (!folder && errno == ENOENT && parent) {
         struct stat info;
-        const bool vanished = fstat(parent->open.get(), &info) != 0 || info.st_nlink == 0;
+        const bool examined = parent->open ? fstat(parent->open.get(), &info) == 0
+                                           : stat(bytesOf(parent->key).c_str(), &info) == 0;
+        const bool vanished = !examined || info.st_nlink == 0;
         parent->state = vanished ? Listing::State::Vanished : Listing::State::Changed;
         errno = ENOENT;
     }
