@@ -10,6 +10,9 @@
 # Usage: bench/bench_conversion.sh [generated|real|small ...]   (all three when none is given;
 # builds into $CORVANE_BUILD_DIR or build, or takes corvane, pak and minizip from
 # $CORVANE_BENCH_BIN; needs bench/setup.sh for the real content and strace)
+# CORVANE_BENCH_BASELINE: a folder with another build's corvane, pak and minizip, timed in the
+# same turns, for a before and after measured alike. CORVANE_BENCH_PLACES: the folders to work
+# in (default: /dev/shm and $CORVANE_BENCH_DISK or /var/tmp).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 for content in "$@"; do
@@ -52,7 +55,7 @@ bench_on() {
     convert() { "$work/prog/corvane" convert "$q2" "$q3" >/dev/null 2>"$work/convert.log"; }
     program_folder() {
         rm -rf "$work/prog" "$q3/qfbastion"/* && mkdir "$work/prog"
-        cp "$bin/corvane" "$bin/pak" "$bin/minizip" "$work/prog/"
+        cp "${1:-$bin}/corvane" "${1:-$bin}/pak" "${1:-$bin}/minizip" "$work/prog/"
     }
     # The same file work by hand.
     by_hand() {
@@ -65,8 +68,12 @@ bench_on() {
     }
     prepare_hand() { rm -rf "$work/hand" && mkdir "$work/hand"; }
     # The two roads take turns: each run of the program is followed by one by hand.
-    local program_times=() by_hand_times=() i
+    local program_times=() by_hand_times=() baseline_times=() i
     for ((i = 0; i < runs; i++)); do
+        if [[ -n ${CORVANE_BENCH_BASELINE:-} ]]; then
+            program_folder "$CORVANE_BENCH_BASELINE" && sync
+            baseline_times+=("$(seconds_of convert)")
+        fi
         program_folder && sync
         program_times+=("$(seconds_of convert)")
         [[ -f $q3/qfbastion/pak2.pk3 ]] || { cat "$work/convert.log" >&2; exit 1; }
@@ -88,6 +95,11 @@ bench_on() {
     echo "conversion$label: ${program_time}s, by hand ${by_hand_time}s;" \
         "$written bytes written for $unpacked unpacked and $archives in archives;" \
         "$calls system calls of its own for $files unpacked files"
+    if [[ -n ${CORVANE_BENCH_BASELINE:-} ]]; then
+        local baseline_time
+        baseline_time=$(median "${baseline_times[@]}")
+        echo "baseline$label: ${baseline_time}s, $(ratio "$baseline_time" "$by_hand_time")x by hand"
+    fi
     verdict "whole conversion / by hand$label" "$(ratio "$program_time" "$by_hand_time")" 0.6
     verdict "own system calls per unpacked file$label" "$(ratio "$calls" "$files")" 3
     verdict "bytes written / (unpacked tree + archives)$label" \
@@ -96,8 +108,10 @@ bench_on() {
 
 echo "corvane, pak and minizip from $bin"
 (($# > 0)) || set -- generated real small
+read -ra places <<<"${CORVANE_BENCH_PLACES:-/dev/shm ${CORVANE_BENCH_DISK:-/var/tmp}}"
 for content in "$@"; do
-    bench_on /dev/shm "$content"
-    bench_on "${CORVANE_BENCH_DISK:-/var/tmp}" "$content"
+    for place in "${places[@]}"; do
+        bench_on "$place" "$content"
+    done
 done
 exit $failed
