@@ -1,21 +1,36 @@
 #!/usr/bin/env bash
 # Times the whole conversion (corvane convert QUAKE2 QUAKE3) of a Quake 2 folder of the real
 # size against the same file work done by hand in the same run (pak -x of the three archives,
-# one zip -r -6 over the same five folders, rm -r of the tree), on generated data and on real
-# game content, on tmpfs (/dev/shm) and on the disk, and counts the bytes the conversion writes
-# against the unpacked tree plus the final archives. Prints each ratio with PASS or FAIL; times
-# are medians of 5.
-# Usage: bench/bench_conversion.sh   (builds into $CORVANE_BUILD_DIR or build; needs
-# bench/setup.sh for the real content and strace)
+# one zip -r -6 over the same five folders, rm -r of the tree), on generated data, on real game
+# content and on small files that hardly compress (about 15 MB go into pak0.pk3), on tmpfs
+# (/dev/shm) and on the disk. The two roads take turns, run after run, so that a machine busy
+# with other work slows both alike; times are medians of 5. Also counts the bytes the
+# conversion writes against the unpacked tree plus the final archives, and the system calls of
+# the program itself (its tools left out) per unpacked file. Prints each ratio with PASS or FAIL.
+# Usage: bench/bench_conversion.sh [generated|real|small ...]   (all three when none is given;
+# builds into $CORVANE_BUILD_DIR or build, or takes corvane, pak and minizip from
+# $CORVANE_BENCH_BIN; needs bench/setup.sh for the real content and strace)
+# CORVANE_BENCH_BASELINE: a folder with another build's corvane, pak and minizip, timed in the
+# same turns, for a before and after measured alike. CORVANE_BENCH_PLACES: the folders to work
+# in (default: /dev/shm and $CORVANE_BENCH_DISK or /var/tmp).
 set -euo pipefail
 usage="Usage: bench/bench_conversion.sh   (no arguments; CORVANE_BUILD_DIR, CORVANE_BENCH_RUNS)"
 case ${1-} in -h | --help) echo "$usage"; exit 0 ;; esac
 (($# == 0)) || { echo "$usage" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(realpath -m "${CORVANE_BUILD_DIR:-$root/build}")
-[[ -f $build/CMakeCache.txt ]] || cmake -S "$root" -B "$build" -G Ninja -DCORVANE_TESTS=OFF >/dev/null
-cmake --build "$build" --target corvane pak minizip >/dev/null
-bin=$build/bin
+for content in "$@"; do
+    [[ $content =~ ^(generated|real|small)$ ]] ||
+        { sed -n 's/^# Usage: //p' "$0" >&2; exit 2; }
+done
+if [[ -n ${CORVANE_BENCH_BIN:-} ]]; then
+    bin=$(realpath "$CORVANE_BENCH_BIN")
+else
+    build=$(realpath -m "${CORVANE_BUILD_DIR:-$root/build}")
+    [[ -f $build/CMakeCache.txt ]] ||
+        cmake -S "$root" -B "$build" -G Ninja -DCORVANE_TESTS=OFF >/dev/null
+    cmake --build "$build" --target corvane pak minizip >/dev/null
+    bin=$build/bin
+fi
 # shellcheck source=bench/lib/common.sh
 source "$root/bench/lib/common.sh"
 runs=${CORVANE_BENCH_RUNS:-5}
@@ -26,8 +41,8 @@ bench_on() {
     trap 'rm -rf "$work"' RETURN
     local label=" ($content, $(stat -f -c %T "$where"))"
     python3 "$root/bench/conversion/make_quake2.py" "$root/core/conversion/src/pak0_manifest.txt" \
-        "$work/trees" $([[ $content == real ]] && echo --real) >/dev/null
-    local q2=$work/Quake2 q3=$work/Quake3 unpacked=0 n
+        "$work/trees" $([[ $content == generated ]] || echo "--$content") >/dev/null
+    local q2=$work/Quake2 q3=$work/Quake3 unpacked=0 files=0 n
     mkdir -p "$q2/baseq2" "$q3/qfbastion" "$q3/baseq3"
     python3 -c "import sys, zipfile; zipfile.ZipFile(sys.argv[1], 'w').writestr('default.cfg', '')" \
         "$q3/baseq3/pak0.pk3"
@@ -35,15 +50,16 @@ bench_on() {
     # What pak -x writes: every member of pak0 and pak2, the two pictures of pak1.
     unpacked=$(du -sb --apparent-size "$work/trees/pak0" "$work/trees/pak1" "$work/trees/pak2" |
         awk '{ n += $1 } END { print n }')
+    files=$(find "$work/trees/pak0" "$work/trees/pak2" -type f | wc -l)
+    files=$((files + 2))
     rm -rf "$work/trees"
 
     # The program, from a program folder of its own on the file system measured: it works there.
     convert() { "$work/prog/corvane" convert "$q2" "$q3" >/dev/null 2>"$work/convert.log"; }
     program_folder() {
         rm -rf "$work/prog" "$q3/qfbastion"/* && mkdir "$work/prog"
-        cp "$bin/corvane" "$bin/pak" "$bin/minizip" "$work/prog/"
+        cp "${1:-$bin}/corvane" "${1:-$bin}/pak" "${1:-$bin}/minizip" "$work/prog/"
     }
-    prepare() { program_folder; }
     # The same file work by hand.
     by_hand() {
         (cd "$work/hand" &&
@@ -53,28 +69,52 @@ bench_on() {
             zip -q -r -6 all.zip env models pics sound sprites &&
             rm -r env models pics sound sprites textures maps demos ./*.cfg maps.lst)
     }
-    local program_time
-    program_time=$(median_of "$runs" convert)
-    [[ -f $q3/qfbastion/pak2.pk3 ]] || { cat "$work/convert.log" >&2; exit 1; }
+    prepare_hand() { rm -rf "$work/hand" && mkdir "$work/hand"; }
+    # The two roads take turns: each run of the program is followed by one by hand.
+    local program_times=() by_hand_times=() baseline_times=() i
+    for ((i = 0; i < runs; i++)); do
+        if [[ -n ${CORVANE_BENCH_BASELINE:-} ]]; then
+            program_folder "$CORVANE_BENCH_BASELINE" && sync
+            baseline_times+=("$(seconds_of convert)")
+        fi
+        program_folder && sync
+        program_times+=("$(seconds_of convert)")
+        [[ -f $q3/qfbastion/pak2.pk3 ]] || { cat "$work/convert.log" >&2; exit 1; }
+        prepare_hand && sync
+        by_hand_times+=("$(seconds_of by_hand)")
+    done
+    local program_time by_hand_time
+    program_time=$(median "${program_times[@]}")
+    by_hand_time=$(median "${by_hand_times[@]}")
     check_archive "$q3/qfbastion/pak0.pk3" "$(unzip -Z1 "$q3/qfbastion/pak0.pk3" | wc -l)"
-    prepare() { rm -rf "$work/hand" && mkdir "$work/hand"; }
-    local by_hand_time
-    by_hand_time=$(median_of "$runs" by_hand)
 
     program_folder
-    local written archives
+    local written archives calls
     written=$(written_bytes "$work/prog/corvane" convert "$q2" "$q3")
     archives=$(du -cb --apparent-size "$q3/qfbastion"/*.pk3 | tail -1 | cut -f1)
+    program_folder
+    calls=$(own_system_calls "$work/prog/corvane" convert "$q2" "$q3")
 
     echo "conversion$label: ${program_time}s, by hand ${by_hand_time}s;" \
-        "$written bytes written for $unpacked unpacked and $archives in archives"
-    verdict "whole conversion / by hand$label" "$(ratio "$program_time" "$by_hand_time")" 0.8
+        "$written bytes written for $unpacked unpacked and $archives in archives;" \
+        "$calls system calls of its own for $files unpacked files"
+    if [[ -n ${CORVANE_BENCH_BASELINE:-} ]]; then
+        local baseline_time
+        baseline_time=$(median "${baseline_times[@]}")
+        echo "baseline$label: ${baseline_time}s, $(ratio "$baseline_time" "$by_hand_time")x by hand"
+    fi
+    verdict "whole conversion / by hand$label" "$(ratio "$program_time" "$by_hand_time")" 0.6
+    verdict "own system calls per unpacked file$label" "$(ratio "$calls" "$files")" 3
     verdict "bytes written / (unpacked tree + archives)$label" \
         "$(ratio "$written" "$((unpacked + archives))")" 1.15
 }
 
-for content in generated real; do
-    bench_on /dev/shm "$content"
-    bench_on "${CORVANE_BENCH_DISK:-/var/tmp}" "$content"
+echo "corvane, pak and minizip from $bin"
+(($# > 0)) || set -- generated real small
+read -ra places <<<"${CORVANE_BENCH_PLACES:-/dev/shm ${CORVANE_BENCH_DISK:-/var/tmp}}"
+for content in "$@"; do
+    for place in "${places[@]}"; do
+        bench_on "$place" "$content"
+    done
 done
 exit $failed

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Writes the trees of a Quake 2 installation of the real size for the conversion benchmark.
 
-Usage: make_quake2.py MANIFEST FOLDER [--real]
+Usage: make_quake2.py MANIFEST FOLDER [--real | --small]
 FOLDER/pak0 gets one file for each manifest entry (about 180 MB in all, about 75 MB of it in
-the folders that go into pak0.pk3), FOLDER/pak1 the two tag pictures and FOLDER/pak2 the two
-weapon skins. Without --real the contents are generated; with --real they are real game files
+the folders that go into pak0.pk3; with --small about 15 MB there, of random bytes that hardly
+compress, so the cost per file outweighs the cost per byte), FOLDER/pak1 the two tag pictures
+and FOLDER/pak2 the two weapon skins. Without --real the contents are generated; with --real they are real game files
 of the same kind (pictures, sounds, models, maps) from Debian's OpenArena data (bench/setup.sh
 installs it), joined or cut to sizes like the retail archive's.
 """
@@ -63,20 +64,30 @@ class RealFiles:
         return b"".join(parts)
 
 
+# The top folders whose files go into pak0.pk3.
+PACKED = ("env", "models", "pics", "sound", "sprites")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("manifest", metavar="MANIFEST", help="core/conversion/src/pak0_manifest.txt")
     parser.add_argument("folder", metavar="FOLDER", help="the folder to write the trees into")
     parser.add_argument("--real", action="store_true", help="real game files, not generated")
+    parser.add_argument("--small", action="store_true",
+                        help="about 15 MB going into pak0.pk3, the rest random bytes")
     arguments = parser.parse_args()
     manifest, folder = arguments.manifest, arguments.folder
     real = RealFiles() if arguments.real else None
+    small = arguments.small
 
-    def write(path, size, extension):
+    def write(path, size, extension, random_bytes=False):
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
             kind = KINDS.get(extension, "other")
-            f.write(real.contents(kind, size) if real else game_like(size, rng))
+            if random_bytes:
+                f.write(os.urandom(size))
+            else:
+                f.write(real.contents(kind, size) if real else game_like(size, rng))
 
     total = 0
     for line in open(manifest, encoding="ascii").read().split("\n"):
@@ -86,7 +97,10 @@ def main():
         extension = os.path.splitext(entry)[1].lower()
         low, high = SIZES.get(extension, (1_000, 8_000))
         size = rng.randint(low, high)
-        write(os.path.join(folder, "pak0", *entry.split("\\")), size, extension)
+        packed_small = small and entry.split("\\")[0] in PACKED
+        if packed_small:
+            size = rng.randint(2_000, 24_000)
+        write(os.path.join(folder, "pak0", *entry.split("\\")), size, extension, packed_small)
         total += size
     for name in ("pics/tag1.pcx", "pics/tag2.pcx"):
         write(os.path.join(folder, "pak1", name), 9_000, ".pcx")

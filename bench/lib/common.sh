@@ -41,6 +41,22 @@ written_bytes() {
     rm -f "$log"
 }
 
+# System calls made by the program that the rest of the line starts, without those of the
+# programs it starts: strace writes a log per process and thread, and only the program's own
+# (the first) and those of the threads it made count, not the processes it forked for tools.
+own_system_calls() {
+    local logs main threads calls=0 log
+    logs=$(mktemp -d)
+    strace -f -ff -qq -e signal=none -o "$logs/trace" "$@" >/dev/null 2>&1 || true
+    main=$(find "$logs" -name 'trace.*' | sort -t. -k2 -n | head -1)
+    threads=$(sed -nE 's/^clone3?\(.*CLONE_THREAD.*\) = ([0-9]+)$/\1/p' "$main")
+    for log in "$main" $(printf "$logs/trace.%s\n" $threads); do
+        [[ -f $log ]] && calls=$((calls + $(grep -cE '^[a-z_0-9]+\(' "$log")))
+    done
+    rm -rf "$logs"
+    echo "$calls"
+}
+
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 # Prints "name ratio target PASS|FAIL"; a missed target makes the script fail at the end.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <vector>
 
 #include <fcntl.h>
@@ -81,10 +82,16 @@ int Tree::folderFlags() const {
     return O_DIRECTORY | O_CLOEXEC | (m_links == Links::Refuse ? O_NOFOLLOW : 0);
 }
 
-bool Tree::match(int folder, const std::string& key, const std::string& part, std::string& name) {
+bool Tree::match(int folder, const std::string& key, const std::string& part, std::string& name,
+                 std::optional<struct stat>* examined) {
     name = part;
     struct stat info;
-    if (::fstatat(folder, part.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+    if (::fstatat(folder, part.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (examined)
+            *examined = info;
+        return true;
+    }
+    if (errno != ENOENT)
         return true;
     auto listing = m_listings.find(key);
     if (listing == m_listings.end()) {
@@ -164,7 +171,7 @@ Fd Tree::walk(const std::vector<std::string>& parts, std::string& onDisk, bool c
 }
 
 int Tree::locate(std::string_view relative, std::string& name, std::string& onDisk, bool create,
-                 mode_t mode) {
+                 mode_t mode, std::optional<struct stat>* examined) {
     std::vector<std::string> parts;
     if (!split(relative, parts))
         return -1;
@@ -183,7 +190,7 @@ int Tree::locate(std::string_view relative, std::string& name, std::string& onDi
             return -1;
     }
     onDisk = m_last.path;
-    if (!match(m_last.folder.get(), onDisk, parts.back(), name))
+    if (!match(m_last.folder.get(), onDisk, parts.back(), name, examined))
         return -1;
     onDisk += onDisk.empty() ? name : "/" + name;
     return m_last.folder.get();
@@ -192,10 +199,14 @@ int Tree::locate(std::string_view relative, std::string& name, std::string& onDi
 Tree::Entry Tree::find(std::string_view relative) {
     Entry entry;
     std::string name;
-    const int folder = locate(relative, name, entry.path, false, 0);
+    // The look-up examined the entry already when it found its name as given, without links.
+    std::optional<struct stat> known;
+    const int folder = locate(relative, name, entry.path, false, 0, &known);
     struct stat info;
     const int flags = m_links == Links::Refuse ? AT_SYMLINK_NOFOLLOW : 0;
-    if (folder < 0 || ::fstatat(folder, name.c_str(), &info, flags) != 0) {
+    if (folder >= 0 && known && m_links == Links::Refuse) {
+        info = *known;
+    } else if (folder < 0 || ::fstatat(folder, name.c_str(), &info, flags) != 0) {
         if (errno != ENOENT && errno != ENOTDIR)
             entry.error = errno;
         return entry;

@@ -92,6 +92,8 @@ TEST_P(CommandLine, ExitsWithItsStatusSaysWhyAndTouchesNothingElse) {
             1)
             << run.out;
     }
+    // What the cleanup leaves in the run's folder goes with it, on every road without a word.
+    EXPECT_FALSE(run.out.contains("could not remove")) << run.out;
     EXPECT_EQ(QDir(games.quake3 + "qfbastion").entryList(QDir::Files).size(), GetParam().installed);
     EXPECT_EQ(outsideTheRun(snapshot(games.root.path())), before);
 }
@@ -283,6 +285,12 @@ const Road kRoads[] = {
          return convert(g);
      },
      6, "corvane: Another conversion is running in "},
+    {"AModsFileInEveryFolderOfThePak",
+     [](Games& g) {
+         g.writePak("pak0.pak", withAFileMoreInEveryFolder(classicPak(0)));
+         return convert(g);
+     },
+     0, "  pak0.pk3  ", 3},
     {"AnotherGamesPak0",
      [](Games& g) {
          Members members = classicPak(0);

@@ -173,6 +173,10 @@ const Road kRoads[] = {
       kAllCopied[1], kAllCopied[2]},
      Outcome::Installed,
      kAll},
+    // What stays of the cleanup goes with the run's folder: not a box about it.
+    {"AModsFileInEveryFolderOfThePakStaysQuietly",
+     [](Games& g) { g.writePak("pak0.pak", withAFileMoreInEveryFolder(classicPak(0))); },
+     kAllCopied, Outcome::Installed, kAll},
     {"PaksWithoutTheFilesOfTheirArchives",
      [](Games& g) {
          g.writePak("pak1.pak", {{"pics/other.pcx", "other"}});

@@ -7,6 +7,7 @@
 #include "search/installation_search.h"
 #include "support/support.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -292,3 +293,27 @@ TEST_P(Confirmation, AsksFolderByFolderAndKeepsTheChoiceOrEnds) {
 INSTANTIATE_TEST_SUITE_P(Search, Confirmation, ::testing::ValuesIn(kRoads), kRowName);
 
 } // namespace
+
+// A sub-folder that is gone when the walk opens it fails alone, and its folder then lists the
+// rest; when the folder went with it, the folder fails too, so its other sub-folders are not
+// tried one by one.
+TEST_F(Search, AFolderIsListedAgainWhenASubFolderWentAndFailsWhenItWentItself) {
+    makeTree(drive.path(), {"P/A/", "P/M/", "P/Z/"});
+    DiskFolders folders;
+    const auto failure = [](const std::function<void()>& read) {
+        try {
+            read();
+        } catch (const Error& error) {
+            return error.number();
+        }
+        return 0;
+    };
+    const QString p = drive.file("P");
+    ASSERT_EQ(folders.subFolders(p), (QStringList{"A", "M", "Z"}));
+    ASSERT_TRUE(QDir(drive.file("P/M")).removeRecursively());
+    EXPECT_EQ(failure([&] { folders.subFolders(drive.file("P/M")); }), kPathNotFound);
+    EXPECT_EQ(folders.subFolders(p), (QStringList{"A", "Z"}));
+    ASSERT_TRUE(QDir(p).removeRecursively());
+    EXPECT_EQ(failure([&] { folders.subFolders(drive.file("P/A")); }), kPathNotFound);
+    EXPECT_EQ(failure([&] { folders.subFolders(p); }), kPathNotFound);
+}

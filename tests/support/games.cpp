@@ -52,6 +52,12 @@ Members classicPak(int pack) {
     return members;
 }
 
+Members withAFileMoreInEveryFolder(Members members) {
+    for (const QString& folder : pakinfo::tempFolders())
+        members.emplace_back(memberOf(pakinfo::relativeFolder(folder)) + "/mod.cfg", "a mod's");
+    return members;
+}
+
 Games::Games(bool withProgram) {
     makeDirs(programFolder);
     QFile::copy(CORVANE_PAK, programFolder + "/pak");

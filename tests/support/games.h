@@ -22,6 +22,8 @@ QByteArray contentsOf(const QByteArray& member);
 int classicFileCount(int pack = -1);
 // The members of a classic pack that the conversion uses (0, 1 or 2), with contentsOf().
 Members classicPak(int pack);
+// `members` and, as a mod's pack has, one file more in every folder of the manifest's files.
+Members withAFileMoreInEveryFolder(Members members);
 
 // `entries` of a snapshot without what a conversion may change: the archives in qfbastion and
 // the program's own folders in the cache (and the log of logZipRuns()).

@@ -1,47 +1,133 @@
 // Removal of what the passes unpacked into the run's folder.
+//
+// Everything unpacked lies in the run's own folder, which is removed whole when the run ends.
+// So the deletions here only free space early: what cannot be deleted stays without a word,
+// and each file and folder costs one system call, through descriptors of the folders that
+// hold them.
 
 #include "conversion/conversion.h"
 
 #include "conversion/manifests.h"
+#include "io/fd.h"
+#include "platform/error.h"
 #include "platform/services.h"
 #include "run_folder.h"
 
+#include <cerrno>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace corvane {
 
-void ErrorList::attempt(const std::function<void()>& step) {
-    try {
-        step();
-    } catch (const Error& error) {
-        m_errors.push_back(error);
+namespace {
+
+// A relative path split into the folder that holds its last component and that component;
+// runs of separators count as one.
+std::pair<std::string, std::string> folderAndName(const std::string& path) {
+    std::string folder, name;
+    for (size_t at = 0; at < path.size();) {
+        const size_t end = std::min(path.find('/', at), path.size());
+        if (end > at) {
+            if (!name.empty())
+                folder += (folder.empty() ? "" : "/") + name;
+            name = path.substr(at, end - at);
+        }
+        at = end + 1;
     }
+    return {folder, name};
 }
 
-void ErrorList::show(Services& services) const {
-    for (const Error& error : m_errors)
-        services.showFailure(QStringLiteral("Error with ") + error.description() +
-                                 QStringLiteral("\r\n"),
-                             QStringLiteral("could not remove ") + error.plain());
-}
+// The folders of the run's tree by their relative path, each opened once, one component at a
+// time from the run's folder and never through a link.
+class FolderHandles {
+public:
+    explicit FolderHandles(int root) : m_root(root) {}
+
+    // The folder at `relative` ("" is the run's folder); -1 when it cannot be opened.
+    int at(const std::string& relative) {
+        if (relative.empty())
+            return m_root;
+        if (const auto known = m_open.find(relative); known != m_open.end())
+            return known->second.get();
+        const auto [parentPath, name] = folderAndName(relative);
+        const int parent = at(parentPath);
+        io::Fd folder(parent < 0 ? -1
+                                 : ::openat(parent, name.c_str(),
+                                            O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        return m_open.emplace(relative, std::move(folder)).first->second.get();
+    }
+
+private:
+    int m_root;
+    std::unordered_map<std::string, io::Fd> m_open;
+};
+
+// Deletes files and removes folders of the run's tree, quietly.
+class Sweep {
+public:
+    explicit Sweep(RunFolder& run) : m_run(run), m_folders(run.fd()) {}
+
+    // Deletes the file at `relative`; true when it was there and is gone.
+    bool deleteFile(const QString& relative) {
+        const auto [folder, name] = folderAndName(treePath(relative));
+        const int at = m_folders.at(folder);
+        if (at >= 0 && ::unlinkat(at, name.c_str(), 0) == 0)
+            return true;
+        if (at >= 0 && errno != ENOENT)
+            return false;
+        // Not there as spelled: the tree finds it spelled otherwise, if at all.
+        return quietly([&] {
+            if (!m_run.holdsFile(relative))
+                return false;
+            m_run.deleteFile(relative);
+            return true;
+        });
+    }
+
+    // Removes the folder at `relative` when it is empty.
+    void removeFolder(const QString& relative) {
+        const auto [folder, name] = folderAndName(treePath(relative));
+        const int at = m_folders.at(folder);
+        if (at >= 0 && (::unlinkat(at, name.c_str(), AT_REMOVEDIR) == 0 || errno != ENOENT))
+            return;
+        quietly([&] {
+            m_run.removeFolder(relative);
+            return true;
+        });
+    }
+
+private:
+    template <typename Step> static bool quietly(Step&& step) {
+        try {
+            return step();
+        } catch (const Error&) {
+            return false; // it goes with the run's folder
+        }
+    }
+
+    RunFolder& m_run;
+    FolderHandles m_folders;
+};
+
+} // namespace
 
 void Conversion::RemoveTempTree() {
     pakinfo::FillPak0Manifest();
     m_view.phaseStarted(ConversionView::Phase::Cleaning, m_run->path());
-    ErrorList errors;
-
+    Sweep sweep(*m_run);
     // Only the files the manifest names are deleted; nothing else is listed or walked.
-    for (const QString& entry : pakinfo::Pak0Manifest) {
-        bool found = true; // a failed look-up goes on as if the file were there
-        errors.attempt([&] { found = m_run->holdsFile(entry); });
-        if (!found)
-            continue;
-        m_view.setProgressText(QStringLiteral("Deleting temporary file ") + m_run->pathOf(entry));
-        errors.attempt([&] { m_run->deleteFile(entry); });
-    }
-
+    for (const QString& entry : pakinfo::Pak0Manifest)
+        if (sweep.deleteFile(entry))
+            m_view.setProgressText(QStringLiteral("Deleting temporary file ") +
+                                   m_run->pathOf(entry));
     // Deepest folders first, so each one is empty by the time it is removed.
     for (const QString& folder : pakinfo::tempFolders())
-        errors.attempt([&] { m_run->removeFolder(pakinfo::relativeFolder(folder)); });
-    errors.show(m_services);
+        sweep.removeFolder(pakinfo::relativeFolder(folder));
+    m_run->forget();
 }
 
 void Conversion::removeTempTreeAlone() {
@@ -51,12 +137,12 @@ void Conversion::removeTempTreeAlone() {
 }
 
 void Conversion::removeUnpacked(const QStringList& files, const QStringList& folders) {
-    ErrorList errors;
+    Sweep sweep(*m_run);
     for (const QString& file : files)
-        errors.attempt([&] { m_run->deleteFile(file); });
+        sweep.deleteFile(file);
     for (const QString& folder : folders)
-        errors.attempt([&] { m_run->removeFolder(folder); });
-    errors.show(m_services);
+        sweep.removeFolder(folder);
+    m_run->forget();
 }
 
 } // namespace corvane

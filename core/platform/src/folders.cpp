@@ -3,7 +3,7 @@
 #include "platform/folders.h"
 
 #include "drives.h"
-#include "io/folder.h"
+#include "io/fd.h"
 #include "platform/error.h"
 #include "platform/files.h"
 
@@ -11,46 +11,50 @@
 #include <cerrno>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace corvane {
 
 namespace {
 
-// What tells an unchanged folder from a changed one, and which mount it lies on.
-struct Stamp {
-    quint64 mountId = 0;
+// Which mount a folder lies on.
+struct Mount {
+    quint64 id = 0; // 0 where the kernel does not tell mount ids
     quint64 device = 0;
-    quint64 inode = 0;
-    quint64 links = 0;
-    qint64 modifiedNs = 0;
-    qint64 changedNs = 0;
-    bool operator==(const Stamp&) const = default;
 };
 
-// File systems stamp changes with a clock that may lag the real one by a tick; a folder
-// changed that recently may change again without a new stamp, so its listing is not reused.
-constexpr qint64 kStampGranularityNs = 50'000'000;
-
-constexpr size_t kMaxOpenFolders = 64;
+// Deep walks keep only the upper folders open, within a share of the open-file limit.
+size_t maxOpenFolders() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return 64;
+    return std::clamp<size_t>(size_t(limit.rlim_cur) / 4, 1, 64);
+}
 
 } // namespace
 
+// A listing is read once and kept while the walk is inside the folder; it is read again only
+// when opening one of its sub-folders failed, which tells that it changed (or vanished).
 struct DiskFolders::Listing {
+    enum class State { Read, Changed, Vanished };
     QString key;
-    Stamp stamp;
-    bool reusable = false;
-    QStringList folders;
-    QStringList files;
-    io::Fd open; // kept open while the walk is inside the folder
+    Mount mount;
+    State state = State::Read;
+    QStringList folders;            // in byte order
+    std::vector<std::string> files; // ordinary files, in byte order, as on disk
+    std::vector<std::string> links; // symbolic links: files when they lead to one
+    io::Fd open;                    // kept open while the walk is inside the folder
 };
 
 namespace {
@@ -82,133 +86,190 @@ bool isChildOf(const QString& key, const QString& ancestor) {
     throw Error::fromSystem(error, kPathNotFound, folder);
 }
 
-// statx of `name` under the folder `dirFd` (an empty name: the folder itself); false when
-// the entry cannot be examined.
-bool examine(int dirFd, const char* name, int flags, struct statx& info) {
-    const unsigned mask =
-        STATX_TYPE | STATX_INO | STATX_NLINK | STATX_MTIME | STATX_CTIME | STATX_MNT_ID;
+bool isAscii(std::string_view bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
+}
+
+// The bytes of a name or path: most are plain text, which needs none of encodePath's care.
+std::string bytesOf(QStringView text) {
+    const bool plain = std::none_of(text.begin(), text.end(), [](QChar c) {
+        return c.isSurrogate(); // bytes that are no UTF-8 travel as lone surrogates
+    });
+    return plain ? text.toUtf8().toStdString() : encodePath(text.toString());
+}
+
+// `name` as text; false for names that are not valid UTF-8: they could not be shown.
+bool decoded(const std::string& name, QString& text) {
+    if (isAscii(name))
+        text = QString::fromLatin1(name.data(), qsizetype(name.size()));
+    else if (isUtf8(name))
+        text = QString::fromUtf8(name.data(), qsizetype(name.size()));
+    else
+        return false;
+    return true;
+}
+
+bool examine(int dirFd, const char* name, int flags, unsigned mask, struct statx& info) {
     return statx(dirFd, name, flags | AT_NO_AUTOMOUNT, mask, &info) == 0;
 }
 
-Stamp stampOf(const struct statx& info) {
-    Stamp stamp;
-    stamp.mountId = (info.stx_mask & STATX_MNT_ID) ? info.stx_mnt_id : 0;
-    stamp.device = makedev(info.stx_dev_major, info.stx_dev_minor);
-    stamp.inode = info.stx_ino;
-    stamp.links = info.stx_nlink;
-    stamp.modifiedNs = info.stx_mtime.tv_sec * 1'000'000'000LL + info.stx_mtime.tv_nsec;
-    stamp.changedNs = info.stx_ctime.tv_sec * 1'000'000'000LL + info.stx_ctime.tv_nsec;
-    return stamp;
+Mount mountOf(const struct statx& info) {
+    return {(info.stx_mask & STATX_MNT_ID) ? info.stx_mnt_id : 0,
+            makedev(info.stx_dev_major, info.stx_dev_minor)};
 }
 
-qint64 nowNs() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return now.tv_sec * 1'000'000'000LL + now.tv_nsec;
-}
-
-// Same mount as the folder: where the kernel tells mount ids, by id (so bind mounts count
-// as other mounts); elsewhere by device.
-bool onSameMount(const Stamp& entry, const Stamp& folder) {
-    if (entry.mountId != 0 && folder.mountId != 0)
-        return entry.mountId == folder.mountId;
+// Same mount: where the kernel tells mount ids, by id (so bind mounts count as other mounts);
+// elsewhere by device.
+bool onSameMount(const Mount& entry, const Mount& folder) {
+    if (entry.id != 0 && folder.id != 0)
+        return entry.id == folder.id;
     return entry.device == folder.device;
 }
 
-enum class EntryKind { Other, Folder, File };
+bool isDotOrDotDot(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
 
-EntryKind kindOf(int dirFd, const dirent& entry, const Stamp& folder) {
+// Hands each entry of the open folder `fd` but "." and ".." to `visit`; 0, or the errno that
+// cut the listing short (a listing cut short is an error, never a shorter folder).
+template <typename Visit> int forEachEntry(int fd, Visit&& visit) {
+    alignas(dirent64) char buffer[32768];
+    for (;;) {
+        const ssize_t got = getdents64(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return got == 0 ? 0 : errno;
+        for (ssize_t at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            if (!isDotOrDotDot(entry->d_name))
+                visit(*entry);
+        }
+    }
+}
+
+// Sorts an entry of `listing` (open as `fd`) into its folders, files or links. Folders of other
+// mounts and everything that is neither folder, file nor link are left out.
+void sortEntry(Listing& listing, int fd, const dirent64& entry, std::vector<std::string>& folders) {
     struct statx info;
+    const unsigned mask = STATX_TYPE | STATX_MNT_ID;
     switch (entry.d_type) {
     case DT_REG:
-        return EntryKind::File;
+        listing.files.emplace_back(entry.d_name);
+        return;
+    case DT_LNK:
+        listing.links.emplace_back(entry.d_name);
+        return;
     case DT_DIR:
     case DT_UNKNOWN:
-        if (!examine(dirFd, entry.d_name, AT_SYMLINK_NOFOLLOW, info))
-            return EntryKind::Other;
-        if (S_ISDIR(info.stx_mode))
-            return onSameMount(stampOf(info), folder) ? EntryKind::Folder : EntryKind::Other;
-        if (S_ISREG(info.stx_mode))
-            return EntryKind::File;
-        if (!S_ISLNK(info.stx_mode))
-            return EntryKind::Other;
-        [[fallthrough]];
-    case DT_LNK:
-        // A link to a file lists as that file; a link to a folder is never entered.
-        if (examine(dirFd, entry.d_name, 0, info) && S_ISREG(info.stx_mode))
-            return EntryKind::File;
-        return EntryKind::Other;
+        if (!examine(fd, entry.d_name, AT_SYMLINK_NOFOLLOW, mask, info))
+            return;
+        if (S_ISDIR(info.stx_mode) && onSameMount(mountOf(info), listing.mount))
+            folders.emplace_back(entry.d_name);
+        else if (S_ISREG(info.stx_mode))
+            listing.files.emplace_back(entry.d_name);
+        else if (S_ISLNK(info.stx_mode))
+            listing.links.emplace_back(entry.d_name);
+        return;
     default:
-        return EntryKind::Other;
+        return;
     }
 }
 
-// The names in byte order, without those that are not valid UTF-8: they could not be shown.
-QStringList decodedInByteOrder(std::vector<std::string>& names) {
-    std::sort(names.begin(), names.end());
-    QStringList decoded;
-    decoded.reserve(qsizetype(names.size()));
-    for (const std::string& name : names)
-        if (isUtf8(name))
-            decoded << decodePath(name);
-    return decoded;
-}
-
-// The listing of `key`, opened through `parent` (the open folder above it) when there is one.
-Listing listFolder(const QString& key, const io::Fd* parent) {
-    const qint64 readStart = nowNs();
+// Opens `key`, through `parent` (the listing of the folder above it) when there is one. A
+// sub-folder that is not there tells that its parent changed, or vanished with it.
+io::Fd openFolder(const QString& key, Listing* parent) {
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     io::Fd folder;
-    if (parent && parent->valid()) {
-        const std::string name = encodePath(key.mid(key.lastIndexOf(QChar(kSep)) + 1));
-        folder.reset(openat(parent->get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (parent && parent->open) {
+        const QStringView name = QStringView(key).mid(key.lastIndexOf(QChar(kSep)) + 1);
+        folder.reset(openat(parent->open.get(), bytesOf(name).c_str(), flags));
     } else {
-        folder.reset(open(encodePath(key).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        folder.reset(open(bytesOf(key).c_str(), flags));
     }
-    struct statx self;
-    if (!folder || !examine(folder.get(), "", AT_EMPTY_PATH, self))
+    if (!folder && errno == ENOENT && parent) {
+        struct stat info;
+        const bool examined = parent->open ? fstat(parent->open.get(), &info) == 0
+                                           : stat(bytesOf(parent->key).c_str(), &info) == 0;
+        const bool vanished = !examined || info.st_nlink == 0;
+        parent->state = vanished ? Listing::State::Vanished : Listing::State::Changed;
+        errno = ENOENT;
+    }
+    return folder;
+}
+
+// The listing of `key`, opened through `parent` when there is one.
+std::unique_ptr<Listing> listFolder(const QString& key, Listing* parent) {
+    io::Fd folder = openFolder(key, parent);
+    if (!folder)
         raiseFor(errno, key);
-    Listing listing{key, stampOf(self), false, {}, {}, std::move(folder)};
-    listing.reusable = listing.stamp.changedNs + kStampGranularityNs < readStart;
-    io::FolderReader reader(listing.open.get());
-    if (!reader.valid())
-        raiseFor(reader.error(), key);
+    auto listing = std::make_unique<Listing>();
+    listing->key = key;
+    if (parent) {
+        listing->mount = parent->mount; // its folders are all on the parent's mount
+    } else {
+        struct statx self;
+        if (!examine(folder.get(), "", AT_EMPTY_PATH, STATX_TYPE | STATX_MNT_ID, self))
+            raiseFor(errno, key);
+        listing->mount = mountOf(self);
+    }
     try {
-        std::vector<std::string> folders, files;
-        while (const dirent* entry = reader.next()) {
-            switch (kindOf(reader.fd(), *entry, listing.stamp)) {
-            case EntryKind::Folder:
-                folders.emplace_back(entry->d_name);
-                break;
-            case EntryKind::File:
-                files.emplace_back(entry->d_name);
-                break;
-            case EntryKind::Other:
-                break;
-            }
-        }
-        if (reader.error() != 0)
-            raiseFor(reader.error(), key);
-        listing.folders = decodedInByteOrder(folders);
-        listing.files = decodedInByteOrder(files);
+        std::vector<std::string> folders;
+        const int error = forEachEntry(folder.get(), [&](const dirent64& entry) {
+            sortEntry(*listing, folder.get(), entry, folders);
+        });
+        if (error != 0)
+            raiseFor(error, key);
+        std::sort(folders.begin(), folders.end());
+        for (const std::string& name : folders)
+            if (QString text; decoded(name, text))
+                listing->folders << text;
+        std::sort(listing->files.begin(), listing->files.end());
     } catch (const std::bad_alloc&) {
         throw Error(kOutOfMemory, key);
     }
+    listing->open = std::move(folder);
     return listing;
 }
 
-bool isUnchanged(const Listing& listing) {
-    if (!listing.reusable)
-        return false;
+// Whether the link `name` in `listing` leads to an ordinary file.
+bool leadsToFile(const Listing& listing, const std::string& name) {
     struct statx info;
-    const bool examined = listing.open
-                              ? examine(listing.open.get(), "", AT_EMPTY_PATH, info)
-                              : examine(AT_FDCWD, encodePath(listing.key).c_str(), 0, info);
-    return examined && stampOf(info) == listing.stamp;
+    const bool examined =
+        listing.open
+            ? examine(listing.open.get(), name.c_str(), 0, STATX_TYPE, info)
+            : examine(AT_FDCWD, (bytesOf(listing.key) + '/' + name).c_str(), 0, STATX_TYPE, info);
+    return examined && S_ISREG(info.stx_mode);
+}
+
+// The literal end of `pattern` after its last '*' when the rest is a '*' and plain ASCII: a
+// name must end so to match, and most names are told apart by that alone.
+std::optional<std::string> literalTail(const QString& pattern) {
+    if (!pattern.startsWith(u'*') || pattern.indexOf(u'*', 1) >= 0 || pattern.contains(u'?'))
+        return std::nullopt;
+    const QString tail = pattern.mid(1);
+    if (!std::all_of(tail.begin(), tail.end(), [](QChar c) { return c.unicode() < 0x80; }))
+        return std::nullopt;
+    return tail.toLatin1().toLower().toStdString();
+}
+
+bool endsWithIgnoringAsciiCase(const std::string& name, const std::string& lowerTail) {
+    if (name.size() < lowerTail.size())
+        return false;
+    const size_t from = name.size() - lowerTail.size();
+    for (size_t i = 0; i < lowerTail.size(); ++i) {
+        const char c = name[from + i];
+        if ((c >= 'A' && c <= 'Z' ? char(c + 32) : c) != lowerTail[i])
+            return false;
+    }
+    return true;
 }
 
 } // namespace
 
-DiskFolders::DiskFolders(std::optional<QStringList> roots) : m_roots(std::move(roots)) {}
+DiskFolders::DiskFolders(std::optional<QStringList> roots)
+    : m_roots(std::move(roots)), m_maxOpen(maxOpenFolders()) {}
 DiskFolders::~DiskFolders() = default;
 
 const DiskFolders::Listing& DiskFolders::read(const QString& folder) {
@@ -218,15 +279,20 @@ const DiskFolders::Listing& DiskFolders::read(const QString& folder) {
     while (!m_chain.empty() && !isAncestorOrSelf(m_chain.back()->key, key))
         m_chain.pop_back();
     if (!m_chain.empty() && m_chain.back()->key == key) {
-        if (isUnchanged(*m_chain.back()))
+        switch (m_chain.back()->state) {
+        case Listing::State::Read:
             return *m_chain.back();
-        m_chain.pop_back();
+        case Listing::State::Vanished:
+            m_chain.pop_back();
+            raiseFor(ENOENT, key);
+        case Listing::State::Changed:
+            m_chain.pop_back();
+            break;
+        }
     }
     const bool belowLast = !m_chain.empty() && isChildOf(key, m_chain.back()->key);
-    auto listing =
-        std::make_unique<Listing>(listFolder(key, belowLast ? &m_chain.back()->open : nullptr));
-    // Deep walks keep only the upper folders open, within the limit of open files.
-    if (m_chain.size() >= kMaxOpenFolders)
+    auto listing = listFolder(key, belowLast ? m_chain.back().get() : nullptr);
+    if (m_chain.size() >= m_maxOpen)
         listing->open.reset();
     m_chain.push_back(std::move(listing));
     return *m_chain.back();
@@ -246,10 +312,27 @@ QStringList DiskFolders::subFolders(const QString& folder) {
 }
 
 QStringList DiskFolders::filesMatching(const QString& folder, const QString& pattern) {
+    const Listing& listing = read(folder);
+    const std::optional<std::string> tail = literalTail(pattern);
+    std::vector<std::string> names;
+    auto consider = [&](const std::string& name, bool link) {
+        QString text;
+        if ((tail && !endsWithIgnoringAsciiCase(name, *tail)) || !decoded(name, text) ||
+            !matchesPattern(text, pattern) || (link && !leadsToFile(listing, name)))
+            return;
+        names.push_back(name);
+    };
+    for (const std::string& name : listing.files)
+        consider(name, false);
+    for (const std::string& name : listing.links)
+        consider(name, true);
+    std::sort(names.begin(), names.end());
     QStringList matching;
-    for (const QString& name : read(folder).files)
-        if (matchesPattern(name, pattern))
-            matching << name;
+    for (const std::string& name : names) {
+        QString text;
+        decoded(name, text);
+        matching << text;
+    }
     return matching;
 }
 

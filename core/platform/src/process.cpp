@@ -59,11 +59,20 @@ void stopChild(pid_t pid, int handle) {
         kill(pid, SIGKILL);
 }
 
+// Whether windows wait for their turns while a tool runs (the command line shows none).
+bool hasWindows() {
+    const QCoreApplication* application = QCoreApplication::instance();
+    return application && application->inherits("QGuiApplication");
+}
+
 // Waits for the child, collecting its standard error, while the windows keep painting: they get
 // a turn at least every 20 ms. A stop request ends the child.
 int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput) {
     // Wakes the wait as soon as the child ends; where there is none, the turns still come.
     const io::Fd handle(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+    const bool windows = hasWindows();
+    // Without windows, the end of the child, its output or a stop signal alone wake the wait.
+    const int turnMs = windows || !handle ? kTurnMs : -1;
     bool pipeOpen = true, stopping = false;
     int status = -1; // a child that cannot be waited for counts as one that did not end well
     for (;;) {
@@ -71,7 +80,7 @@ int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput) {
         pollfd watched[] = {{pipeOpen ? errorPipe : -1, POLLIN, 0},
                             {handle.get(), POLLIN, 0},
                             {stopping ? -1 : stopSignalDescriptor(), POLLIN, 0}};
-        poll(watched, std::size(watched), kTurnMs);
+        poll(watched, std::size(watched), turnMs);
         if (pipeOpen)
             pipeOpen = drain(errorPipe, errorOutput);
         if (!stopping && stopRequested() != 0) {
@@ -80,7 +89,7 @@ int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput) {
         }
         if (TEMP_FAILURE_RETRY(waitpid(pid, &status, WNOHANG)) != 0)
             break; // it has ended (or cannot be waited for)
-        if (QCoreApplication::instance())
+        if (windows)
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
     if (pipeOpen)

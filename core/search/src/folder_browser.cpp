@@ -104,8 +104,8 @@ QString DirList::parentOf(const QString& path) const {
 
 void DirList::setPath(const QString& path) {
     const QString folder = normalized(path);
-    // Read again each time (the source keeps an unchanged folder's listing): the walk reopens
-    // a folder once per sub-folder, and so sees a folder that vanished meanwhile.
+    // Asked each time: the walk reopens a folder once per sub-folder, and the source tells
+    // then whether opening the last one showed the folder changed or vanished meanwhile.
     QStringList subFolders = m_source.subFolders(folder);
     m_path = folder;
     m_subFolders = std::move(subFolders);

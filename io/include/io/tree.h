@@ -14,11 +14,13 @@
 
 #include "fd.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace corvane::io {
@@ -90,14 +92,17 @@ private:
     // The open folder that holds the last component of `relative` (kept by the tree until the
     // next call), and that component's name as it is on disk (as given when nothing matches).
     // -1 with errno when it cannot be reached. `create` makes missing folders.
+    // `examined`, when given, receives what the look-up learnt of the entry, not following a link,
+    // when it examined it.
     int locate(std::string_view relative, std::string& name, std::string& onDisk, bool create,
-               mode_t mode);
+               mode_t mode, std::optional<struct stat>* examined = nullptr);
     // Walks from the root to the folder holding the last of `parts`; its path on disk in
     // `onDisk`.
     Fd walk(const std::vector<std::string>& parts, std::string& onDisk, bool create, mode_t mode);
     // The name in `folder` (known as `key`) that matches `part`, exactly or ignoring case, in
     // `name`; false with errno when the folder could not be read to its end.
-    bool match(int folder, const std::string& key, const std::string& part, std::string& name);
+    bool match(int folder, const std::string& key, const std::string& part, std::string& name,
+               std::optional<struct stat>* examined = nullptr);
     int folderFlags() const;
     // Keeps the listing of the folder `key` true after the tree itself added or removed `name`.
     void added(const std::string& key, const std::string& name);

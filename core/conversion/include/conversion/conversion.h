@@ -91,19 +91,6 @@ enum class Outcome {
                          // removed, nothing installed
 };
 
-// Failures collected while deleting, shown at the end.
-class ErrorList {
-public:
-    // Runs one step; an error it raises is recorded and the caller goes on.
-    void attempt(const std::function<void()>& step);
-    // Each failure in order; the wizard shows one box each: "Error with " and the runtime's
-    // text.
-    void show(Services& services) const;
-
-private:
-    std::vector<Error> m_errors;
-};
-
 // The files gathered for the next run of the zip tool.
 struct Batch {
     QStringList files;
@@ -169,6 +156,7 @@ private:
     // Unpacks `archive` of baseq2; members the tool skipped are shown in one box.
     Step unpack(const QString& archive, const QStringList& members = {});
     Step flushBatch(const QString& archiveName, Batch& batch);
+    // Deletes unpacked files, then folders, in the run's folder; what stays goes with it.
     void removeUnpacked(const QStringList& files, const QStringList& folders);
     // Tells the user when pak0.pak, of no known release, held markedly fewer files than the
     // classic game's.

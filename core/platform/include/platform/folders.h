@@ -37,8 +37,10 @@ public:
 // The folders of the mounted file systems. Symbolic links and mount points of other file
 // systems are never listed as folders (a walk through them would leave the drive or loop), and
 // names that are not valid UTF-8 are left out: they could be neither shown nor opened again.
-// The listings of the folder read last and of the folders above it are kept while unchanged,
-// since a walk comes back to them again and again.
+// The listings of the folder read last and of the folders above it are kept, since a walk
+// comes back to them again and again, and each is read once: a sub-folder that cannot be
+// found when the walk opens it tells that its folder changed, and that folder is read again
+// when next asked for, or raises 76 from then on when it vanished itself.
 class DiskFolders : public FolderSource {
 public:
     // `roots` replaces the mounted file systems as the drive list.
@@ -58,6 +60,7 @@ private:
     const Listing& read(const QString& folder);
 
     std::optional<QStringList> m_roots;
+    size_t m_maxOpen;
     std::vector<std::unique_ptr<Listing>> m_chain;
 };
 
