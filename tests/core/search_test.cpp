@@ -231,7 +231,7 @@ TEST_F(Search, WalksDrivesInListOrderAndSkipsUnreachableOnesSilently) {
     searcher->Drvlist.setListIndex(0);
     searcher->Drvlist.setListIndex(3);
     EXPECT_EQ(searcher->Drvlist.ListIndex(), 0);
-    EXPECT_EQ(searcher->dirList.Path(), drive.file("first"));
+    EXPECT_EQ(searcher->dirList.Path(), drive.file("first/"));
 }
 
 // The confirmation: questions in order, the choice kept, or the end.

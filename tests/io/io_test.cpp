@@ -128,6 +128,9 @@ TEST_F(TreeTest, GivenPathsBelowTheCurrentFolderNeverPassLinks) {
     const Tree::Place place = placeGiven("MODELS/items/tris.md2");
     EXPECT_TRUE(place.folder && place.name == "Tris.MD2" && place.folderPath == "models/items");
     EXPECT_FALSE(placeGiven("linked/new.pk3").folder);
+    // Looking for a place makes nothing on the way.
+    EXPECT_FALSE(placeGiven("sound/boss3/new.wav").folder);
+    EXPECT_FALSE(QFileInfo::exists(dir.file("root/sound")));
     // A path that names a folder, not a file in it.
     for (const char* folder : {"../root/..", "/tmp/", "models/.."})
         EXPECT_FALSE(placeGiven(folder).folder) << folder;

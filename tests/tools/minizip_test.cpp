@@ -198,7 +198,8 @@ INSTANTIATE_TEST_SUITE_P(Minizip, ReplacesEntries,
 
 struct Refused {
     const char* name;
-    QString file; // a FILE argument, or what makeTree() makes as the archive
+    QString file;                 // a FILE argument, or what makeTree() makes as the archive
+    const char* reason = nullptr; // the words that say why, where they matter
 };
 
 class UnreadableFile : public testing::TestWithParam<Refused> {};
@@ -215,6 +216,7 @@ TEST_P(UnreadableFile, IsReportedAndTheRestAdded) {
     const Finished r = addFiles(dir.path(), {file, "good.txt"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.startsWith("minizip: ") && r.err.contains("not added")) << r.err;
+    EXPECT_TRUE(!GetParam().reason || r.err.contains(GetParam().reason)) << r.err;
     EXPECT_EQ(r.err.count('\n'), 1) << r.err;
     EXPECT_EQ(names(dir.file("a.pk3")), QStringList{"good.txt"});
     before.insert("a.pk3", readFile(dir.file("a.pk3"))); // and nothing else is made
@@ -223,7 +225,8 @@ TEST_P(UnreadableFile, IsReportedAndTheRestAdded) {
 
 INSTANTIATE_TEST_SUITE_P(
     Minizip, UnreadableFile,
-    testing::Values(Refused{"Folder", "folder"}, Refused{"Link", "link.txt"},
+    testing::Values(Refused{"Folder", "folder"},
+                    Refused{"Link", "link.txt", ": a symbolic link, not added"},
                     Refused{"InLinkedFolder", "linked\\secret.txt"}, Refused{"Fifo", "fifo"},
                     Refused{"Missing", "missing.txt"}, Refused{"InMissingFolder", "nowhere\\x.txt"},
                     Refused{"NoPermission", "locked.txt"},
@@ -245,6 +248,7 @@ TEST_P(BrokenArchive, IsLeftAlone) {
     const Finished r = addFiles(dir.path(), {"x.txt"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.startsWith("minizip: a.pk3")) << r.err; // the archive, or its journal
+    EXPECT_TRUE(!GetParam().reason || r.err.contains(GetParam().reason)) << r.err;
     EXPECT_EQ(snapshot(dir.path()), before);
 }
 
@@ -254,9 +258,11 @@ INSTANTIATE_TEST_SUITE_P(
                     Refused{"Empty", ""}, // someone's too, not an archive to fill
                     Refused{"DirectoryCutShort",
                             QString::fromLatin1("PK\5\6\0\0\0\0\1\0\1\0\0\0\0\0\0\0\0\0\0\0", 22)},
-                    Refused{"Fifo", "a.pk3|"}, Refused{"Link", "a.pk3 -> real.pk3"},
+                    Refused{"Fifo", "a.pk3|"},
+                    Refused{"Link", "a.pk3 -> real.pk3", "a.pk3: a symbolic link, left alone"},
                     Refused{"FolderNamedLikeItsJournal", "a.pk3-journal/"},
-                    Refused{"LinkNamedLikeItsJournal", "a.pk3-journal -> real.pk3"}),
+                    Refused{"LinkNamedLikeItsJournal", "a.pk3-journal -> real.pk3",
+                            "a symbolic link has the name of the journal of a.pk3"}),
     kRowName);
 
 struct Rewrite {
