@@ -14,13 +14,11 @@
 # same turns, for a before and after measured alike. CORVANE_BENCH_PLACES: the folders to work
 # in (default: /dev/shm and $CORVANE_BENCH_DISK or /var/tmp).
 set -euo pipefail
-usage="Usage: bench/bench_conversion.sh   (no arguments; CORVANE_BUILD_DIR, CORVANE_BENCH_RUNS)"
+usage="Usage: bench/bench_conversion.sh [generated|real|small ...]"
 case ${1-} in -h | --help) echo "$usage"; exit 0 ;; esac
-(($# == 0)) || { echo "$usage" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 for content in "$@"; do
-    [[ $content =~ ^(generated|real|small)$ ]] ||
-        { sed -n 's/^# Usage: //p' "$0" >&2; exit 2; }
+    [[ $content =~ ^(generated|real|small)$ ]] || { echo "$usage" >&2; exit 2; }
 done
 if [[ -n ${CORVANE_BENCH_BIN:-} ]]; then
     bin=$(realpath "$CORVANE_BENCH_BIN")

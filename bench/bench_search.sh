@@ -9,12 +9,11 @@
 # Usage: bench/bench_search.sh [FOLDER ...]   (builds into $CORVANE_BUILD_DIR or build, or takes
 # corvane and corvane_bench_auto_search from $CORVANE_BENCH_BIN)
 set -euo pipefail
-usage="Usage: bench/bench_search.sh   (no arguments; CORVANE_BUILD_DIR, BENCH_FOLDERS, BENCH_TMPDIR)"
+usage="Usage: bench/bench_search.sh [FOLDER ...]   (CORVANE_BUILD_DIR, BENCH_FOLDERS, BENCH_TMPDIR)"
 case ${1-} in -h | --help) echo "$usage"; exit 0 ;; esac
-(($# == 0)) || { echo "$usage" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 for tree in "$@"; do
-    [[ -d $tree ]] || { sed -n 's/^# Usage: //p' "$0" >&2; exit 2; }
+    [[ -d $tree ]] || { echo "$usage" >&2; exit 2; }
 done
 if [[ -n ${CORVANE_BENCH_BIN:-} ]]; then
     bin=$(realpath "$CORVANE_BENCH_BIN")
