@@ -1,7 +1,7 @@
 // libFuzzer target for the pack reader: any bytes must parse without a fault, and every member
 // the reader accepts must lie inside the archive under a safe name.
 
-#include "pak/format.h"
+#include "pak_format/format.h"
 
 #include <cstdint>
 #include <cstdlib>

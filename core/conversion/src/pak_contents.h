@@ -5,7 +5,7 @@
 // starts, and the room the members will take is known.
 
 #include "conversion/packs.h"
-#include "pak/format.h"
+#include "pak_format/format.h"
 
 #include <QString>
 

@@ -9,7 +9,7 @@
 #include "io/journal.h"
 #include "io/rw.h"
 #include "io/tree.h"
-#include "pak/format.h"
+#include "pak_format/format.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "pak/format.h"
+#include "pak_format/format.h"
 
 #include <algorithm>
 #include <cstring>
