@@ -284,27 +284,6 @@ bool isBelow(std::string_view path) {
     return !path.empty() && path.front() != '/' && split(path, parts) && !parts.empty();
 }
 
-Fd openGiven(const std::string& path, int flags) {
-    if (isBelow(path))
-        return Tree::open(".", Links::Refuse).openFile(path, flags);
-    return Fd(::open(path.c_str(), flags | O_CLOEXEC));
-}
-
-Tree::Place placeGiven(const std::string& path) {
-    if (isBelow(path))
-        return Tree::open(".", Links::Refuse).place(path);
-    Tree::Place place;
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    place.name = path.substr(slash + 1); // the whole path when there is no slash (npos + 1 is 0)
-    if (place.name.empty() || place.name == "." || place.name == "..") {
-        errno = EISDIR;
-        return place;
-    }
-    place.folder.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    return place;
-}
-
 int Tree::removeFile(std::string_view relative) {
     std::string name, onDisk;
     const int folder = locate(relative, name, onDisk, false, 0);

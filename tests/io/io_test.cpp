@@ -2,6 +2,7 @@
 // ignoring case, copies where the kernel cannot make them, and files updated in place behind a
 // journal.
 
+#include "given_paths/given_paths.h"
 #include "io/atomic_file.h"
 #include "io/journal.h"
 #include "io/rw.h"
@@ -122,18 +123,19 @@ TEST_F(TreeTest, ChangesOnlyWhatIsInsideAndSaysWhy) {
 TEST_F(TreeTest, GivenPathsBelowTheCurrentFolderNeverPassLinks) {
     const QString saved = QDir::currentPath();
     QDir::setCurrent(dir.file("root"));
-    EXPECT_FALSE(openGiven("linked/secret.txt", O_RDONLY));
-    EXPECT_FALSE(openGiven("pics/link.pcx", O_RDONLY));
-    EXPECT_TRUE(openGiven("../root/linked/secret.txt", O_RDONLY)); // the user's own choice
-    const Tree::Place place = placeGiven("MODELS/items/tris.md2");
+    EXPECT_FALSE(corvane::tools::openGiven("linked/secret.txt", O_RDONLY));
+    EXPECT_FALSE(corvane::tools::openGiven("pics/link.pcx", O_RDONLY));
+    EXPECT_TRUE(
+        corvane::tools::openGiven("../root/linked/secret.txt", O_RDONLY)); // the user's own choice
+    const Tree::Place place = corvane::tools::placeGiven("MODELS/items/tris.md2");
     EXPECT_TRUE(place.folder && place.name == "Tris.MD2" && place.folderPath == "models/items");
-    EXPECT_FALSE(placeGiven("linked/new.pk3").folder);
+    EXPECT_FALSE(corvane::tools::placeGiven("linked/new.pk3").folder);
     // Looking for a place makes nothing on the way.
-    EXPECT_FALSE(placeGiven("sound/boss3/new.wav").folder);
+    EXPECT_FALSE(corvane::tools::placeGiven("sound/boss3/new.wav").folder);
     EXPECT_FALSE(QFileInfo::exists(dir.file("root/sound")));
     // A path that names a folder, not a file in it.
     for (const char* folder : {"../root/..", "/tmp/", "models/.."})
-        EXPECT_FALSE(placeGiven(folder).folder) << folder;
+        EXPECT_FALSE(corvane::tools::placeGiven(folder).folder) << folder;
     QDir::setCurrent(saved);
 }
 

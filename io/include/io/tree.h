@@ -129,14 +129,8 @@ private:
     } m_last;
 };
 
-// Paths named on a command line. One below the current folder (relative, with no "." or ".."
-// component) is reached through a tree of the current folder that refuses links, so that no
-// link is followed on the way or at the end; any other path is the user's own choice and is
-// used as given.
+// Whether `path` lies below the folder it is relative to: relative, with no "." or ".."
+// component.
 bool isBelow(std::string_view path);
-// Opens the path with `flags` (O_CLOEXEC is added).
-Fd openGiven(const std::string& path, int flags);
-// Where the path is; for a path not below, its folder as given and its last component.
-Tree::Place placeGiven(const std::string& path);
 
 } // namespace corvane::io

@@ -2,6 +2,7 @@
 
 #include "archive_source.h"
 #include "entry_source.h"
+#include "given_paths/given_paths.h"
 #include "io/fd.h"
 #include "io/journal.h"
 #include "io/tree.h"
@@ -209,7 +210,7 @@ struct Target {
 // Recovers the archive from its journal and opens it; complains and returns false when it must
 // be left alone.
 bool openTarget(const std::string& archive, Target& target) {
-    target.place = corvane::io::placeGiven(archive);
+    target.place = corvane::tools::placeGiven(archive);
     if (!target.place.folder) {
         complain(archive + ": " + std::strerror(errno));
         return false;

@@ -3,6 +3,7 @@
 
 #include "pak/tool.h"
 
+#include "given_paths/given_paths.h"
 #include "io/atomic_file.h"
 #include "io/fd.h"
 #include "io/folder.h"
@@ -57,7 +58,7 @@ struct OpenPak {
 // Opens and checks `archive`; complains and returns false when the whole archive is refused.
 bool openPak(const std::string& archive, OpenPak& pak) {
     // Non-blocking, so that a FIFO without a writer cannot stall the run.
-    pak.fd = corvane::io::openGiven(archive, O_RDONLY | O_NONBLOCK);
+    pak.fd = corvane::tools::openGiven(archive, O_RDONLY | O_NONBLOCK);
     struct stat st {};
     if (!pak.fd || ::fstat(pak.fd.get(), &st) != 0) {
         complain(errno == ELOOP ? archive + ": is a symbolic link" : errorText(archive));
@@ -357,7 +358,7 @@ bool writePak(int out, corvane::io::Tree& tree, const std::vector<SourceFile>& f
 } // namespace
 
 int create(const std::string& archive, const std::string& folder) {
-    const Fd root = corvane::io::openGiven(folder, O_PATH | O_DIRECTORY);
+    const Fd root = corvane::tools::openGiven(folder, O_PATH | O_DIRECTORY);
     if (!root) {
         complain(errorText(folder));
         return kExitPartial;
@@ -372,7 +373,7 @@ int create(const std::string& archive, const std::string& folder) {
     std::sort(files.begin(), files.end(),
               [](const SourceFile& a, const SourceFile& b) { return a.name < b.name; });
     corvane::io::Tree tree(Fd(::fcntl(root.get(), F_DUPFD_CLOEXEC, 0)), corvane::io::Links::Refuse);
-    const corvane::io::Tree::Place place = corvane::io::placeGiven(archive);
+    const corvane::io::Tree::Place place = corvane::tools::placeGiven(archive);
     corvane::io::AtomicFile out;
     if (!place.folder || !out.create(place.folder.get(), place.name, newFileMode())) {
         complain(errorText(archive));
