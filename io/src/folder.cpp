@@ -96,24 +96,21 @@ std::string randomLetters(std::size_t count) {
     return letters;
 }
 
-Fd makeUniqueFolder(int parent, const std::string& prefix, std::string& name, mode_t mode) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = prefix + randomLetters(kRandomLength);
-        if (::mkdirat(parent, name.c_str(), mode) == 0) {
-            // mkdir applies the umask; the folder gets `mode` as it is.
-            Fd made(
-                ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (made && ::fchmod(made.get(), mode) == 0)
-                return made;
-            const int error = errno;
-            ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
-            errno = error;
-            return Fd();
-        }
-        if (errno != EEXIST)
-            return Fd();
-    }
+Fd makeFolder(int parent, const std::string& name, mode_t mode) {
+    if (::mkdirat(parent, name.c_str(), mode) != 0)
+        return Fd();
+    // mkdir applies the umask; the folder gets `mode` as it is.
+    Fd made(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (made && ::fchmod(made.get(), mode) == 0)
+        return made;
+    const int error = errno;
+    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+    errno = error;
     return Fd();
+}
+
+std::string uniqueName(const std::string& prefix) {
+    return prefix + randomLetters(kRandomLength);
 }
 
 bool isUniqueName(const std::string& name, const std::string& prefix) {

@@ -18,8 +18,10 @@
 #include <cstdio>
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 using namespace corvane;
@@ -224,7 +226,7 @@ const Road kRoads[] = {
          g.writePak("pak1.pak", {{"pics/other.pcx", "other"}});
          return convert(g);
      },
-     5, "  pak1.pk3  not made", 2},
+     5, "  pak1.pk3  not made"},
     {"AnotherConversionRunning",
      [](Games& g) {
          g.lockAsAnotherRun(g.programFolder);
@@ -264,17 +266,33 @@ TEST(CommandLine, TwoConversionsAtOnceNeverSpoilEachOther) {
               classicFileCount(0));
 }
 
+// Killed at random moments, then between two renames of the installation: the clean run after
+// puts back what was swapped, removes what was left, and installs all three.
 TEST(CommandLine, ARunKilledAtAnyMomentLeavesNothingThatSpoilsTheNext) {
     Games games(true);
+    writeFile(games.quake3 + "qfbastion/pak0.pk3", "an older pak0.pk3");
     const auto before = snapshot(games.programFolder);
     QRandomGenerator random(11);
     for (int trial = 0; trial < 3; ++trial)
         killAfter(games.programFolder + "/corvane", {"convert", games.quake2, games.quake3},
                   games.programFolder, random.bounded(50000, 1500000));
+    // pak0.pk3 is exchanged with the old one; pak1.pk3, new, is renamed to its name: killed.
+    run(games.programFolder + "/corvane", {"convert", games.quake2, games.quake3},
+        games.programFolder, {}, [] { failSystemCall(__NR_renameat2, 4, RENAME_NOREPLACE, 0); });
+    // Its journal and three archives under its names: two new, and the old pak0.pk3.
+    EXPECT_EQ(QDir(games.quake3 + "qfbastion")
+                  .entryList({".corvane-install-*"}, QDir::Files | QDir::Hidden)
+                  .size(),
+              4);
+    EXPECT_NE(readFile(games.quake3 + "qfbastion/pak0.pk3"), "an older pak0.pk3");
     const Finished clean = corvane(games, {"convert", games.quake2, games.quake3});
     EXPECT_EQ(clean.exitCode, 0) << clean.err;
     EXPECT_FALSE(clean.err.contains("Error with")) << clean.err;
     EXPECT_EQ(snapshot(games.programFolder), before);
+    EXPECT_EQ(QDir(games.quake3 + "qfbastion").entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"pak0.pk3", "pak1.pk3", "pak2.pk3"}));
+    EXPECT_EQ(run("unzip", {"-Z1", games.quake3 + "qfbastion/pak0.pk3"}).out.count('\n'),
+              classicFileCount(0));
 }
 
 // Every layout of either game, and folder names that hold a line break or a tab: escaped in

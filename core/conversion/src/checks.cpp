@@ -4,6 +4,8 @@
 
 #include "conversion/packs.h"
 #include "conversion/tool_commands.h"
+#include "installation.h"
+#include "lock.h"
 #include "pak_contents.h"
 #include "platform/files.h"
 #include "platform/game_paths.h"
@@ -69,9 +71,20 @@ Conversion::Step Conversion::stopIfAsked() const {
     return {};
 }
 
-Conversion::Step Conversion::lockOrStop(int folder, const QString& path) {
-    if (lockFolder(folder))
+Conversion::Step Conversion::lockOrStop(Lock& lock, int folder, const QString& path) {
+    const Lock::Result result = lock.take(folder, folderLockName());
+    if (result == Lock::Result::Taken)
         return {};
+    if (result == Lock::Result::Failed) {
+        // A lock that cannot be taken is no sign of another conversion: it is said as it is.
+        const QString file = path + QChar(kSep) + QString::fromStdString(folderLockName());
+        return stopBeforeWork(
+            (errno == EPERM ? file + QStringLiteral(" is no file of yours")
+                            : QStringLiteral("Corvane cannot lock ") + file + QStringLiteral(": ") +
+                                  QString::fromLocal8Bit(strerror(errno))) +
+            QStringLiteral(".\r\nWithout that lock a second conversion could work there at the "
+                           "same time; nothing was done."));
+    }
     m_services.MsgBox(QStringLiteral("Another conversion is running in ") + path +
                       QStringLiteral(".\r\nWait until it has ended, then run Corvane again."));
     return Outcome::Busy;
@@ -80,7 +93,7 @@ Conversion::Step Conversion::lockOrStop(int folder, const QString& path) {
 Conversion::Step Conversion::checkBeforeWork() {
     for (Step (Conversion::*check)() :
          {&Conversion::openWorkFolder, &Conversion::checkTools, &Conversion::openQfbastion,
-          &Conversion::readPaks, &Conversion::checkFreeSpace})
+          &Conversion::checkTargets, &Conversion::readPaks, &Conversion::checkFreeSpace})
         if (Step end = (this->*check)())
             return end;
     return stopIfAsked();
@@ -90,7 +103,7 @@ Conversion::Step Conversion::openWorkFolder() {
     m_work = std::make_unique<WorkFolder>();
     if (const QString problem = m_work->open(m_programFolder); !problem.isEmpty())
         return stopBeforeWork(problem);
-    return lockOrStop(m_work->fd(), m_work->path());
+    return lockOrStop(m_work->lock(), m_work->fd(), m_work->path());
 }
 
 Conversion::Step Conversion::checkTools() {
@@ -125,7 +138,26 @@ Conversion::Step Conversion::openQfbastion() {
         return stopBeforeWork(QStringLiteral("Corvane cannot write to ") + path +
                               QStringLiteral("\r\nThe pk3 files are installed there: make it "
                                              "writable, then run Corvane again."));
-    return lockOrStop(m_qfbastion.get(), path);
+    // The program kept in qfbastion itself: one lock serves both.
+    struct stat work, target;
+    if (::fstat(m_work->fd(), &work) == 0 && ::fstat(m_qfbastion.get(), &target) == 0 &&
+        work.st_dev == target.st_dev && work.st_ino == target.st_ino)
+        return {};
+    m_qfbastionLock = std::make_unique<Lock>();
+    return lockOrStop(*m_qfbastionLock, m_qfbastion.get(), path);
+}
+
+Conversion::Step Conversion::checkTargets() {
+    // The archives are installed all or none: one that cannot be replaced stops the run here.
+    for (const packs::Pack& pack : packs::kPacks)
+        if (const QString problem = Installation::replaceProblem(m_qfbastion.get(), pack.archive);
+            !problem.isEmpty())
+            return stopBeforeWork(targetOf(QLatin1String(pack.archive)) + QStringLiteral(" ") +
+                                  problem +
+                                  QStringLiteral(".\r\nCorvane installs the three archives "
+                                                 "together or none: have it replaced or moved "
+                                                 "away, then run Corvane again."));
+    return {};
 }
 
 Conversion::Step Conversion::readPaks() {

@@ -147,6 +147,14 @@ void Conversion::reportUnexpectedData(int expected) {
     if (found * 100 >= expected * kExpectedPercent)
         return;
     m_incomplete = true;
+    // None at all: the zip tool made no archive, and then none is installed.
+    if (found == 0) {
+        m_services.MsgBox(QStringLiteral("pak0.pak holds none of the %1 files of the classic "
+                                         "game's pak0.pk3: it may be another game's.\r\npak0.pk3 "
+                                         "is not made, and no archive is installed.")
+                              .arg(expected));
+        return;
+    }
     m_services.MsgBox(QStringLiteral("pak0.pak holds %1 of the %2 files of the classic game's "
                                      "pak0.pk3: it may be a mod's or a re-release's.\r\npak0.pk3 "
                                      "is made of the %1 that were found.")

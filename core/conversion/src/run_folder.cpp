@@ -12,6 +12,7 @@
 namespace corvane {
 
 const std::string RunFolder::kPrefix = ".corvane-run-";
+const std::string RunFolder::kLockSuffix = ".lock";
 
 std::string treePath(const QString& relative) {
     QString path = relative;
@@ -24,9 +25,22 @@ std::string treePath(const QString& relative) {
 
 RunFolder::RunFolder(int workFolder, const QString& workPath)
     : m_workFolder(::fcntl(workFolder, F_DUPFD_CLOEXEC, 0)) {
-    io::Fd made = io::makeUniqueFolder(workFolder, kPrefix, m_name);
+    io::Fd made;
+    for (int attempt = 0; attempt < 100 && !made; ++attempt) {
+        m_name = io::uniqueName(kPrefix);
+        const Lock::Result locked = m_lock.take(m_workFolder.get(), m_name + kLockSuffix, true);
+        if (locked == Lock::Result::Failed && errno != EEXIST)
+            throw Error::fromSystem(errno, kPathNotFound, workPath);
+        if (locked != Lock::Result::Taken)
+            continue;
+        made = io::makeFolder(m_workFolder.get(), m_name);
+        if (!made && errno != EEXIST)
+            throw Error::fromSystem(errno, kPathNotFound, workPath);
+        if (!made)
+            m_lock.release();
+    }
     if (!made)
-        throw Error::fromSystem(errno, kPathNotFound, workPath);
+        throw Error::fromSystem(EEXIST, kPathNotFound, workPath);
     m_path = workPath + QChar(kSep) + decodePath(m_name);
     m_tree = io::Tree(std::move(made), io::Links::Refuse);
 }
@@ -34,6 +48,7 @@ RunFolder::RunFolder(int workFolder, const QString& workPath)
 RunFolder::~RunFolder() {
     m_tree = io::Tree();
     io::removeTree(m_workFolder.get(), m_name);
+    m_lock.release();
 }
 
 QString RunFolder::pathOf(const QString& relative) const {

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,12 +69,6 @@ io::Fd openOwnFolder(int parent, const std::string& name, mode_t mode, Refusal& 
 
 } // namespace
 
-bool lockFolder(int folder) {
-    if (::flock(folder, LOCK_EX | LOCK_NB) == 0)
-        return true;
-    return errno != EWOULDBLOCK;
-}
-
 QString WorkFolder::open(const QString& programFolder) {
     io::Fd program(::open(encodePath(programFolder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat info;
@@ -132,11 +125,23 @@ void WorkFolder::removeLeftovers() {
     std::vector<std::string> names;
     io::listNames(m_folder.get(), names);
     for (const std::string& name : names) {
+        // A run's folder, or its lock file alone (the run was killed before it made the folder,
+        // or after it removed it); either goes only with the lock, which a run holds throughout.
+        const std::string run = name.ends_with(RunFolder::kLockSuffix)
+                                    ? name.substr(0, name.size() - RunFolder::kLockSuffix.size())
+                                    : name;
         struct stat info;
-        if (io::isUniqueName(name, RunFolder::kPrefix) &&
-            ::fstatat(m_folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        if (!io::isUniqueName(run, RunFolder::kPrefix) ||
+            ::fstatat(m_folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            info.st_uid != ::geteuid() ||
+            (name == run ? !S_ISDIR(info.st_mode) : !S_ISREG(info.st_mode)))
+            continue;
+        Lock lock;
+        if (lock.take(m_folder.get(), run + RunFolder::kLockSuffix) != Lock::Result::Taken)
+            continue;
+        if (::fstatat(m_folder.get(), run.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISDIR(info.st_mode) && info.st_uid == ::geteuid())
-            io::removeTree(m_folder.get(), name);
+            io::removeTree(m_folder.get(), run);
     }
 }
 

@@ -11,6 +11,7 @@
 // there, and works in a folder of its own inside it (RunFolder).
 
 #include "io/fd.h"
+#include "lock.h"
 
 #include <QString>
 
@@ -24,8 +25,10 @@ public:
 
     const QString& path() const { return m_path; }
     int fd() const { return m_folder.get(); }
-    // Removes the folders of earlier runs that were killed before they could remove their own.
-    // Call it only while holding the lock: no other run is working then.
+    // The lock of the work folder, held for the conversion as long as the object lives.
+    Lock& lock() { return m_lock; }
+    // Removes the folders of earlier runs that were killed before they could remove their own:
+    // those whose lock can be taken.
     void removeLeftovers();
 
 private:
@@ -34,10 +37,7 @@ private:
 
     QString m_path;
     io::Fd m_folder;
+    Lock m_lock; // let go before the folder is closed
 };
-
-// Takes the lock of the open folder `folder` for this process, as long as the descriptor stays
-// open. False when another conversion holds it. A file system without locks passes.
-bool lockFolder(int folder);
 
 } // namespace corvane

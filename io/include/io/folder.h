@@ -50,11 +50,12 @@ int removeTree(int parent, const std::string& name);
 // `count` random ASCII letters or digits, for names no one else has.
 std::string randomLetters(std::size_t count);
 
-// Makes a folder `prefix` followed by six random letters or digits in `parent`, a new one
-// that did not exist before, with `mode`, and opens it (O_RDONLY). Its name goes to `name`.
-// Returns an invalid Fd with errno set when none can be made.
-Fd makeUniqueFolder(int parent, const std::string& prefix, std::string& name, mode_t mode = 0700);
-// Whether `name` is one that makeUniqueFolder gives for `prefix`.
+// Makes the new folder `name` in `parent` with `mode` as it is and opens it (O_RDONLY). Returns
+// an invalid Fd with errno set (EEXIST when the name is taken) when it cannot.
+Fd makeFolder(int parent, const std::string& name, mode_t mode = 0700);
+// `prefix` followed by six random letters or digits: a name no one else has.
+std::string uniqueName(const std::string& prefix);
+// Whether `name` is one that uniqueName gives for `prefix`.
 bool isUniqueName(const std::string& name, const std::string& prefix);
 
 } // namespace corvane::io

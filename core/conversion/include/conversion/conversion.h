@@ -29,6 +29,7 @@ struct PakContents;
 struct ProgramRun;
 struct ToolCommand;
 class RunFolder;
+class Lock;
 class Services;
 class WorkFolder;
 
@@ -148,9 +149,11 @@ private:
     Step openWorkFolder();
     Step checkTools();
     Step openQfbastion();
+    Step checkTargets();
     Step readPaks();
     Step checkFreeSpace();
-    Step lockOrStop(int folder, const QString& path);
+    // Takes `lock` in the open folder `folder`, known as `path`.
+    Step lockOrStop(Lock& lock, int folder, const QString& path);
     Outcome stopBeforeWork(const QString& prompt);
     // A stop signal ends the run between its steps.
     Step stopIfAsked() const;
@@ -180,6 +183,7 @@ private:
     QString m_programFolder;
     std::unique_ptr<WorkFolder> m_work;
     io::Fd m_qfbastion; // opened once, never through a link; locked for the run
+    std::unique_ptr<Lock> m_qfbastionLock;
     std::vector<PakContents> m_paks;
     std::unique_ptr<RunFolder> m_run;
     int m_toPack = 0;
