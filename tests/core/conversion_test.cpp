@@ -168,6 +168,23 @@ const Road kRoads[] = {
      {"pak0.pak could not be unpacked:\r\npak: broken"},
      Outcome::ToolFailed,
      {}},
+    // The pak replaced after its check: the one checked is unpacked.
+    {"APakSwappedAfterItsCheckIsNotTheOneUnpacked",
+     [](Games& g) {
+         const QString pak = g.quake2 + "baseq2/pak0.pak";
+         const QByteArray bad = patched(
+             packBytes({{"maps/a.bsp", "0123456789"}, {"maps/b.bsp", "x"}}), 12 + 11 + 64 + 56, 14);
+         writeFile(g.root.file("bad.pak"), bad);
+         QFile::rename(g.programFolder + "/pak", g.root.file("pak"));
+         writeFile(g.programFolder + "/pak",
+                   "#!/bin/sh\npak='" + QFile::encodeName(pak) +
+                       "'\nmv \"$pak\" \"$pak.checked\"\ncp '" +
+                       QFile::encodeName(g.root.file("bad.pak")) + "' \"$pak\"\n'" +
+                       QFile::encodeName(g.root.file("pak")) +
+                       "' \"$@\"\nstatus=$?\nmv \"$pak.checked\" \"$pak\"\nexit $status\n");
+         setMode(g.programFolder + "/pak", 0700);
+     },
+     kAllCopied, Outcome::Installed, kAll},
     {"MissingQfbastion",
      [](Games& g) { QDir(g.quake3 + "qfbastion").removeRecursively(); },
      {"The folder qfbastion is missing in <Q3>\r\nThe pk3 files are installed there: create "

@@ -161,7 +161,8 @@ Conversion::Step Conversion::checkTargets() {
 }
 
 Conversion::Step Conversion::readPaks() {
-    m_paks.assign(std::size(packs::kPacks), PakContents{});
+    m_paks.clear();
+    m_paks.resize(std::size(packs::kPacks));
     for (size_t i = 0; i < m_paks.size(); ++i) {
         const QString path = quake2Archive(QLatin1String(packs::kPacks[i].pak));
         if (const QString problem = readPakContents(encodePath(path), m_paks[i]);

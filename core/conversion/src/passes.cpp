@@ -6,6 +6,7 @@
 #include "conversion/manifests.h"
 #include "conversion/packs.h"
 #include "conversion/tool_commands.h"
+#include "pak_contents.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/services.h"
@@ -58,8 +59,8 @@ void Conversion::showTotal() {
 }
 
 ProgramRun Conversion::runTool(const ToolCommand& command) {
-    const ProgramRun run =
-        runProgram(m_programFolder + QChar(kSep) + command.tool, command.arguments, m_run->fd());
+    const ProgramRun run = runProgram(m_programFolder + QChar(kSep) + command.tool,
+                                      command.arguments, m_run->fd(), command.passed);
     m_run->forget();
     return run;
 }
@@ -80,7 +81,12 @@ Conversion::Step Conversion::unpack(const QString& archive, const QStringList& m
     if (Step end = stopIfAsked())
         return end;
     m_view.phaseStarted(ConversionView::Phase::Unpacking, archive);
-    const ProgramRun run = runTool(unpackCommand(quake2Archive(archive), members));
+    // The pack checked before work, by its open descriptor.
+    int file = -1;
+    for (size_t i = 0; i < m_paks.size(); ++i)
+        if (archive == QLatin1String(packs::kPacks[i].pak))
+            file = m_paks[i].file.get();
+    const ProgramRun run = runTool(unpackCommand(quake2Archive(archive), members, file));
     if (run.stoppedFor != 0)
         return Outcome::Interrupted;
     if (run.started && run.exitCode == kSomeSkipped) {

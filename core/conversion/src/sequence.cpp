@@ -68,6 +68,7 @@ void Conversion::finish() {
     m_run.reset();
     m_qfbastionLock.reset();
     m_qfbastion.reset();
+    m_paks.clear();
     m_work.reset();
 }
 

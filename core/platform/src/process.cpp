@@ -92,7 +92,7 @@ int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput) {
 // (a tool left running would go on writing into a folder we remove), starts in `folder`, with
 // the signals as a program expects them; an exec that fails writes its errno to `report`.
 [[noreturn]] void becomeTool(char* const argv[], int folder, int errorPipe, int report,
-                             pid_t parent) {
+                             pid_t parent, int passed) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent)
         _exit(127);
@@ -104,7 +104,8 @@ int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput) {
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     int error = 0;
-    if (dup2(errorPipe, STDERR_FILENO) < 0 || (folder >= 0 && fchdir(folder) != 0))
+    if (dup2(errorPipe, STDERR_FILENO) < 0 || (folder >= 0 && fchdir(folder) != 0) ||
+        (passed >= 0 && fcntl(passed, F_SETFD, 0) != 0))
         error = errno;
     else
         execve(argv[0], argv, environ);
@@ -116,7 +117,8 @@ int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput) {
 
 } // namespace
 
-ProgramRun runProgram(const QString& program, const QStringList& arguments, int folder) {
+ProgramRun runProgram(const QString& program, const QStringList& arguments, int folder,
+                      int passed) {
     ProgramRun run;
     std::vector<std::string> words{encodePath(program)};
     for (const QString& argument : arguments)
@@ -138,7 +140,7 @@ ProgramRun runProgram(const QString& program, const QStringList& arguments, int 
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0)
-        becomeTool(argv.data(), folder, writeEnd.get(), reportWrite.get(), parent);
+        becomeTool(argv.data(), folder, writeEnd.get(), reportWrite.get(), parent, passed);
     writeEnd.reset();
     reportWrite.reset();
     int failed = pid < 0 ? errno : 0;
