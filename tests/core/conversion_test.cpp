@@ -200,10 +200,23 @@ const Road kRoads[] = {
       "installed there: put the folder itself there, then run Corvane again."},
      Outcome::CheckFailed,
      {}},
+    // Refused with the work folder in the cache: the folders made for it go again.
     {"MissingTool",
-     [](Games& g) { QFile::remove(g.programFolder + "/minizip"); },
+     [](Games& g) {
+         QFile::remove(g.programFolder + "/minizip");
+         useCache(g);
+     },
      {"<PF>/minizip is missing or cannot be run.\r\nInstall Corvane again, then run it "
       "again."},
+     Outcome::CheckFailed,
+     {},
+     true},
+    {"AFolderNamedLikeAToolIsNoTool",
+     [](Games& g) {
+         QFile::remove(g.programFolder + "/pak");
+         makeDirs(g.programFolder + "/pak");
+     },
+     {"<PF>/pak is missing or cannot be run.\r\n..."},
      Outcome::CheckFailed,
      {}},
     {"AnotherConversionInTheProgramFolder",
@@ -339,6 +352,29 @@ const Road kRoads[] = {
          writeFile(g.root.file("cache/CORVANE/WORK/mine.txt"), "the user's own");
      },
      kAllCopied, Outcome::Installed, kAll, true},
+    // A program folder others may change: the run works in the cache.
+    {"AProgramFolderOthersMayChangeIsNoWorkFolder",
+     [](Games& g) {
+         useCache(g);
+         makeDirs(g.root.file("cache"));
+         setMode(g.programFolder, 0777);
+         g.writePak("pak1.pak", {{"pics/other.pcx", "other"}});
+     },
+     {"Some files of pak1.pak were not unpacked:\r\npak: ...",
+      "PAK1.PK3 was not copied for some reason, check<ROOT>/cache/corvane/work",
+      "No archive was installed: ..."},
+     Outcome::NotAllInstalled,
+     {}},
+    {"AWorkFolderGivenToAnotherUserStopsTheRun",
+     [](Games& g) {
+         if (!isRoot())
+             GTEST_SKIP() << "only root can give a folder to another user";
+         g.logZipRuns("chown 65534 '" + QFile::encodeName(g.programFolder) + "'");
+     },
+     {"<PF> was given to another user while Corvane worked in it.\r\nWhat the run had made "
+      "was removed and nothing was installed."},
+     Outcome::ToolFailed,
+     {}},
     {"NeitherProgramFolderNorCacheWritable",
      [](Games& g) {
          useCache(g);
@@ -429,6 +465,10 @@ TEST_P(Roads, TellTheTruthAndTouchNothingOutsideTheRun) {
         sorted(QDir(games.quake3 + "qfbastion").entryList({"*.pk3"}, QDir::Files | QDir::Hidden)),
         road.installed);
     const auto after = snapshot(games.root.path());
+    // A refusal changes nothing at all, not even in the cache.
+    if (road.outcome == Outcome::CheckFailed || road.outcome == Outcome::Busy) {
+        EXPECT_EQ(after, before);
+    }
     // qfbastion holds all old archives or all new ones.
     const bool installed = outcome == Outcome::Installed || outcome == Outcome::InstalledIncomplete;
     for (const QString& archive : kAll) {
@@ -539,6 +579,7 @@ TEST(Conversion, RoomIsCheckedBeforeWorkAndAFullDiskInstallsNothing) {
     const qint64 tools = QFileInfo(CORVANE_PAK).size() + QFileInfo(CORVANE_MINIZIP).size();
     if (const MemoryDisk small(games.programFolder, tools + treeBytes + (1 << 20));
         small.mounted()) {
+        setMode(games.programFolder, 0755); // a file system in memory starts writable by all
         QFile::copy(CORVANE_PAK, games.programFolder + "/pak");
         QFile::copy(CORVANE_MINIZIP, games.programFolder + "/minizip");
         struct statvfs disk;

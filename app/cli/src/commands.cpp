@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -108,18 +109,22 @@ int usageError(const QString& text, const char* helpCommand) {
     return kExitUsage;
 }
 
-// `folder` as an absolute path ending with the separator.
+// `folder` as an absolute path ending with the separator. "." components and doubled
+// separators go; ".." is left to the kernel, which follows a link before it goes up.
 QString folderPath(const QString& folder) {
-    QString path = QDir::cleanPath(QDir::current().absoluteFilePath(folder));
-    if (!path.endsWith(QChar(kSep)))
-        path += kSep;
+    const QString absolute =
+        folder.startsWith(QChar(kSep)) ? folder : currentFolder() + QChar(kSep) + folder;
+    QString path(kSep);
+    for (const QString& part : absolute.split(QChar(kSep), Qt::SkipEmptyParts))
+        if (part != QStringLiteral("."))
+            path += part + kSep;
     return path;
 }
 
-// Whether the file `relative` is in `base`, found ignoring case; an Error when it cannot be
-// looked for.
+// Whether the file `relative` is in `base`, found ignoring case below `base` as it is spelled.
 bool holds(const QString& base, const QString& relative) {
-    return !Dir(base + relative).isEmpty();
+    struct stat info;
+    return stat(resolveIn(base, relative).c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 bool isFolder(const QString& path) {
@@ -207,11 +212,16 @@ void sayPlan(Terminal& terminal, const ConversionPlan& plan) {
                         .arg(pak.replaces ? QStringLiteral(", replacing the one there")
                                           : QString());
     }
+    // The archives go in together or not at all.
+    const bool all = std::none_of(plan.paks.begin(), plan.paks.end(),
+                                  [](const ConversionPlan::Pak& pak) { return pak.packed == 0; });
     terminal.say(QStringLiteral("dry run: every check passed and nothing was changed.\n"
                                 "It would unpack, into a folder of its own in %1:\n")
                      .arg(plan.workFolder) +
                  unpacked.join(u'\n') +
-                 QStringLiteral("\nand make, then install into %1:\n").arg(plan.qfbastion) +
+                 (all ? QStringLiteral("\nand make, then install into %1:\n")
+                      : QStringLiteral("\nand make, but install none of them into %1:\n"))
+                     .arg(plan.qfbastion) +
                  made.join(u'\n'));
 }
 
@@ -254,29 +264,16 @@ private:
         ++found;
     }
 
-    // `text` with control characters and backslashes as escapes: one line stays one line.
     static QByteArray escaped(const QString& text) {
-        QByteArray out;
-        for (const char c : encodePath(text)) {
-            const auto byte = static_cast<unsigned char>(c);
-            if (c == '\\')
-                out += "\\\\";
-            else if (c == '\t')
-                out += "\\t";
-            else if (c == '\n')
-                out += "\\n";
-            else if (byte < 0x20 || byte == 0x7f)
-                out += QByteArray("\\x") + QByteArray::number(byte, 16).rightJustified(2, '0');
-            else
-                out += c;
-        }
-        return out;
+        return QByteArray::fromStdString(escapedLine(encodePath(text)));
     }
 
     bool m_nullSeparated;
 };
 
 int convertWith(const Arguments& arguments) {
+    if (arguments.operands.contains(QString()))
+        return usageError(QStringLiteral("a folder name cannot be empty"), " convert");
     if (arguments.operands.size() != 2)
         return usageError(QStringLiteral("convert takes two folders, QUAKE2_FOLDER and "
                                          "QUAKE3_FOLDER"),
@@ -286,6 +283,8 @@ int convertWith(const Arguments& arguments) {
 }
 
 int findWith(const Arguments& arguments) {
+    if (arguments.operands.contains(QString()))
+        return usageError(QStringLiteral("a folder name cannot be empty"), " find");
     return findCommand(arguments.operands, arguments.options.count("--null") > 0);
 }
 
@@ -357,8 +356,8 @@ int convertCommand(const QString& quake2, const QString& quake3, bool dryRun) {
     installStopSignals();
     TerminalServices services(terminal);
     TerminalProgress progress(terminal);
-    Conversion conversion(services, paths, progress);
     try {
+        Conversion conversion(services, paths, progress);
         if (dryRun) {
             ConversionPlan plan;
             const Conversion::Step end = conversion.dryRun(plan);

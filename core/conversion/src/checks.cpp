@@ -57,7 +57,7 @@ qint64 archiveBytes(const packs::Pack& pack, const PakContents& contents) {
 } // namespace
 
 QString Conversion::quake2Archive(const QString& name) const {
-    return decodePath(resolve(m_paths.quake2 + QStringLiteral("baseq2") + QChar(kSep) + name));
+    return decodePath(resolveIn(m_paths.quake2, QStringLiteral("baseq2/") + name));
 }
 
 Outcome Conversion::stopBeforeWork(const QString& prompt) {
@@ -65,9 +65,19 @@ Outcome Conversion::stopBeforeWork(const QString& prompt) {
     return Outcome::CheckFailed;
 }
 
-Conversion::Step Conversion::stopIfAsked() const {
+Conversion::Step Conversion::stopIfAsked() {
     if (stopRequested() != 0)
         return Outcome::Interrupted;
+    // The work folder given to another user while the run works there: that user could change
+    // what the run makes, so the run stops.
+    struct stat work;
+    if (m_run && m_work && ::fstat(m_work->fd(), &work) == 0 && work.st_uid != ::geteuid()) {
+        m_services.MsgBox(m_work->path() +
+                          QStringLiteral(" was given to another user while Corvane worked in "
+                                         "it.\r\nWhat the run had made was removed and nothing "
+                                         "was installed."));
+        return Outcome::ToolFailed;
+    }
     return {};
 }
 
@@ -76,12 +86,13 @@ Conversion::Step Conversion::lockOrStop(Lock& lock, int folder, const QString& p
     if (result == Lock::Result::Taken)
         return {};
     if (result == Lock::Result::Failed) {
+        const int error = errno;
         // A lock that cannot be taken is no sign of another conversion: it is said as it is.
         const QString file = path + QChar(kSep) + QString::fromStdString(folderLockName());
         return stopBeforeWork(
-            (errno == EPERM ? file + QStringLiteral(" is no file of yours")
+            (error == EPERM ? file + QStringLiteral(" is no file of yours")
                             : QStringLiteral("Corvane cannot lock ") + file + QStringLiteral(": ") +
-                                  QString::fromLocal8Bit(strerror(errno))) +
+                                  QString::fromLocal8Bit(strerror(error))) +
             QStringLiteral(".\r\nWithout that lock a second conversion could work there at the "
                            "same time; nothing was done."));
     }
@@ -109,7 +120,10 @@ Conversion::Step Conversion::openWorkFolder() {
 Conversion::Step Conversion::checkTools() {
     for (const QString& tool : {kPakTool, kZipTool}) {
         const QString path = m_programFolder + QChar(kSep) + tool;
-        if (access(encodePath(path).c_str(), X_OK) != 0)
+        // A folder may be "executable" too: only a regular file is a tool.
+        struct stat info;
+        if (stat(encodePath(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            access(encodePath(path).c_str(), X_OK) != 0)
             return stopBeforeWork(path + QStringLiteral(" is missing or cannot be run.\r\nInstall "
                                                         "Corvane again, then run it again."));
     }
@@ -124,11 +138,16 @@ Conversion::Step Conversion::openQfbastion() {
     m_qfbastion.reset(
         quake3 ? openat(quake3.get(), "qfbastion", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
                : -1);
-    if (!m_qfbastion && (errno == ELOOP || errno == ENOTDIR))
+    const int error = errno;
+    if (!m_qfbastion && (error == ELOOP || error == ENOTDIR))
         return stopBeforeWork(
             path + QStringLiteral(" is no folder of its own (a symbolic link or a file)."
                                   "\r\nThe pk3 files are installed there: put the folder "
                                   "itself there, then run Corvane again."));
+    // Out of descriptors, say, is no missing folder.
+    if (!m_qfbastion && error != ENOENT)
+        return stopBeforeWork(QStringLiteral("Corvane cannot open ") + path + QStringLiteral(": ") +
+                              QString::fromLocal8Bit(strerror(error)));
     if (!m_qfbastion)
         return stopBeforeWork(QStringLiteral("The folder qfbastion is missing in ") +
                               m_paths.quake3 +

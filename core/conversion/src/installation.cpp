@@ -32,10 +32,12 @@ bool exists(int folder, const std::string& name, struct stat* info = nullptr) {
     return ::fstatat(folder, name.c_str(), info ? info : &own, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-// A regular file of this user: the only kind of name the installation removes.
-bool isOwnFile(int folder, const std::string& name) {
+// A regular file of this user: the only kind of name the installation removes, but for what
+// it swapped out of a target's place itself (a link, say).
+bool isOwnFile(int folder, const std::string& name, bool anyKind = false) {
     struct stat info;
-    return exists(folder, name, &info) && S_ISREG(info.st_mode) && info.st_uid == ::geteuid();
+    return exists(folder, name, &info) &&
+           (anyKind ? !S_ISDIR(info.st_mode) : S_ISREG(info.st_mode)) && info.st_uid == ::geteuid();
 }
 
 // Swaps the files under `staged` and `target`: at every moment each name holds one of them.
@@ -124,7 +126,7 @@ Installation::~Installation() {
         return;
     for (const std::string& name : m_placed)
         for (const std::string& left : {staged(name), staged(name) + kAside})
-            if (isOwnFile(m_qfbastion, left))
+            if (isOwnFile(m_qfbastion, left, m_done))
                 ::unlinkat(m_qfbastion, left.c_str(), 0);
 }
 

@@ -5,6 +5,7 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -46,8 +47,16 @@ RunFolder::RunFolder(int workFolder, const QString& workPath)
 }
 
 RunFolder::~RunFolder() {
+    const io::Fd own(m_tree.valid() ? ::fcntl(m_tree.root(), F_DUPFD_CLOEXEC, 0) : -1);
     m_tree = io::Tree();
-    io::removeTree(m_workFolder.get(), m_name);
+    if (io::removeTree(m_workFolder.get(), m_name) != 0 && own) {
+        // The work folder may not be entered any more (it was given to another user): what the
+        // run made goes at least, through the run's own folder.
+        std::vector<std::string> names;
+        io::listNames(own.get(), names);
+        for (const std::string& name : names)
+            io::removeTree(own.get(), name);
+    }
     m_lock.release();
 }
 

@@ -51,6 +51,7 @@ Outcome Conversion::convert() {
         return *end;
     m_view.setOkButtonEnabled(false);
     m_view.setScreenEnabled(false);
+    m_work->keep();
     m_work->removeLeftovers();
     Installation::recover(m_qfbastion.get(), qfbastionPath());
     m_run = std::make_unique<RunFolder>(m_work->fd(), m_work->path());

@@ -39,10 +39,15 @@ struct Refusal {
 };
 
 // Opens the folder `name` in `parent` (AT_FDCWD for a path), making it with `mode` when it is
-// missing. Refuses a link, anything but a folder, and a folder of another user.
-io::Fd openOwnFolder(int parent, const std::string& name, mode_t mode, Refusal& refusal) {
+// missing, and noting it in `made` then. Refuses a link, anything but a folder, and a folder
+// of another user.
+io::Fd openOwnFolder(int parent, const std::string& name, mode_t mode, Refusal& refusal,
+                     std::vector<WorkFolder::Made>& made) {
     refusal = {true, {}};
-    if (::mkdirat(parent, name.c_str(), mode) != 0 && errno != EEXIST) {
+    if (::mkdirat(parent, name.c_str(), mode) == 0)
+        made.push_back(
+            {io::Fd(parent == AT_FDCWD ? -1 : ::fcntl(parent, F_DUPFD_CLOEXEC, 0)), name});
+    else if (errno != EEXIST) {
         if (errno != EACCES && errno != EPERM && errno != EROFS)
             refusal.why = QString::fromLocal8Bit(strerror(errno));
         return io::Fd();
@@ -69,10 +74,28 @@ io::Fd openOwnFolder(int parent, const std::string& name, mode_t mode, Refusal& 
 
 } // namespace
 
+void WorkFolder::keep() {
+    m_kept = true;
+    for (const io::Fd& folder : m_private)
+        ::fchmod(folder.get(), 0700);
+}
+
+WorkFolder::~WorkFolder() {
+    m_lock.release();
+    m_folder.reset();
+    // A run that did not start leaves no folder it made (those still empty).
+    if (!m_kept)
+        for (auto made = m_made.rbegin(); made != m_made.rend(); ++made)
+            ::unlinkat(made->parent ? made->parent.get() : AT_FDCWD, made->name.c_str(),
+                       AT_REMOVEDIR);
+}
+
 QString WorkFolder::open(const QString& programFolder) {
     io::Fd program(::open(encodePath(programFolder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat info;
+    // A folder that others may change is no place to work in, even the user's own.
     if (program && ::fstat(program.get(), &info) == 0 && info.st_uid == ::geteuid() &&
+        (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
         ::faccessat(program.get(), ".", W_OK, AT_EACCESS) == 0 && !isSystemFolder(programFolder)) {
         m_path = programFolder;
         m_folder = std::move(program);
@@ -93,14 +116,14 @@ QString WorkFolder::openInCache(const QString& programFolder) {
     QString path = QDir::cleanPath(cache);
     Refusal refusal;
     // The cache folder as the user named it; below it, the program's own folders alone.
-    io::Fd folder = openOwnFolder(AT_FDCWD, encodePath(path), 0700, refusal);
+    io::Fd folder = openOwnFolder(AT_FDCWD, encodePath(path), 0700, refusal, m_made);
     for (const char* name : {"corvane", "work"}) {
         if (!folder)
             break;
         path += QChar(kSep) + QLatin1String(name);
-        folder = openOwnFolder(folder.get(), name, 0700, refusal);
+        folder = openOwnFolder(folder.get(), name, 0700, refusal, m_made);
         if (folder)
-            ::fchmod(folder.get(), 0700);
+            m_private.emplace_back(::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
     }
     if (folder && ::faccessat(folder.get(), ".", W_OK, AT_EACCESS) != 0)
         refusal = {true, {}};

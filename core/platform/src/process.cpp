@@ -128,12 +128,18 @@ ProgramRun runProgram(const QString& program, const QStringList& arguments, int 
         argv.push_back(word.data());
     argv.push_back(nullptr);
 
+    // A program that cannot be started says why, out of descriptors or processes too.
+    const auto notStarted = [&](int error) {
+        run.errorOutput =
+            QStringLiteral("%1: %2").arg(program, QString::fromLocal8Bit(strerror(error)));
+        return run;
+    };
     int errorEnds[2], reportEnds[2];
     if (pipe2(errorEnds, O_CLOEXEC | O_NONBLOCK) != 0)
-        return run;
+        return notStarted(errno);
     io::Fd readEnd(errorEnds[0]), writeEnd(errorEnds[1]);
     if (pipe2(reportEnds, O_CLOEXEC) != 0)
-        return run;
+        return notStarted(errno);
     io::Fd reportRead(reportEnds[0]), reportWrite(reportEnds[1]);
     // The child's end blocks as usual; only ours must never stall the windows.
     fcntl(writeEnd.get(), F_SETFL, 0);
@@ -152,11 +158,8 @@ ProgramRun runProgram(const QString& program, const QStringList& arguments, int 
         else
             waitpid(pid, nullptr, 0);
     }
-    if (failed != 0) {
-        run.errorOutput =
-            QStringLiteral("%1: %2").arg(program, QString::fromLocal8Bit(strerror(failed)));
-        return run;
-    }
+    if (failed != 0)
+        return notStarted(failed);
     run.started = true;
     QByteArray errorOutput;
     const int status = waitFor(pid, readEnd.get(), errorOutput);

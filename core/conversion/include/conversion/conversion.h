@@ -155,8 +155,9 @@ private:
     // Takes `lock` in the open folder `folder`, known as `path`.
     Step lockOrStop(Lock& lock, int folder, const QString& path);
     Outcome stopBeforeWork(const QString& prompt);
-    // A stop signal ends the run between its steps.
-    Step stopIfAsked() const;
+    // A stop signal ends the run between its steps, and so does a work folder given to another
+    // user.
+    Step stopIfAsked();
 
     // Runs a tool in the run's folder.
     ProgramRun runTool(const ToolCommand& command);
