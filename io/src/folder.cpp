@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <random>
 
+#include <climits>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,6 +60,28 @@ int listNames(int folder, std::vector<std::string>& names) {
     while (const dirent* entry = reader.next())
         names.emplace_back(entry->d_name);
     return reader.error();
+}
+
+Fd openPath(const std::string& path, int flags, mode_t mode) {
+    Fd whole(::open(path.c_str(), flags | O_CLOEXEC, mode));
+    if (whole || errno != ENAMETOOLONG)
+        return whole;
+    const bool absolute = path.front() == '/';
+    Fd folder(::open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (std::size_t at = absolute ? 1 : 0; folder;) {
+        if (path.size() - at < PATH_MAX)
+            return Fd(::openat(folder.get(), path.c_str() + at, flags | O_CLOEXEC, mode));
+        // The longest stretch of whole names that the system takes.
+        const std::size_t end = path.rfind('/', at + PATH_MAX - 2);
+        if (end == std::string::npos || end <= at) {
+            errno = ENAMETOOLONG;
+            return Fd();
+        }
+        folder.reset(::openat(folder.get(), path.substr(at, end - at).c_str(),
+                              O_PATH | O_DIRECTORY | O_CLOEXEC));
+        at = end + 1;
+    }
+    return Fd();
 }
 
 int removeTree(int parent, const std::string& name) {

@@ -110,6 +110,22 @@ void withoutProc() {
         ::mount("none", "/proc", "tmpfs", 0, nullptr);
 }
 
+// Moves the two game folders below `root`, 22 folders of 200 bytes down: paths longer than the
+// system takes at once. Returns the command converting them.
+QStringList convertDeep(Games& g) {
+    io::Fd at(::open(QFile::encodeName(g.root.path()).constData(), O_PATH | O_DIRECTORY));
+    QString path = g.root.path();
+    const QByteArray part(200, 'd');
+    for (int i = 0; i < 22; ++i, path += '/' + part) {
+        ::mkdirat(at.get(), part.constData(), 0755);
+        at.reset(::openat(at.get(), part.constData(), O_PATH | O_DIRECTORY));
+    }
+    for (const char* game : {"q2", "q3"})
+        ::renameat(AT_FDCWD, QFile::encodeName(game[1] == '2' ? g.quake2 : g.quake3).constData(),
+                   at.get(), game);
+    return {"convert", path + "/q2", path + "/q3"};
+}
+
 // Stops corvane on the third run of the zip tool, while it packs.
 QStringList stopWhilePacking(Games& g, const char* signal) {
     g.logZipRuns(QByteArray("[ $(wc -l <\"$log\") -eq 3 ] && kill -") + signal + " $PPID");
@@ -211,6 +227,7 @@ const Road kRoads[] = {
      },
      3, "corvane: <ROOT>/q3\\x1b]0;title\\x07\\xff holds no folder qfbastion"},
     {"NoProc", convert, 0, "  pak2.pk3  ", 3, {}, withoutProc},
+    {"PathsLongerThanTheSystemTakesAtOnce", convertDeep, 0, "  pak2.pk3  "},
     {"Help", [](Games&) { return QStringList{"--help"}; }, 0, "Usage: corvane [--demo]"},
     {"DemoTakesNothingElse",
      [](Games&) {

@@ -46,6 +46,9 @@ TempDir::~TempDir() {
         if (!it->is_symlink())
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(root, ignored);
+    // Paths too long for one call of the system: rm goes folder by folder.
+    if (fs::exists(root, ignored))
+        run("rm", {"-rf", m_path});
 }
 
 void makeDirs(const QString& path) {

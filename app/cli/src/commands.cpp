@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 
 #include "cli/terminal.h"
+#include "io/folder.h"
 #include "platform/files.h"
 #include "platform/game_paths.h"
 #include "platform/stop_signals.h"
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <set>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace corvane {
@@ -124,12 +126,13 @@ QString folderPath(const QString& folder) {
 // Whether the file `relative` is in `base`, found ignoring case below `base` as it is spelled.
 bool holds(const QString& base, const QString& relative) {
     struct stat info;
-    return stat(resolveIn(base, relative).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    const io::Fd file = io::openPath(resolveIn(base, relative), O_PATH);
+    return file && fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+// Through descriptors, so that a path longer than the system takes at once is one too.
 bool isFolder(const QString& path) {
-    struct stat info;
-    return stat(encodePath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return io::openPath(encodePath(path), O_PATH | O_DIRECTORY).valid();
 }
 
 // Why the folders given cannot be converted, in plain words: one that does not exist, the two
@@ -166,7 +169,8 @@ QString folderRefusal(const GamePaths& paths) {
             .arg(game.folder.chopped(1), game.game, game.data, game.pak);
     }
     struct stat info;
-    if (lstat(encodePath(paths.quake3 + QStringLiteral("qfbastion")).c_str(), &info) != 0)
+    const io::Fd quake3Folder = io::openPath(encodePath(paths.quake3), O_PATH | O_DIRECTORY);
+    if (fstatat(quake3Folder.get(), "qfbastion", &info, AT_SYMLINK_NOFOLLOW) != 0)
         return QStringLiteral("%1 holds no folder qfbastion, where the archives are installed; "
                               "create it, then run corvane again")
             .arg(paths.quake3.chopped(1));

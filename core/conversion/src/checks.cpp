@@ -5,6 +5,7 @@
 #include "conversion/packs.h"
 #include "conversion/tool_commands.h"
 #include "installation.h"
+#include "io/folder.h"
 #include "lock.h"
 #include "pak_contents.h"
 #include "platform/files.h"
@@ -134,7 +135,7 @@ Conversion::Step Conversion::openQfbastion() {
     // Opened once, by its exact name and never through a link; the archives are installed
     // through this handle, whatever is put at the name later.
     const QString path = qfbastionPath();
-    const io::Fd quake3(open(encodePath(m_paths.quake3).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const io::Fd quake3 = io::openPath(encodePath(m_paths.quake3), O_PATH | O_DIRECTORY);
     m_qfbastion.reset(
         quake3 ? openat(quake3.get(), "qfbastion", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
                : -1);

@@ -41,6 +41,10 @@ private:
 // 0, or the errno of the failure (the names read so far are then incomplete).
 int listNames(int folder, std::vector<std::string>& names);
 
+// Opens `path` with `flags` (O_CLOEXEC is added) as open() does, also when it is longer than
+// the system takes in one call: then a stretch of folders at a time, each through the last.
+Fd openPath(const std::string& path, int flags, mode_t mode = 0);
+
 // Removes `name` in `parent` with everything below it; a link is removed, never followed. A
 // folder in it that may not be read is given its owner's rights first (only its owner can).
 // Returns 0 (also when nothing has the name), or the errno of the first failure; whatever
