@@ -78,14 +78,14 @@ int undoSwaps(int folder, const std::string& id, const std::vector<Swap>& swaps)
         struct stat target;
         if (!exists(folder, swap->name, &target) || target.st_ino != swap->file)
             continue;
-        const std::string staged = id + "." + swap->name;
-        const int error =
-            exists(folder, staged) ? exchange(folder, staged, swap->name)
-            : exists(folder, staged + kAside)
-                ? (::renameat(folder, (staged + kAside).c_str(), folder, swap->name.c_str()) == 0
-                       ? 0
-                       : errno)
-                : moveNew(folder, swap->name, staged);
+        const std::string staged = id + "." + swap->name, aside = staged + kAside;
+        int error = 0;
+        if (exists(folder, staged))
+            error = exchange(folder, staged, swap->name);
+        else if (!exists(folder, aside)) // there was no old one: the new one goes aside
+            error = moveNew(folder, swap->name, staged);
+        else if (::renameat(folder, aside.c_str(), folder, swap->name.c_str()) != 0)
+            error = errno; // killed inside an emulated exchange: the old one comes back
         if (error != 0)
             return error;
     }

@@ -48,8 +48,11 @@ Lock::Result Lock::take(int folder, std::string name, bool fresh) {
             file.reset(::openat(folder, name.c_str(), flags, 0600));
         }
         struct stat info, named;
-        if (!file || ::fstat(file.get(), &info) != 0)
-            return errno == ELOOP ? (errno = EPERM, Result::Failed) : Result::Failed;
+        if (!file || ::fstat(file.get(), &info) != 0) {
+            if (errno == ELOOP) // a link under the name
+                errno = EPERM;
+            return Result::Failed;
+        }
         if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
             errno = EPERM;
             return Result::Failed;
