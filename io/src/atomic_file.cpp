@@ -25,7 +25,12 @@ bool AtomicFile::create(int folder, std::string name, mode_t mode) {
     discard();
     m_folder = folder;
     m_name = std::move(name);
-    m_fd.reset(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
+    // An unnamed file is linked in through /proc: without it, none is made.
+    static const bool linkable = ::access("/proc/self/fd", X_OK) == 0;
+    if (linkable)
+        m_fd.reset(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
+    else
+        errno = EOPNOTSUPP;
     if (!m_fd) {
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
             return false;

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <random>
 
+#include <climits>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,6 +62,28 @@ int listNames(int folder, std::vector<std::string>& names) {
     return reader.error();
 }
 
+Fd openPath(const std::string& path, int flags, mode_t mode) {
+    Fd whole(::open(path.c_str(), flags | O_CLOEXEC, mode));
+    if (whole || errno != ENAMETOOLONG)
+        return whole;
+    const bool absolute = path.front() == '/';
+    Fd folder(::open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (std::size_t at = absolute ? 1 : 0; folder;) {
+        if (path.size() - at < PATH_MAX)
+            return Fd(::openat(folder.get(), path.c_str() + at, flags | O_CLOEXEC, mode));
+        // The longest stretch of whole names that the system takes.
+        const std::size_t end = path.rfind('/', at + PATH_MAX - 2);
+        if (end == std::string::npos || end <= at) {
+            errno = ENAMETOOLONG;
+            return Fd();
+        }
+        folder.reset(::openat(folder.get(), path.substr(at, end - at).c_str(),
+                              O_PATH | O_DIRECTORY | O_CLOEXEC));
+        at = end + 1;
+    }
+    return Fd();
+}
+
 int removeTree(int parent, const std::string& name) {
     struct stat info;
     if (::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
@@ -96,24 +120,21 @@ std::string randomLetters(std::size_t count) {
     return letters;
 }
 
-Fd makeUniqueFolder(int parent, const std::string& prefix, std::string& name, mode_t mode) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = prefix + randomLetters(kRandomLength);
-        if (::mkdirat(parent, name.c_str(), mode) == 0) {
-            // mkdir applies the umask; the folder gets `mode` as it is.
-            Fd made(
-                ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (made && ::fchmod(made.get(), mode) == 0)
-                return made;
-            const int error = errno;
-            ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
-            errno = error;
-            return Fd();
-        }
-        if (errno != EEXIST)
-            return Fd();
-    }
+Fd makeFolder(int parent, const std::string& name, mode_t mode) {
+    if (::mkdirat(parent, name.c_str(), mode) != 0)
+        return Fd();
+    // mkdir applies the umask; the folder gets `mode` as it is.
+    Fd made(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (made && ::fchmod(made.get(), mode) == 0)
+        return made;
+    const int error = errno;
+    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+    errno = error;
     return Fd();
+}
+
+std::string uniqueName(const std::string& prefix) {
+    return prefix + randomLetters(kRandomLength);
 }
 
 bool isUniqueName(const std::string& name, const std::string& prefix) {

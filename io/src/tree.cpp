@@ -75,7 +75,7 @@ bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
 }
 
 Tree Tree::open(const std::string& path, Links links) {
-    return Tree(Fd(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)), links);
+    return Tree(openPath(path, O_PATH | O_DIRECTORY), links);
 }
 
 int Tree::folderFlags() const {

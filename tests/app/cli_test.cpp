@@ -19,9 +19,13 @@
 #include <cstdio>
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 using namespace corvane;
@@ -58,9 +62,13 @@ struct Road {
     const char* said;
     int installed = 0;            // archives in qfbastion afterwards
     QStringList environment = {}; // besides no display
+    void (*inChild)() = nullptr;  // in the shell, before it starts corvane
 };
 
-class CommandLine : public ::testing::TestWithParam<Road> {};
+class CommandLine : public ::testing::TestWithParam<Road> {
+protected:
+    void TearDown() override { qunsetenv("XDG_CACHE_HOME"); }
+};
 
 // Each row runs through the shell, whose printf gives the arguments as bytes. Nothing outside
 // the archives installed changes.
@@ -75,9 +83,10 @@ TEST_P(CommandLine, ExitsWithItsStatusSaysWhyAndTouchesNothingElse) {
                      "')\"";
     const QString line = "set -o pipefail; exec 3>&1; \"$0\" " + words.join(' ') +
                          (GetParam().said ? " 2>&1" : " 2>&1 >&3 | head -c 1 >/dev/null");
-    const Finished run =
-        corvane::test::run("bash", {"-c", line, games.programFolder + "/corvane"},
-                           games.programFolder, kNoDisplay + GetParam().environment);
+    const Finished run = corvane::test::run(
+        "bash", {"-c", line, games.programFolder + "/corvane"}, games.programFolder,
+        kNoDisplay + GetParam().environment,
+        GetParam().inChild ? std::function<void()>(GetParam().inChild) : std::function<void()>());
     EXPECT_EQ(run.exitCode, GetParam().exitCode) << run.out;
     const QList<QByteArray> lines = QString::fromUtf8(run.out)
                                         .replace(games.quake2.chopped(1), "<Q2>")
@@ -96,6 +105,33 @@ TEST_P(CommandLine, ExitsWithItsStatusSaysWhyAndTouchesNothingElse) {
     EXPECT_FALSE(run.out.contains("could not remove")) << run.out;
     EXPECT_EQ(QDir(games.quake3 + "qfbastion").entryList(QDir::Files).size(), GetParam().installed);
     EXPECT_EQ(outsideTheRun(snapshot(games.root.path())), before);
+}
+
+// No /proc for the child, where this process may hide it (root): an empty file system over it,
+// in a mount namespace of the child's own.
+void withoutProc() {
+#ifdef __SANITIZE_ADDRESS__
+    return; // a sanitized program reads its options and checks for leaks through /proc
+#endif
+    if (::unshare(CLONE_NEWNS) == 0 &&
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0)
+        ::mount("none", "/proc", "tmpfs", 0, nullptr);
+}
+
+// Moves the two game folders below `root`, 22 folders of 200 bytes down: paths longer than the
+// system takes at once. Returns the command converting them.
+QStringList convertDeep(Games& g) {
+    io::Fd at(::open(QFile::encodeName(g.root.path()).constData(), O_PATH | O_DIRECTORY));
+    QString path = g.root.path();
+    const QByteArray part(200, 'd');
+    for (int i = 0; i < 22; ++i, path += '/' + part) {
+        ::mkdirat(at.get(), part.constData(), 0755);
+        at.reset(::openat(at.get(), part.constData(), O_PATH | O_DIRECTORY));
+    }
+    for (const char* game : {"q2", "q3"})
+        ::renameat(AT_FDCWD, QFile::encodeName(game[1] == '2' ? g.quake2 : g.quake3).constData(),
+                   at.get(), game);
+    return {"convert", path + "/q2", path + "/q3"};
 }
 
 // Stops corvane on the third run of the zip tool, while it packs.
@@ -146,6 +182,71 @@ const Road kRoads[] = {
          return QStringList{"convert", g.quake2, "--dry-run", g.quake3};
      },
      6, "corvane: Another conversion is running in "},
+    // The dry run refuses what the run would refuse, in the same words, and makes no folder.
+    {"DryRunRefusesAnArchiveTheRunCouldNotReplace",
+     [](Games& g) {
+         writeFile(g.quake3 + "qfbastion/pak2.pk3", "the user's own");
+         setMode(g.quake3 + "qfbastion/pak2.pk3", 0444);
+         return QStringList{"convert", "--dry-run", g.quake2, g.quake3};
+     },
+     3, "corvane: <Q3>/qfbastion/pak2.pk3 is read-only.", 1},
+    {"DryRunMakesNoFolderInTheCache",
+     [](Games& g) {
+         setMode(g.programFolder, 0777); // others may change it: no work folder
+         qputenv("XDG_CACHE_HOME", QFile::encodeName(g.root.file("xdg")));
+         return QStringList{"convert", "--dry-run", g.quake2, g.quake3};
+     },
+     0, "It would unpack, into a folder of its own in <ROOT>/xdg/corvane/work:"},
+    // A lock call that fails is said, and is no other conversion.
+    {"ALockThatCannotBeTaken",
+     convert,
+     3,
+     "corvane: cannot lock ",
+     0,
+     {},
+     [] { failSystemCall(__NR_fcntl, 1, F_OFD_SETLK, ENOLCK); }},
+    {"AFileSystemThatCannotExchangeNames",
+     [](Games& g) {
+         for (const char* archive : {"pak0.pk3", "pak1.pk3", "pak2.pk3"})
+             writeFile(g.quake3 + "qfbastion/" + archive, "an older one");
+         return convert(g);
+     },
+     0,
+     "  pak2.pk3  ",
+     3,
+     {},
+     [] { failSystemCall(__NR_renameat2, 4, RENAME_EXCHANGE, EINVAL); }},
+    // Names are names: a backslash is part of one, ".." goes up from where a link leads, and
+    // nothing in a name can steer the terminal.
+    {"ABackslashIsPartOfAName",
+     [](Games& g) {
+         const QString named = g.root.file("q2\\x");
+         ::rename(QFile::encodeName(g.quake2).constData(), QFile::encodeName(named).constData());
+         makeTree(g.root.path(), {"q2/x/baseq2/pak0.pak"});
+         return QStringList{"convert", named, g.quake3};
+     },
+     0, "  pak2.pk3  ", 3},
+    {"DotDotAfterALinkIsTheKernels",
+     [](Games& g) {
+         makeTree(g.root.path(), {"link -> " + g.quake2 + "baseq2"});
+         return QStringList{"convert", g.root.file("link/.."), g.quake3};
+     },
+     0, "  pak2.pk3  ", 3},
+    {"AnEmptyName",
+     [](Games& g) {
+         return QStringList{"convert", "", g.quake3};
+     },
+     2, "corvane: a folder name cannot be empty"},
+    {"ControlCharactersAreShownEscaped",
+     [](Games& g) {
+         const QString named = g.root.file("q3\x1b]0;title\a") + decodePath("\xff");
+         QDir(g.quake3 + "qfbastion").removeRecursively();
+         ::rename(QFile::encodeName(g.quake3).constData(), encodePath(named).c_str());
+         return QStringList{"convert", g.quake2, named};
+     },
+     3, "corvane: <ROOT>/q3\\x1b]0;title\\x07\\xff holds no folder qfbastion"},
+    {"NoProc", convert, 0, "  pak2.pk3  ", 3, {}, withoutProc},
+    {"PathsLongerThanTheSystemTakesAtOnce", convertDeep, 0, "  pak2.pk3  "},
     {"Help", [](Games&) { return QStringList{"--help"}; }, 0, "Usage: corvane [--demo]"},
     {"DemoTakesNothingElse",
      [](Games&) {
@@ -278,7 +379,7 @@ const Road kRoads[] = {
          g.writePak("pak1.pak", {{"pics/other.pcx", "other"}});
          return convert(g);
      },
-     5, "  pak1.pk3  not made", 2},
+     5, "  pak1.pk3  not made"},
     {"AnotherConversionRunning",
      [](Games& g) {
          g.lockAsAnotherRun(g.programFolder);
@@ -324,17 +425,33 @@ TEST(CommandLine, TwoConversionsAtOnceNeverSpoilEachOther) {
               classicFileCount(0));
 }
 
+// Killed at random moments, then between two renames of the installation: the clean run after
+// puts back what was swapped, removes what was left, and installs all three.
 TEST(CommandLine, ARunKilledAtAnyMomentLeavesNothingThatSpoilsTheNext) {
     Games games(true);
+    writeFile(games.quake3 + "qfbastion/pak0.pk3", "an older pak0.pk3");
     const auto before = snapshot(games.programFolder);
     QRandomGenerator random(11);
     for (int trial = 0; trial < 3; ++trial)
         killAfter(games.programFolder + "/corvane", {"convert", games.quake2, games.quake3},
                   games.programFolder, random.bounded(50000, 1500000));
+    // pak0.pk3 is exchanged with the old one; pak1.pk3, new, is renamed to its name: killed.
+    run(games.programFolder + "/corvane", {"convert", games.quake2, games.quake3},
+        games.programFolder, {}, [] { failSystemCall(__NR_renameat2, 4, RENAME_NOREPLACE, 0); });
+    // Its journal and three archives under its names: two new, and the old pak0.pk3.
+    EXPECT_EQ(QDir(games.quake3 + "qfbastion")
+                  .entryList({".corvane-install-*"}, QDir::Files | QDir::Hidden)
+                  .size(),
+              4);
+    EXPECT_NE(readFile(games.quake3 + "qfbastion/pak0.pk3"), "an older pak0.pk3");
     const Finished clean = corvane(games, {"convert", games.quake2, games.quake3});
     EXPECT_EQ(clean.exitCode, 0) << clean.err;
     EXPECT_FALSE(clean.err.contains("Error with")) << clean.err;
     EXPECT_EQ(snapshot(games.programFolder), before);
+    EXPECT_EQ(QDir(games.quake3 + "qfbastion").entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"pak0.pk3", "pak1.pk3", "pak2.pk3"}));
+    EXPECT_EQ(run("unzip", {"-Z1", games.quake3 + "qfbastion/pak0.pk3"}).out.count('\n'),
+              classicFileCount(0));
 }
 
 // The engine reads what was installed into a home path: ioquake3's server, its base path on

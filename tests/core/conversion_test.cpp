@@ -20,8 +20,10 @@
 #include <csignal>
 #include <functional>
 #include <optional>
+#include <utility>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -60,12 +62,34 @@ struct Road {
     std::optional<Outcome> outcome;
     QStringList installed; // archives in qfbastion afterwards
     bool asUser = false;   // real modes: run as an unprivileged user
+    // The conversion runs as the user 65534 among files of other users that root made.
+    bool asPlayer = false;
 };
 
 const QStringList kAllCopied = {"PAK0.PK3 was copied to<Q3>qfbastion/pak0.pk3",
                                 "PAK1.PK3 was copied to<Q3>qfbastion/pak1.pk3",
                                 "PAK2.PK3 was copied to<Q3>qfbastion/pak2.pk3"};
 const QStringList kAll = {"pak0.pk3", "pak1.pk3", "pak2.pk3"};
+
+// Files a test made immutable, made changeable again when it ends.
+QStringList immutable;
+
+// Makes `path` immutable, or skips the test where that cannot be done; with `now` false, only
+// tries whether it could be.
+void makeImmutable(const QString& path, bool now = true) {
+    if (!isRoot())
+        GTEST_SKIP() << "only root may make a file immutable (chattr +i)";
+    if (run("chattr", {"+i", path}).exitCode != 0)
+        GTEST_SKIP() << "the file system of " << path << " has no immutable files";
+    immutable << path;
+    if (!now)
+        run("chattr", {"-i", path});
+}
+
+void oldArchives(Games& g) {
+    for (const QString& archive : kAll)
+        writeFile(g.quake3 + "qfbastion/" + archive, "an older " + archive.toUtf8());
+}
 
 void useCache(Games& g) {
     qputenv("XDG_CACHE_HOME", QFile::encodeName(g.root.file("cache")));
@@ -76,6 +100,26 @@ const Road kRoads[] = {
     {"ConvertsAndReplacesTheArchivesInstalledBefore",
      [](Games& g) { writeFile(g.quake3 + "qfbastion/pak0.pk3", "an older pak0.pk3"); }, kAllCopied,
      Outcome::Installed, kAll},
+    // Locks that need no more than reading the folders block no one.
+    {"AReadersLockBlocksNoOne",
+     [](Games& g) {
+         g.lockAsAReader(g.programFolder);
+         g.lockAsAReader(g.quake3 + "qfbastion");
+     },
+     kAllCopied, Outcome::Installed, kAll},
+    {"TheProgramKeptInQfbastionLocksItOnce",
+     [](Games& g) {
+         for (const char* tool : {"/pak", "/minizip"})
+             QFile::rename(g.programFolder + tool, g.quake3 + "qfbastion" + tool);
+         g.programFolder = g.quake3 + "qfbastion";
+     },
+     kAllCopied, Outcome::Installed, kAll},
+    {"ARunFolderInUseIsNoLeftover",
+     [](Games& g) {
+         makeTree(g.programFolder, {".corvane-run-abc123/models/tris.md2"});
+         g.lockAsAnotherRun(g.programFolder, ".corvane-run-abc123.lock");
+     },
+     kAllCopied, Outcome::Installed, kAll},
     {"EmptyQuake2Path",
      [](Games& g) { g.paths.quake2.clear(); },
      {"missing important path information, cannot continue!!",
@@ -127,6 +171,23 @@ const Road kRoads[] = {
      {"pak0.pak could not be unpacked:\r\npak: broken"},
      Outcome::ToolFailed,
      {}},
+    // The pak replaced after its check: the one checked is unpacked.
+    {"APakSwappedAfterItsCheckIsNotTheOneUnpacked",
+     [](Games& g) {
+         const QString pak = g.quake2 + "baseq2/pak0.pak";
+         const QByteArray bad = patched(
+             packBytes({{"maps/a.bsp", "0123456789"}, {"maps/b.bsp", "x"}}), 12 + 11 + 64 + 56, 14);
+         writeFile(g.root.file("bad.pak"), bad);
+         QFile::rename(g.programFolder + "/pak", g.root.file("pak"));
+         writeFile(g.programFolder + "/pak",
+                   "#!/bin/sh\npak='" + QFile::encodeName(pak) +
+                       "'\nmv \"$pak\" \"$pak.checked\"\ncp '" +
+                       QFile::encodeName(g.root.file("bad.pak")) + "' \"$pak\"\n'" +
+                       QFile::encodeName(g.root.file("pak")) +
+                       "' \"$@\"\nstatus=$?\nmv \"$pak.checked\" \"$pak\"\nexit $status\n");
+         setMode(g.programFolder + "/pak", 0700);
+     },
+     kAllCopied, Outcome::Installed, kAll},
     {"MissingQfbastion",
      [](Games& g) { QDir(g.quake3 + "qfbastion").removeRecursively(); },
      {"The folder qfbastion is missing in <Q3>\r\nThe pk3 files are installed there: create "
@@ -142,10 +203,23 @@ const Road kRoads[] = {
       "installed there: put the folder itself there, then run Corvane again."},
      Outcome::CheckFailed,
      {}},
+    // Refused with the work folder in the cache: the folders made for it go again.
     {"MissingTool",
-     [](Games& g) { QFile::remove(g.programFolder + "/minizip"); },
+     [](Games& g) {
+         QFile::remove(g.programFolder + "/minizip");
+         useCache(g);
+     },
      {"<PF>/minizip is missing or cannot be run.\r\nInstall Corvane again, then run it "
       "again."},
+     Outcome::CheckFailed,
+     {},
+     true},
+    {"AFolderNamedLikeAToolIsNoTool",
+     [](Games& g) {
+         QFile::remove(g.programFolder + "/pak");
+         makeDirs(g.programFolder + "/pak");
+     },
+     {"<PF>/pak is missing or cannot be run.\r\n..."},
      Outcome::CheckFailed,
      {}},
     {"AnotherConversionInTheProgramFolder",
@@ -182,11 +256,24 @@ const Road kRoads[] = {
          g.writePak("pak1.pak", {{"pics/other.pcx", "other"}});
          g.writePak("pak2.pak", {}); // a pack of no member: its header alone
      },
-     {"Some files of pak1.pak were not unpacked:\r\npak: ...", kAllCopied[0],
+     {"Some files of pak1.pak were not unpacked:\r\npak: ...",
       "PAK1.PK3 was not copied for some reason, check<PF>",
-      "PAK2.PK3 was not copied for some reason, check<PF>\r\nto see if the file exists"},
+      "PAK2.PK3 was not copied for some reason, check<PF>\r\nto see if the file exists",
+      "No archive was installed: the archives go into <Q3>qfbastion together or not at all, "
+      "and it keeps those it had."},
      Outcome::NotAllInstalled,
-     {"pak0.pk3"}},
+     {}},
+    {"AnotherGamesPak0KeepsTheArchivesThereWereAllOld",
+     [](Games& g) {
+         oldArchives(g);
+         g.writePak("pak0.pak", {{"mod/file.txt", "mod"}});
+     },
+     {"pak0.pak holds none of the ... files of the classic game's pak0.pk3: it may be another "
+      "game's.\r\npak0.pk3 is not made, and no archive is installed.",
+      "PAK0.PK3 was not copied for some reason, check<PF>\r\nto see if the file exists",
+      "No archive was installed: ..."},
+     Outcome::NotAllInstalled,
+     kAll},
     // pak2.pak has the size of the point release's, but not its bytes: said once, before the
     // archives are installed, and no plain success.
     {"APakOfAKnownReleasesSizeWithOtherBytesIsSaid",
@@ -211,13 +298,50 @@ const Road kRoads[] = {
      kAll},
     {"AReadOnlyArchiveInQfbastionIsNotReplacedNorMixedWithNewOnes",
      [](Games& g) {
+         writeFile(g.quake3 + "qfbastion/pak0.pk3", "the user's own");
          writeFile(g.quake3 + "qfbastion/pak1.pk3", "the user's own");
          setMode(g.quake3 + "qfbastion/pak1.pk3", 0444);
      },
-     {"PAK1.PK3 could not be copied to <Q3>qfbastion/pak1.pk3\r\nPath/File access error: "
-      "<Q3>qfbastion/pak1.pk3\r\nNo archive was installed."},
+     {"<Q3>qfbastion/pak1.pk3 is read-only.\r\nCorvane installs the three archives together or "
+      "none: have it replaced or moved away, then run Corvane again."},
+     Outcome::CheckFailed,
+     {"pak0.pk3", "pak1.pk3"}},
+    {"AnImmutableArchiveIsSeenBeforeWork",
+     [](Games& g) {
+         oldArchives(g);
+         makeImmutable(g.quake3 + "qfbastion/pak2.pk3");
+     },
+     {"<Q3>qfbastion/pak2.pk3 is immutable (chattr +i).\r\n..."},
+     Outcome::CheckFailed,
+     kAll},
+    // Made immutable after the checks: the two archives swapped before it are put back.
+    {"AnArchiveThatCannotBeReplacedAtTheLastPutsTheOthersBack",
+     [](Games& g) {
+         oldArchives(g);
+         const QString last = g.quake3 + "qfbastion/pak2.pk3";
+         makeImmutable(last, false);
+         g.logZipRuns("chattr +i '" + QFile::encodeName(last) + "'");
+     },
+     {"PAK2.PK3 could not be copied to <Q3>qfbastion/pak2.pk3\r\n...\r\nNo archive was "
+      "installed."},
      Outcome::NotAllInstalled,
-     {"pak1.pk3"}},
+     kAll},
+    // A shared qfbastion (root's, the sticky bit) where another user's archive lies.
+    {"AnotherUsersArchiveInASharedQfbastion",
+     [](Games& g) {
+         oldArchives(g);
+         const QByteArray theirs = QFile::encodeName(g.quake3 + "qfbastion/pak1.pk3");
+         run("chown", {"-R", "65534:65534", g.root.path()});
+         ASSERT_EQ(::chown(theirs.constData(), 65533, 65533), 0);
+         ASSERT_EQ(::chown(QFile::encodeName(g.quake3 + "qfbastion").constData(), 0, 0), 0);
+         setMode(g.quake3 + "qfbastion", 01777);
+     },
+     {"<Q3>qfbastion/pak1.pk3 belongs to another user, and only its owner may replace it in "
+      "this shared folder.\r\n..."},
+     Outcome::CheckFailed,
+     kAll,
+     false,
+     true},
     {"AnErrorMidRunEndsTheProgramAndStillRemovesTheRunsFolder",
      [](Games& g) {
          // The unpacked models folder becomes one the user may not read.
@@ -244,6 +368,29 @@ const Road kRoads[] = {
          writeFile(g.root.file("cache/CORVANE/WORK/mine.txt"), "the user's own");
      },
      kAllCopied, Outcome::Installed, kAll, true},
+    // A program folder others may change: the run works in the cache.
+    {"AProgramFolderOthersMayChangeIsNoWorkFolder",
+     [](Games& g) {
+         useCache(g);
+         makeDirs(g.root.file("cache"));
+         setMode(g.programFolder, 0777);
+         g.writePak("pak1.pak", {{"pics/other.pcx", "other"}});
+     },
+     {"Some files of pak1.pak were not unpacked:\r\npak: ...",
+      "PAK1.PK3 was not copied for some reason, check<ROOT>/cache/corvane/work",
+      "No archive was installed: ..."},
+     Outcome::NotAllInstalled,
+     {}},
+    {"AWorkFolderGivenToAnotherUserStopsTheRun",
+     [](Games& g) {
+         if (!isRoot())
+             GTEST_SKIP() << "only root can give a folder to another user";
+         g.logZipRuns("chown 65534 '" + QFile::encodeName(g.programFolder) + "'");
+     },
+     {"<PF> was given to another user while Corvane worked in it.\r\nWhat the run had made "
+      "was removed and nothing was installed."},
+     Outcome::ToolFailed,
+     {}},
     {"NeitherProgramFolderNorCacheWritable",
      [](Games& g) {
          useCache(g);
@@ -278,22 +425,40 @@ const Road kRoads[] = {
 
 class Roads : public ::testing::TestWithParam<Road> {
 protected:
-    void TearDown() override { qunsetenv("XDG_CACHE_HOME"); }
+    void TearDown() override {
+        qunsetenv("XDG_CACHE_HOME");
+        for (const QString& path : std::exchange(immutable, {}))
+            run("chattr", {"-i", path});
+    }
 };
+
+// Runs `procedure` as the user 65534 (with no group of root's), then as root again.
+void asPlayer(const std::function<void()>& procedure) {
+    ASSERT_TRUE(::setgroups(0, nullptr) == 0 && ::setegid(65534) == 0 && ::seteuid(65534) == 0);
+    procedure();
+    ASSERT_TRUE(::seteuid(0) == 0 && ::setegid(0) == 0);
+}
 
 TEST_P(Roads, TellTheTruthAndTouchNothingOutsideTheRun) {
     const Road& road = GetParam();
     if (road.asUser && rerunUnprivileged())
         return;
+    if (road.asPlayer && !isRoot())
+        GTEST_SKIP() << "only root can give files to other users";
     Games games;
     road.setup(games);
+    if (IsSkipped())
+        return;
     const auto before = snapshot(games.root.path());
     FakeServices services(games.programFolder);
     RecordingView view;
     Conversion conversion(services, games.paths, view);
 
     std::optional<Outcome> outcome;
-    EXPECT_EQ(runsToEnd(services, [&] { outcome = conversion.run(); }), !road.outcome);
+    const auto convert = [&] {
+        EXPECT_EQ(runsToEnd(services, [&] { outcome = conversion.run(); }), !road.outcome);
+    };
+    road.asPlayer ? asPlayer(convert) : convert();
     EXPECT_EQ(outcome, road.outcome);
 
     QStringList prompts = services.prompts();
@@ -312,9 +477,24 @@ TEST_P(Roads, TellTheTruthAndTouchNothingOutsideTheRun) {
                     at >= 0)
             << prompts[i];
     }
-    EXPECT_EQ(sorted(QDir(games.quake3 + "qfbastion").entryList(QDir::Files | QDir::Hidden)),
-              road.installed);
+    EXPECT_EQ(
+        sorted(QDir(games.quake3 + "qfbastion").entryList({"*.pk3"}, QDir::Files | QDir::Hidden)),
+        road.installed);
     const auto after = snapshot(games.root.path());
+    // A refusal changes nothing at all, not even in the cache.
+    if (road.outcome == Outcome::CheckFailed || road.outcome == Outcome::Busy) {
+        EXPECT_EQ(after, before);
+    }
+    // qfbastion holds all old archives or all new ones.
+    const bool installed = outcome == Outcome::Installed || outcome == Outcome::InstalledIncomplete;
+    for (const QString& archive : kAll) {
+        const QString key =
+            QDir(games.root.path()).relativeFilePath(games.quake3 + "qfbastion/" + archive);
+        EXPECT_EQ(after.value(key) == before.value(key) &&
+                      after.contains(key) == before.contains(key),
+                  !installed)
+            << archive.toStdString();
+    }
     EXPECT_TRUE(outsideTheRun(after) == outsideTheRun(before))
         << QStringList(after.keys()).join(' ') << "\ninstead of\n"
         << QStringList(before.keys()).join(' ');
@@ -442,6 +622,8 @@ TEST_P(Rooms, AreCheckedBeforeWorkAndAFullDiskInstallsNothing) {
             GTEST_SKIP() << "this process may not mount a file system of its own (it needs "
                             "CAP_SYS_ADMIN, as root has)";
         // The program folder's tools are on the new file system too.
+        // A file system in memory starts writable by all, which no work folder may be.
+        setMode(room.folder(games, treeBytes), 0755);
         QFile::copy(CORVANE_PAK, games.programFolder + "/pak");
         QFile::copy(CORVANE_MINIZIP, games.programFolder + "/minizip");
     }

@@ -97,7 +97,17 @@ QString Games::logZipRuns(const QByteArray& then) {
     return log;
 }
 
-void Games::lockAsAnotherRun(const QString& folder) {
+void Games::lockAsAnotherRun(const QString& folder, const QString& name) {
+    const QString file =
+        folder + '/' + (name.isEmpty() ? ".corvane-lock-" + QString::number(::geteuid()) : name);
+    io::Fd held(::open(QFile::encodeName(file).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    ASSERT_EQ(::fcntl(held.get(), F_OFD_SETLK, &whole), 0) << file;
+    locks.push_back(std::move(held));
+}
+
+void Games::lockAsAReader(const QString& folder) {
     io::Fd held(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     ASSERT_EQ(::flock(held.get(), LOCK_EX), 0) << folder;
     locks.push_back(std::move(held));

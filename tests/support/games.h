@@ -39,8 +39,11 @@ struct Games {
     // a log outside the program folder whose path it returns; `then` runs in the script after
     // each run is logged ($log names the log).
     QString logZipRuns(const QByteArray& then = {});
-    // Holds the lock of `folder` as a running conversion does, as long as the games exist.
-    void lockAsAnotherRun(const QString& folder);
+    // Holds the lock of `folder` as a running conversion does, as long as the games exist: the
+    // lock file `file` in it, the folder's own by default.
+    void lockAsAnotherRun(const QString& folder, const QString& file = {});
+    // Holds the kind of lock that anyone who may read `folder` can take (flock).
+    void lockAsAReader(const QString& folder);
 
     TempDir root{"corvane-road"};
     QString programFolder = root.file("Program \"Folder\" \u00e9t\u00e9");

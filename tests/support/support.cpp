@@ -46,6 +46,9 @@ TempDir::~TempDir() {
         if (!it->is_symlink())
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(root, ignored);
+    // Paths too long for one call of the system: rm goes folder by folder.
+    if (fs::exists(root, ignored))
+        run("rm", {"-rf", m_path});
 }
 
 void makeDirs(const QString& path) {
@@ -175,6 +178,18 @@ bool isRoot() {
     return ::geteuid() == 0;
 }
 
+namespace {
+
+// Installs a filter of the system calls for this process and its children.
+void filterSystemCalls(sock_filter* filter, unsigned short length) {
+    const sock_fprog program{length, filter};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+        ::_exit(126);
+}
+
+} // namespace
+
 void withoutUnnamedFiles() {
     // Allows everything but an openat with the flag that asks for an unnamed file.
     sock_filter filter[] = {
@@ -185,10 +200,21 @@ void withoutUnnamedFiles() {
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
-    const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-        ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
-        ::_exit(126);
+    filterSystemCalls(filter, std::size(filter));
+}
+
+void failSystemCall(int number, int argument, unsigned value, int error) {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, unsigned(number), 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS,
+                 unsigned(offsetof(seccomp_data, args) + 8 * unsigned(argument))),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, value, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K,
+                 error == 0 ? SECCOMP_RET_KILL_PROCESS : SECCOMP_RET_ERRNO | unsigned(error)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    filterSystemCalls(filter, std::size(filter));
 }
 
 MemoryDisk::MemoryDisk(const QString& folder, qint64 bytes, int files, bool readOnly)

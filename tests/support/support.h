@@ -113,6 +113,10 @@ bool isRoot();
 // For a child process, before it starts its program: the file systems have no unnamed files
 // (open with O_TMPFILE fails with EOPNOTSUPP), as a FAT stick or an older network share.
 void withoutUnnamedFiles();
+// For a child process, before it starts its program: the system call `number` whose argument
+// `argument` (its low 32 bits) is `value` fails with `error`, or kills the process when
+// `error` is 0.
+void failSystemCall(int number, int argument, unsigned value, int error);
 
 // A file system in memory of `bytes` (and room for `files` files and folders, its root
 // included, when given; read-only when asked) mounted on `folder` while the object lives,

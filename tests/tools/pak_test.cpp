@@ -91,18 +91,21 @@ TEST_P(RefusedArchive, WritesNothing) {
 
 const QByteArray good = packBytes({{"good.txt", "fine"}});
 
-INSTANTIATE_TEST_SUITE_P(Pak, RefusedArchive,
-                         testing::Values(Bad{"Empty", ""}, Bad{"ShortHeader", "PACK\0\0"},
-                                         Bad{"WrongMagic", "KCAP" + good.mid(4)},
-                                         Bad{"DirectoryPastEnd", patched(good, 4, 1000)},
-                                         Bad{"DirectoryLengthNotWhole", patched(good, 8, 65)},
-                                         Bad{"AbsurdCount", patched(good, 8, 64 * 70000)},
-                                         Bad{"DirectoryOverlapsHeader", patched(good, 4, 4)},
-                                         Bad{"OffsetWraps", patched(good, 4, 0xffffffc0)},
-                                         Bad{"Fifo", {}, "a.pak|"},
-                                         Bad{"Link", {}, "a.pak -> ../outside/real.pak"},
-                                         Bad{"Folder", {}, "a.pak/"}, Bad{"Missing", "missing"}),
-                         kRowName);
+INSTANTIATE_TEST_SUITE_P(
+    Pak, RefusedArchive,
+    testing::Values(
+        Bad{"Empty", ""}, Bad{"ShortHeader", "PACK\0\0"}, Bad{"WrongMagic", "KCAP" + good.mid(4)},
+        Bad{"DirectoryPastEnd", patched(good, 4, 1000)},
+        Bad{"DirectoryLengthNotWhole", patched(good, 8, 65)},
+        Bad{"AbsurdCount", patched(good, 8, 64 * 70000)},
+        Bad{"DirectoryOverlapsHeader", patched(good, 4, 4)},
+        Bad{"OffsetWraps", patched(good, 4, 0xffffffc0)}, Bad{"Fifo", {}, "a.pak|"},
+        Bad{"Link", {}, "a.pak -> ../outside/real.pak"}, Bad{"Folder", {}, "a.pak/"},
+        Bad{"Missing", "missing"},
+        // Written again and again, the bytes would fill the disk.
+        Bad{"MembersShareTheirBytes",
+            patched(packBytes({{"a.bsp", "0123456789"}, {"b.bsp", "x"}}), 12 + 11 + 64 + 56, 14)}),
+    kRowName);
 
 class SkippedMember : public testing::TestWithParam<Bad> {};
 

@@ -5,6 +5,7 @@
 
 #include "cli/terminal.h"
 #include "conversion/known_paks.h"
+#include "io/folder.h"
 #include "platform/files.h"
 #include "platform/game_paths.h"
 #include "platform/stop_signals.h"
@@ -14,11 +15,13 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <set>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace corvane {
@@ -131,23 +134,28 @@ int usageError(const QString& text, const char* helpCommand) {
     return kExitUsage;
 }
 
-// `folder` as an absolute path ending with the separator.
+// `folder` as an absolute path ending with the separator. "." components and doubled
+// separators go; ".." is left to the kernel, which follows a link before it goes up.
 QString folderPath(const QString& folder) {
-    QString path = QDir::cleanPath(QDir::current().absoluteFilePath(folder));
-    if (!path.endsWith(QChar(kSep)))
-        path += kSep;
+    const QString absolute =
+        folder.startsWith(QChar(kSep)) ? folder : currentFolder() + QChar(kSep) + folder;
+    QString path(kSep);
+    for (const QString& part : absolute.split(QChar(kSep), Qt::SkipEmptyParts))
+        if (part != QStringLiteral("."))
+            path += part + kSep;
     return path;
 }
 
-// Whether the file `relative` is in `base`, found ignoring case; an Error when it cannot be
-// looked for.
+// Whether the file `relative` is in `base`, found ignoring case below `base` as it is spelled.
 bool holds(const QString& base, const QString& relative) {
-    return !Dir(base + relative).isEmpty();
+    struct stat info;
+    const io::Fd file = io::openPath(resolveIn(base, relative), O_PATH);
+    return file && fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+// Through descriptors, so that a path longer than the system takes at once is one too.
 bool isFolder(const QString& path) {
-    struct stat info;
-    return stat(encodePath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return io::openPath(encodePath(path), O_PATH | O_DIRECTORY).valid();
 }
 
 // Where the Quake 3 data of a home path lies: the folder given, else the system places.
@@ -208,13 +216,12 @@ QString folderRefusal(const GamePaths& paths, const QString& quake3Data) {
         return QStringLiteral("%1 is no %2 folder: it holds no %3/%4")
             .arg(folder.chopped(1), QLatin1String(known.title), data, pak);
     }
-    if (!home && !layouts::holdsModFolder(Game::Quake3, paths.quake3)) {
-        struct stat info;
-        if (lstat(encodePath(paths.quake3 + QStringLiteral("qfbastion")).c_str(), &info) != 0)
-            return QStringLiteral("%1 holds no folder qfbastion, where the archives are "
-                                  "installed; create it, then run corvane again")
-                .arg(paths.quake3.chopped(1));
-    }
+    struct stat info;
+    const io::Fd quake3Folder = io::openPath(encodePath(paths.quake3), O_PATH | O_DIRECTORY);
+    if (fstatat(quake3Folder.get(), "qfbastion", &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return QStringLiteral("%1 holds no folder qfbastion, where the archives are installed; "
+                              "create it, then run corvane again")
+            .arg(paths.quake3.chopped(1));
     return {};
 }
 
@@ -270,12 +277,17 @@ void sayPlan(Terminal& terminal, const ConversionPlan& plan, const QStringList& 
                         .arg(pak.replaces ? QStringLiteral(", replacing the one there")
                                           : QString());
     }
+    // The archives go in together or not at all.
+    const bool all = std::none_of(plan.paks.begin(), plan.paks.end(),
+                                  [](const ConversionPlan::Pak& pak) { return pak.packed == 0; });
     terminal.say(QStringLiteral("dry run: every check passed and nothing was changed.\n") +
                  sources.join(u'\n') +
                  QStringLiteral("\nIt would unpack, into a folder of its own in %1:\n")
                      .arg(plan.workFolder) +
                  unpacked.join(u'\n') +
-                 QStringLiteral("\nand make, then install into %1:\n").arg(plan.qfbastion) +
+                 (all ? QStringLiteral("\nand make, then install into %1:\n")
+                      : QStringLiteral("\nand make, but install none of them into %1:\n"))
+                     .arg(plan.qfbastion) +
                  made.join(u'\n'));
 }
 
@@ -336,37 +348,19 @@ private:
             return QStringLiteral("-");
         QStringList releases;
         for (const char* pak : {"pak0.pak", "pak1.pak", "pak2.pak"}) {
-            const QString relative =
-                QLatin1String(game.baseFolder) + QChar(kSep) + QLatin1String(pak);
-            const QString name = Dir(base + relative);
+            const QString stored = QLatin1String(game.baseFolder) + u'/' + QLatin1String(pak);
+            // Never blocks: a pipe under the name cannot stall the walk.
+            const io::Fd file = io::openPath(resolveIn(base, stored), O_RDONLY | O_NONBLOCK);
             releases << QLatin1String(pak) + QStringLiteral(": ") +
-                            (name.isEmpty()
-                                 ? QStringLiteral("missing")
-                                 : identifyPakAt(resolve(base + relative),
-                                                 encodePath(QLatin1String(game.baseFolder) + u'/' +
-                                                            QLatin1String(pak)))
-                                       .described());
+                            (file ? identifyPak(file.get(), encodePath(stored)).described()
+                                  : QStringLiteral("missing"));
         }
         return releases.join(QStringLiteral("; "));
     }
 
-    // `text` with control characters and backslashes as escapes: one line stays one line.
+    // `text` as one line that cannot steer a terminal.
     static QByteArray escaped(const QString& text) {
-        QByteArray out;
-        for (const char c : encodePath(text)) {
-            const auto byte = static_cast<unsigned char>(c);
-            if (c == '\\')
-                out += "\\\\";
-            else if (c == '\t')
-                out += "\\t";
-            else if (c == '\n')
-                out += "\\n";
-            else if (byte < 0x20 || byte == 0x7f)
-                out += QByteArray("\\x") + QByteArray::number(byte, 16).rightJustified(2, '0');
-            else
-                out += c;
-        }
-        return out;
+        return QByteArray::fromStdString(escapedLine(encodePath(text)));
     }
 
     bool m_nullSeparated;
@@ -374,6 +368,8 @@ private:
 };
 
 int convertWith(const Arguments& arguments) {
+    if (arguments.operands.contains(QString()))
+        return usageError(QStringLiteral("a folder name cannot be empty"), " convert");
     if (arguments.operands.size() != 2)
         return usageError(QStringLiteral("convert takes two folders, QUAKE2_FOLDER and "
                                          "QUAKE3_FOLDER"),
@@ -385,6 +381,8 @@ int convertWith(const Arguments& arguments) {
 }
 
 int findWith(const Arguments& arguments) {
+    if (arguments.operands.contains(QString()))
+        return usageError(QStringLiteral("a folder name cannot be empty"), " find");
     return findCommand(arguments.operands, arguments.options.count("--null") > 0);
 }
 
@@ -460,8 +458,8 @@ int convertCommand(const QString& quake2, const QString& quake3, bool dryRun,
     installStopSignals();
     TerminalServices services(terminal);
     TerminalProgress progress(terminal);
-    Conversion conversion(services, paths, progress);
     try {
+        Conversion conversion(services, paths, progress);
         if (dryRun) {
             ConversionPlan plan;
             const Conversion::Step end = conversion.dryRun(plan);

@@ -117,21 +117,25 @@ void Terminal::say(const QString& text) {
     QString body = text;
     if (body.startsWith(QStringLiteral("Corvane ")))
         body.remove(0, 8);
-    QString lines = QStringLiteral("corvane: ") + body;
-    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    if (!lines.endsWith(u'\n'))
-        lines += u'\n';
-    std::fputs(lines.toUtf8().constData(), m_stream);
+    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    // Each line as find writes a name: nothing in a name can steer the terminal.
+    if (body.endsWith(u'\n'))
+        body.chop(1);
+    std::string lines = "corvane: ";
+    for (const QString& line : body.split(u'\n'))
+        lines += escapedLine(encodePath(line)) + '\n';
+    std::fputs(lines.c_str(), m_stream);
     std::fflush(m_stream);
 }
 
 void Terminal::progress(const QString& line) {
     if (!m_interactive)
         return;
-    // A line longer than the terminal would wrap, and a carriage return cannot take its first
-    // part back.
+    // Nothing in a name can steer the terminal. A line longer than the terminal would wrap,
+    // and a carriage return cannot take its first part back.
+    const QString escaped = decodePath(escapedLine(encodePath(line)));
     const int columns = room();
-    const QString shown = columnsOf(line) <= columns ? line : within(line, columns, false);
+    const QString shown = columnsOf(escaped) <= columns ? escaped : within(escaped, columns, false);
     std::fprintf(m_stream, "\r\033[K%s", shown.toUtf8().constData());
     std::fflush(m_stream);
     m_progressShown = true;

@@ -4,6 +4,9 @@
 
 #include "conversion/packs.h"
 #include "conversion/tool_commands.h"
+#include "installation.h"
+#include "io/folder.h"
+#include "lock.h"
 #include "pak_contents.h"
 #include "platform/files.h"
 #include "platform/game_paths.h"
@@ -56,7 +59,7 @@ qint64 archiveBytes(const packs::Pack& pack, const PakContents& contents) {
 } // namespace
 
 QString Conversion::quake2Archive(const QString& name) const {
-    return decodePath(resolve(m_paths.quake2 + QStringLiteral("baseq2") + QChar(kSep) + name));
+    return decodePath(resolveIn(m_paths.quake2, QStringLiteral("baseq2/") + name));
 }
 
 Outcome Conversion::stopBeforeWork(const QString& prompt) {
@@ -64,15 +67,37 @@ Outcome Conversion::stopBeforeWork(const QString& prompt) {
     return Outcome::CheckFailed;
 }
 
-Conversion::Step Conversion::stopIfAsked() const {
+Conversion::Step Conversion::stopIfAsked() {
     if (stopRequested() != 0)
         return Outcome::Interrupted;
+    // The work folder given to another user while the run works there: that user could change
+    // what the run makes, so the run stops.
+    struct stat work;
+    if (m_run && m_work && ::fstat(m_work->fd(), &work) == 0 && work.st_uid != ::geteuid()) {
+        m_services.MsgBox(m_work->path() +
+                          QStringLiteral(" was given to another user while Corvane worked in "
+                                         "it.\r\nWhat the run had made was removed and nothing "
+                                         "was installed."));
+        return Outcome::ToolFailed;
+    }
     return {};
 }
 
-Conversion::Step Conversion::lockOrStop(int folder, const QString& path) {
-    if (lockFolder(folder))
+Conversion::Step Conversion::lockOrStop(Lock& lock, int folder, const QString& path) {
+    const Lock::Result result = lock.take(folder, folderLockName());
+    if (result == Lock::Result::Taken)
         return {};
+    if (result == Lock::Result::Failed) {
+        const int error = errno;
+        // A lock that cannot be taken is no sign of another conversion: it is said as it is.
+        const QString file = path + QChar(kSep) + QString::fromStdString(folderLockName());
+        return stopBeforeWork(
+            (error == EPERM ? file + QStringLiteral(" is no file of yours")
+                            : QStringLiteral("Corvane cannot lock ") + file + QStringLiteral(": ") +
+                                  QString::fromLocal8Bit(strerror(error))) +
+            QStringLiteral(".\r\nWithout that lock a second conversion could work there at the "
+                           "same time; nothing was done."));
+    }
     m_services.MsgBox(QStringLiteral("Another conversion is running in ") + path +
                       QStringLiteral(".\r\nWait until it has ended, then run Corvane again."));
     return Outcome::Busy;
@@ -81,7 +106,7 @@ Conversion::Step Conversion::lockOrStop(int folder, const QString& path) {
 Conversion::Step Conversion::checkBeforeWork() {
     for (Step (Conversion::*check)() :
          {&Conversion::openWorkFolder, &Conversion::checkTools, &Conversion::openQfbastion,
-          &Conversion::readPaks, &Conversion::checkFreeSpace})
+          &Conversion::checkTargets, &Conversion::readPaks, &Conversion::checkFreeSpace})
         if (Step end = (this->*check)())
             return end;
     return stopIfAsked();
@@ -91,13 +116,16 @@ Conversion::Step Conversion::openWorkFolder() {
     m_work = std::make_unique<WorkFolder>();
     if (const QString problem = m_work->open(m_programFolder); !problem.isEmpty())
         return stopBeforeWork(problem);
-    return lockOrStop(m_work->fd(), m_work->path());
+    return lockOrStop(m_work->lock(), m_work->fd(), m_work->path());
 }
 
 Conversion::Step Conversion::checkTools() {
     for (const QString& tool : {kPakTool, kZipTool}) {
         const QString path = m_programFolder + QChar(kSep) + tool;
-        if (access(encodePath(path).c_str(), X_OK) != 0)
+        // A folder may be "executable" too: only a regular file is a tool.
+        struct stat info;
+        if (stat(encodePath(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            access(encodePath(path).c_str(), X_OK) != 0)
             return stopBeforeWork(path + QStringLiteral(" is missing or cannot be run.\r\nInstall "
                                                         "Corvane again, then run it again."));
     }
@@ -108,15 +136,20 @@ Conversion::Step Conversion::openQfbastion() {
     // Opened once, by its exact name and never through a link; the archives are installed
     // through this handle, whatever is put at the name later.
     const QString path = qfbastionPath();
-    const io::Fd quake3(open(encodePath(m_paths.quake3).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const io::Fd quake3 = io::openPath(encodePath(m_paths.quake3), O_PATH | O_DIRECTORY);
     m_qfbastion.reset(
         quake3 ? openat(quake3.get(), "qfbastion", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
                : -1);
-    if (!m_qfbastion && (errno == ELOOP || errno == ENOTDIR))
+    const int error = errno;
+    if (!m_qfbastion && (error == ELOOP || error == ENOTDIR))
         return stopBeforeWork(
             path + QStringLiteral(" is no folder of its own (a symbolic link or a file)."
                                   "\r\nThe pk3 files are installed there: put the folder "
                                   "itself there, then run Corvane again."));
+    // Out of descriptors, say, is no missing folder.
+    if (!m_qfbastion && error != ENOENT)
+        return stopBeforeWork(QStringLiteral("Corvane cannot open ") + path + QStringLiteral(": ") +
+                              QString::fromLocal8Bit(strerror(error)));
     if (!m_qfbastion)
         return stopBeforeWork(QStringLiteral("The folder qfbastion is missing in ") +
                               m_paths.quake3 +
@@ -126,11 +159,31 @@ Conversion::Step Conversion::openQfbastion() {
         return stopBeforeWork(QStringLiteral("Corvane cannot write to ") + path +
                               QStringLiteral("\r\nThe pk3 files are installed there: make it "
                                              "writable, then run Corvane again."));
-    return lockOrStop(m_qfbastion.get(), path);
+    // The program kept in qfbastion itself: one lock serves both.
+    struct stat work, target;
+    if (::fstat(m_work->fd(), &work) == 0 && ::fstat(m_qfbastion.get(), &target) == 0 &&
+        work.st_dev == target.st_dev && work.st_ino == target.st_ino)
+        return {};
+    m_qfbastionLock = std::make_unique<Lock>();
+    return lockOrStop(*m_qfbastionLock, m_qfbastion.get(), path);
+}
+
+Conversion::Step Conversion::checkTargets() {
+    // The archives are installed all or none: one that cannot be replaced stops the run here.
+    for (const packs::Pack& pack : packs::kPacks)
+        if (const QString problem = Installation::replaceProblem(m_qfbastion.get(), pack.archive);
+            !problem.isEmpty())
+            return stopBeforeWork(targetOf(QLatin1String(pack.archive)) + QStringLiteral(" ") +
+                                  problem +
+                                  QStringLiteral(".\r\nCorvane installs the three archives "
+                                                 "together or none: have it replaced or moved "
+                                                 "away, then run Corvane again."));
+    return {};
 }
 
 Conversion::Step Conversion::readPaks() {
-    m_paks.assign(std::size(packs::kPacks), PakContents{});
+    m_paks.clear();
+    m_paks.resize(std::size(packs::kPacks));
     for (size_t i = 0; i < m_paks.size(); ++i) {
         const QString path = quake2Archive(QLatin1String(packs::kPacks[i].pak));
         if (const QString problem = readPakContents(encodePath(path), m_paks[i]);

@@ -1,15 +1,20 @@
 #pragma once
 
-// The archives installed as one step: each is first placed beside its target in qfbastion
-// (linked there under a temporary name when both folders lie on one file system, else copied
-// into an unnamed file), and only when all are placed are they renamed over their targets, one
-// after the other. A failure while placing leaves qfbastion as it was: what was placed goes.
+// The archives installed as one step: all or none. Each is first placed beside its target in
+// qfbastion under a name of the run's own (".corvane-install-XXXXXX.pak0.pk3": linked there
+// when both folders lie on one file system, else copied and flushed). Then a journal
+// (".corvane-install-XXXXXX") notes which file each new archive is, and each is swapped with
+// its target (renameat2 with RENAME_EXCHANGE, or RENAME_NOREPLACE where there is no target), so
+// that the old archive ends up under the run's name. A swap refused midway puts back those
+// done before; when all are done the journal goes, then the old archives. A run killed among
+// the swaps leaves the journal: the next run puts back what it had swapped (recover) before
+// its own work, then removes what the killed run left.
 
-#include "io/atomic_file.h"
 #include "io/fd.h"
 
 #include <QString>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,25 +28,37 @@ public:
     Installation(const Installation&) = delete;
     Installation& operator=(const Installation&) = delete;
 
-    // Places the archive `name` beside its target of the same name. Raises Error naming
-    // the target when it cannot: a target that is a folder or read-only stays as it is.
+    // Why this user cannot replace the archive `name` in the open folder `qfbastion`, in words
+    // that follow its path ("is read-only"); empty when it can, or when there is none.
+    static QString replaceProblem(int qfbastion, const std::string& name);
+    // Puts back what installations killed among their swaps had swapped, then removes what
+    // runs of this user left in `qfbastion`: only regular files of the user under the
+    // program's names. Raises Error when something swapped cannot be put back.
+    static void recover(int qfbastion, const QString& qfbastionPath);
+
+    // Places the archive `name` beside its target of the same name. Raises Error naming the
+    // target when it cannot: a target that cannot be replaced stays as it is.
     void place(const std::string& name);
-    // Renames every placed archive over its target; raises Error naming the target that
-    // failed (those before it are in place).
+    // Swaps every placed archive with its target, or none: raises Error naming the target that
+    // failed, once those before it are put back. failedArchive() then names it.
     void commit();
+    const std::string& failedArchive() const { return m_failed; }
+    // Whether what was swapped before a failure is back in place.
+    bool putBack() const { return m_putBack; }
 
 private:
     [[noreturn]] void raise(int error, const std::string& name) const;
+    std::string staged(const std::string& name) const { return m_id + "." + name; }
 
-    struct Placed {
-        std::string name;
-        std::string temporary; // the link beside the target, when linked
-        io::AtomicFile copy;   // the unnamed copy, when copied
-    };
     int m_run;
     int m_qfbastion;
     QString m_path;
-    std::vector<std::unique_ptr<Placed>> m_placed;
+    std::string m_id; // the run's prefix in qfbastion, and the name of its journal
+    std::vector<std::string> m_placed;
+    std::vector<unsigned long long> m_files; // the placed archives' inode numbers
+    std::string m_failed;
+    bool m_putBack = true;
+    bool m_done = false;
 };
 
 } // namespace corvane

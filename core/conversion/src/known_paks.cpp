@@ -1,12 +1,10 @@
 #include "conversion/known_paks.h"
 
-#include "io/fd.h"
 #include "io/rw.h"
 
 #include <QCryptographicHash>
 #include <QList>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace corvane {
@@ -85,15 +83,6 @@ PakIdentity identifyPak(int fd, const std::string& file, const std::vector<Known
         if (row->md5 == sum)
             return {PakIdentity::Match::Known, row->release};
     return {PakIdentity::Match::Changed, sized.front()->release};
-}
-
-PakIdentity identifyPakAt(const std::string& path, const std::string& file,
-                          const std::stop_token& stop) {
-    // Never blocks: a pipe under the name cannot stall the reading.
-    const io::Fd pak(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!pak)
-        return {PakIdentity::Match::Unread, {}};
-    return identifyPak(pak.get(), file, knownPaks(), stop);
 }
 
 } // namespace corvane

@@ -1,6 +1,7 @@
 #include "pak_contents.h"
 
 #include "io/fd.h"
+#include "io/folder.h"
 #include "io/rw.h"
 
 #include <cerrno>
@@ -27,7 +28,7 @@ qint64 PakContents::unpackedBytes(const packs::Pack& pack) const {
 
 QString readPakContents(const std::string& path, PakContents& contents) {
     // Never blocks, so a pipe or a device standing under the name cannot stall the program.
-    const io::Fd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    io::Fd file = io::openPath(path, O_RDONLY | O_NONBLOCK);
     struct stat info;
     if (!file || ::fstat(file.get(), &info) != 0)
         return QString::fromLocal8Bit(strerror(errno));
@@ -45,6 +46,7 @@ QString readPakContents(const std::string& path, PakContents& contents) {
     if (!io::readAllAt(file.get(), directory.data(), directory.size(), header.dirOffset))
         return QString::fromLocal8Bit(strerror(errno));
     contents.members = pak::parseDirectory(directory.data(), directory.size(), size);
+    contents.file = std::move(file);
     return QString::fromStdString(pak::layoutProblem(contents.members, header, size));
 }
 

@@ -5,6 +5,7 @@
 // starts, and the room the members will take is known.
 
 #include "conversion/packs.h"
+#include "io/fd.h"
 #include "pak_format/format.h"
 
 #include <QString>
@@ -16,14 +17,17 @@ namespace corvane {
 
 struct PakContents {
     std::vector<pak::Entry> members;
+    // The pack as it was checked, open for the tool that unpacks it: a file put under its
+    // name after the check is not the one unpacked.
+    io::Fd file;
 
     // The bytes on disk that the members `pack` unpacks take once unpacked, counting whole
     // blocks of 4 KiB.
     qint64 unpackedBytes(const packs::Pack& pack) const;
 };
 
-// Reads the directory of the pack at `path` (a path for the system) into `contents`. Returns
-// why the pack cannot be unpacked, for the user's eyes, or an empty text.
+// Opens the pack at `path` (a path for the system) and reads its directory into `contents`.
+// Returns why the pack cannot be unpacked, for the user's eyes, or an empty text.
 QString readPakContents(const std::string& path, PakContents& contents);
 
 } // namespace corvane

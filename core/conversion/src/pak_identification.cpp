@@ -2,11 +2,13 @@
 
 namespace corvane {
 
-PakIdentification::PakIdentification(std::vector<std::string> paths, std::vector<std::string> files)
-    : m_results(paths.size()), m_thread([this, paths = std::move(paths),
+PakIdentification::PakIdentification(std::vector<io::Fd> packs, std::vector<std::string> files)
+    : m_results(packs.size()), m_thread([this, packs = std::move(packs),
                                          files = std::move(files)](const std::stop_token& stop) {
-          for (size_t i = 0; i < paths.size(); ++i)
-              m_results[i] = identifyPakAt(paths[i], files[i], stop);
+          // pread alone: the position the tool may read from is left as it is.
+          for (size_t i = 0; i < packs.size(); ++i)
+              m_results[i] = packs[i] ? identifyPak(packs[i].get(), files[i], knownPaks(), stop)
+                                      : PakIdentity{PakIdentity::Match::Unread, {}};
       }) {}
 
 const std::vector<PakIdentity>& PakIdentification::results() {

@@ -5,6 +5,7 @@
 // and, on a cold disk, no second read.
 
 #include "conversion/known_paks.h"
+#include "io/fd.h"
 
 #include <string>
 #include <thread>
@@ -14,8 +15,8 @@ namespace corvane {
 
 class PakIdentification {
 public:
-    // Starts reading the packs at `paths` (paths for the system), stored as `files`.
-    PakIdentification(std::vector<std::string> paths, std::vector<std::string> files);
+    // Starts reading the open packs `packs`, stored as `files`; a pack not open is Unread.
+    PakIdentification(std::vector<io::Fd> packs, std::vector<std::string> files);
     // A run that ends early stops the reading.
     ~PakIdentification() = default;
 

@@ -7,6 +7,7 @@
 #include "conversion/manifests.h"
 #include "conversion/packs.h"
 #include "conversion/tool_commands.h"
+#include "pak_contents.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/services.h"
@@ -59,8 +60,8 @@ void Conversion::showTotal() {
 }
 
 ProgramRun Conversion::runTool(const ToolCommand& command) {
-    const ProgramRun run =
-        runProgram(m_programFolder + QChar(kSep) + command.tool, command.arguments, m_run->fd());
+    const ProgramRun run = runProgram(m_programFolder + QChar(kSep) + command.tool,
+                                      command.arguments, m_run->fd(), command.passed);
     m_run->forget();
     return run;
 }
@@ -81,7 +82,12 @@ Conversion::Step Conversion::unpack(const QString& archive, const QStringList& m
     if (Step end = stopIfAsked())
         return end;
     m_view.phaseStarted(ConversionView::Phase::Unpacking, archive);
-    const ProgramRun run = runTool(unpackCommand(quake2Archive(archive), members));
+    // The pack checked before work, by its open descriptor.
+    int file = -1;
+    for (size_t i = 0; i < m_paks.size(); ++i)
+        if (archive == QLatin1String(packs::kPacks[i].pak))
+            file = m_paks[i].file.get();
+    const ProgramRun run = runTool(unpackCommand(quake2Archive(archive), members, file));
     if (run.stoppedFor != 0)
         return Outcome::Interrupted;
     if (run.started && run.exitCode == kSomeSkipped) {
@@ -151,6 +157,14 @@ void Conversion::reportUnexpectedData(int expected) {
     if (found * 100 >= expected * kExpectedPercent)
         return;
     m_incomplete = true;
+    // None at all: the zip tool made no archive, and then none is installed.
+    if (found == 0) {
+        m_services.MsgBox(QStringLiteral("pak0.pak holds none of the %1 files of the classic "
+                                         "game's pak0.pk3: it may be another game's.\r\npak0.pk3 "
+                                         "is not made, and no archive is installed.")
+                              .arg(expected));
+        return;
+    }
     m_services.MsgBox(QStringLiteral("pak0.pak holds %1 of the %2 files of the classic game's "
                                      "pak0.pk3: it may be a mod's or a re-release's.\r\npak0.pk3 "
                                      "is made of the %1 that were found.")

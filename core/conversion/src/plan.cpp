@@ -81,7 +81,7 @@ Conversion::Step Conversion::dryRun(ConversionPlan& plan) {
             }
         planArchive(pack, byName(m_paks[i]), planned);
         planned.identity =
-            identifyPakAt(encodePath(planned.pak), std::string("baseq2/") + pack.pak).described();
+            identifyPak(m_paks[i].file.get(), std::string("baseq2/") + pack.pak).described();
         struct stat target;
         planned.replaces =
             fstatat(m_qfbastion.get(), pack.archive, &target, AT_SYMLINK_NOFOLLOW) == 0;

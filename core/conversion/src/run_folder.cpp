@@ -5,6 +5,7 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 namespace corvane {
 
 const std::string RunFolder::kPrefix = ".corvane-run-";
+const std::string RunFolder::kLockSuffix = ".lock";
 
 std::string treePath(const QString& relative) {
     QString path = relative;
@@ -24,16 +26,38 @@ std::string treePath(const QString& relative) {
 
 RunFolder::RunFolder(int workFolder, const QString& workPath)
     : m_workFolder(::fcntl(workFolder, F_DUPFD_CLOEXEC, 0)) {
-    io::Fd made = io::makeUniqueFolder(workFolder, kPrefix, m_name);
+    io::Fd made;
+    for (int attempt = 0; attempt < 100 && !made; ++attempt) {
+        m_name = io::uniqueName(kPrefix);
+        const Lock::Result locked = m_lock.take(m_workFolder.get(), m_name + kLockSuffix, true);
+        if (locked == Lock::Result::Failed && errno != EEXIST)
+            throw Error::fromSystem(errno, kPathNotFound, workPath);
+        if (locked != Lock::Result::Taken)
+            continue;
+        made = io::makeFolder(m_workFolder.get(), m_name);
+        if (!made && errno != EEXIST)
+            throw Error::fromSystem(errno, kPathNotFound, workPath);
+        if (!made)
+            m_lock.release();
+    }
     if (!made)
-        throw Error::fromSystem(errno, kPathNotFound, workPath);
+        throw Error::fromSystem(EEXIST, kPathNotFound, workPath);
     m_path = workPath + QChar(kSep) + decodePath(m_name);
     m_tree = io::Tree(std::move(made), io::Links::Refuse);
 }
 
 RunFolder::~RunFolder() {
+    const io::Fd own(m_tree.valid() ? ::fcntl(m_tree.root(), F_DUPFD_CLOEXEC, 0) : -1);
     m_tree = io::Tree();
-    io::removeTree(m_workFolder.get(), m_name);
+    if (io::removeTree(m_workFolder.get(), m_name) != 0 && own) {
+        // The work folder may not be entered any more (it was given to another user): what the
+        // run made goes at least, through the run's own folder.
+        std::vector<std::string> names;
+        io::listNames(own.get(), names);
+        for (const std::string& name : names)
+            io::removeTree(own.get(), name);
+    }
+    m_lock.release();
 }
 
 QString RunFolder::pathOf(const QString& relative) const {

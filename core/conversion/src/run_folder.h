@@ -2,7 +2,9 @@
 
 // The folder of one conversion run: made new in the work folder, for the user alone (mode
 // 0700), the current folder of every tool the run starts, and removed whole when the object
-// goes. Nothing outside it is ever unpacked, packed or deleted.
+// goes. The run holds the lock of the file beside it (its name and ".lock") from before the
+// folder is made until after it is removed, so that no other run takes it for a leftover. Nothing
+// outside it is ever unpacked, packed or deleted.
 //
 // Every path below it is reached one component at a time, never through a symbolic link and
 // never above it. Names are matched ignoring ASCII case when they do not match exactly: the
@@ -11,6 +13,7 @@
 // a description that names the full path.
 
 #include "io/tree.h"
+#include "lock.h"
 
 #include <QString>
 
@@ -29,6 +32,7 @@ public:
 
     // The name every run folder has: this prefix and six random letters or digits.
     static const std::string kPrefix;
+    static const std::string kLockSuffix;
 
     const QString& path() const { return m_path; }
     int fd() const { return m_tree.root(); }
@@ -54,6 +58,7 @@ private:
     [[noreturn]] void raise(int error, int notFound, const QString& relative) const;
 
     io::Fd m_workFolder;
+    Lock m_lock;
     std::string m_name;
     QString m_path;
     io::Tree m_tree;

@@ -5,6 +5,7 @@
 
 #include "conversion/packs.h"
 #include "installation.h"
+#include "lock.h"
 #include "pak_contents.h"
 #include "pak_identification.h"
 #include "platform/files.h"
@@ -13,6 +14,10 @@
 #include "platform/stop_signals.h"
 #include "run_folder.h"
 #include "work_folder.h"
+
+#include <algorithm>
+
+#include <fcntl.h>
 
 namespace corvane {
 
@@ -49,7 +54,9 @@ Outcome Conversion::convert() {
         return *end;
     m_view.setOkButtonEnabled(false);
     m_view.setScreenEnabled(false);
+    m_work->keep();
     m_work->removeLeftovers();
+    Installation::recover(m_qfbastion.get(), qfbastionPath());
     m_run = std::make_unique<RunFolder>(m_work->fd(), m_work->path());
     startIdentification();
     if (Step end = RepackPak0())
@@ -66,7 +73,9 @@ Outcome Conversion::convert() {
 void Conversion::finish() {
     m_identification.reset();
     m_run.reset();
+    m_qfbastionLock.reset();
     m_qfbastion.reset();
+    m_paks.clear();
     m_work.reset();
 }
 
@@ -85,12 +94,15 @@ Conversion::Step Conversion::checkGamePaths() {
 }
 
 void Conversion::startIdentification() {
-    std::vector<std::string> paths, files;
-    for (const packs::Pack& pack : packs::kPacks) {
-        paths.push_back(encodePath(quake2Archive(QLatin1String(pack.pak))));
-        files.push_back(std::string("baseq2/") + pack.pak);
+    // Read through the packs as they were checked, on descriptors of the thread's own.
+    std::vector<io::Fd> opened;
+    std::vector<std::string> files;
+    for (size_t i = 0; i < std::size(packs::kPacks); ++i) {
+        const int checked = i < m_paks.size() ? m_paks[i].file.get() : -1;
+        opened.emplace_back(checked >= 0 ? fcntl(checked, F_DUPFD_CLOEXEC, 0) : -1);
+        files.push_back(std::string("baseq2/") + packs::kPacks[i].pak);
     }
-    m_identification = std::make_unique<PakIdentification>(std::move(paths), std::move(files));
+    m_identification = std::make_unique<PakIdentification>(std::move(opened), std::move(files));
 }
 
 const std::vector<PakIdentity>& Conversion::identities() {
@@ -130,24 +142,57 @@ QString Conversion::targetOf(const QString& name) const {
 
 Outcome Conversion::installArchives() {
     m_view.phaseStarted(ConversionView::Phase::Installing, qfbastionPath());
-    Installation installation(m_run->fd(), m_qfbastion.get(), qfbastionPath());
     std::vector<qint64> made; // each archive's size; -1: not made
-    for (const packs::Pack& pack : packs::kPacks) {
-        const QString target = targetOf(QLatin1String(pack.archive));
+    for (const packs::Pack& pack : packs::kPacks)
         made.push_back(m_run->fileSize(QLatin1String(pack.archive)));
+    // All three or none: an archive not made keeps the others out too, so that qfbastion never
+    // holds new archives beside old ones.
+    if (std::count(made.begin(), made.end(), -1) > 0) {
+        for (size_t i = 0; i < made.size(); ++i) {
+            const packs::Pack& pack = packs::kPacks[i];
+            if (made[i] >= 0)
+                continue;
+            QString prompt = QLatin1String(pack.label) +
+                             QStringLiteral(" was not copied for some reason, check") +
+                             m_work->path();
+            if (pack.checkHint)
+                prompt += QStringLiteral("\r\nto see if the file exists");
+            m_services.announce(prompt, kCopyErrorTitle);
+        }
+        m_services.showFailure(QStringLiteral("No archive was installed: the archives go into ") +
+                                   qfbastionPath() +
+                                   QStringLiteral(" together or not at all, and it keeps "
+                                                  "those it had."),
+                               QStringLiteral("no archive was installed: they go into ") +
+                                   qfbastionPath() + QStringLiteral(" together or not at all"));
+        reportArchives(made, false);
+        return Outcome::NotAllInstalled;
+    }
+    Installation installation(m_run->fd(), m_qfbastion.get(), qfbastionPath());
+    const auto fail = [&](const std::string& archive, const Error& error) {
+        const packs::Pack& pack =
+            *std::find_if(std::begin(packs::kPacks), std::end(packs::kPacks),
+                          [&](const packs::Pack& known) { return archive == known.archive; });
+        // Nothing is installed: qfbastion keeps the archives it had, none mixed with new.
+        const QString target = targetOf(QLatin1String(pack.archive));
+        const QString after = installation.putBack()
+                                  ? QStringLiteral("No archive was installed.")
+                                  : QStringLiteral("The archives swapped before it could not be "
+                                                   "put back; Corvane puts them back when it "
+                                                   "runs next.");
+        m_services.showFailure(
+            QLatin1String(pack.label) + QStringLiteral(" could not be copied to ") + target +
+                QStringLiteral("\r\n") + error.description() + QStringLiteral("\r\n") + after,
+            QLatin1String(pack.archive) +
+                QStringLiteral(" could not be installed, nor the others: ") + error.plain());
+        reportArchives(made, false);
+        return Outcome::NotAllInstalled;
+    };
+    for (const packs::Pack& pack : packs::kPacks) {
         try {
-            if (made.back() >= 0)
-                installation.place(pack.archive);
+            installation.place(pack.archive);
         } catch (const Error& error) {
-            // Nothing is installed: qfbastion keeps the archives it had, none mixed with new.
-            m_services.showFailure(
-                QLatin1String(pack.label) + QStringLiteral(" could not be copied to ") + target +
-                    QStringLiteral("\r\n") + error.description() +
-                    QStringLiteral("\r\nNo archive was installed."),
-                QLatin1String(pack.archive) +
-                    QStringLiteral(" could not be installed, nor the others: ") + error.plain());
-            reportArchives(made, false);
-            return Outcome::NotAllInstalled;
+            return fail(pack.archive, error);
         }
     }
     if (Step end = stopIfAsked())
@@ -155,29 +200,12 @@ Outcome Conversion::installArchives() {
     try {
         installation.commit();
     } catch (const Error& error) {
-        m_services.showFailure(error.description(), error.plain());
-        reportArchives(made, false);
-        return Outcome::NotAllInstalled;
+        return fail(installation.failedArchive(), error);
     }
     reportArchives(made, true);
-    bool all = true;
-    for (size_t i = 0; i < made.size(); ++i) {
-        const packs::Pack& pack = packs::kPacks[i];
-        const QString label = QLatin1String(pack.label);
-        if (made[i] >= 0) {
-            m_services.announce(label + QStringLiteral(" was copied to") +
-                                targetOf(QLatin1String(pack.archive)));
-            continue;
-        }
-        QString prompt =
-            label + QStringLiteral(" was not copied for some reason, check") + m_work->path();
-        if (pack.checkHint)
-            prompt += QStringLiteral("\r\nto see if the file exists");
-        m_services.announce(prompt, kCopyErrorTitle);
-        all = false;
-    }
-    if (!all)
-        return Outcome::NotAllInstalled;
+    for (const packs::Pack& pack : packs::kPacks)
+        m_services.announce(QLatin1String(pack.label) + QStringLiteral(" was copied to") +
+                            targetOf(QLatin1String(pack.archive)));
     return m_incomplete ? Outcome::InstalledIncomplete : Outcome::Installed;
 }
 

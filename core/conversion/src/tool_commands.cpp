@@ -10,8 +10,14 @@ const QString kPakTool = QStringLiteral("pak");
 const QString kZipTool = QStringLiteral("minizip");
 #endif
 
-ToolCommand unpackCommand(const QString& archivePath, const QStringList& members) {
-    return {kPakTool, QStringList{QStringLiteral("-x"), archivePath} + members};
+ToolCommand unpackCommand(const QString& archivePath, const QStringList& members, int file) {
+    if (file < 0)
+        return {kPakTool, QStringList{QStringLiteral("-x"), archivePath} + members};
+    return {kPakTool,
+            QStringList{QStringLiteral("-x"), QStringLiteral("--fd"), QString::number(file),
+                        archivePath} +
+                members,
+            file};
 }
 
 ToolCommand zipCommand(const QString& archiveName, const QStringList& files) {

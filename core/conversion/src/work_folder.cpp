@@ -11,7 +11,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,10 +39,15 @@ struct Refusal {
 };
 
 // Opens the folder `name` in `parent` (AT_FDCWD for a path), making it with `mode` when it is
-// missing. Refuses a link, anything but a folder, and a folder of another user.
-io::Fd openOwnFolder(int parent, const std::string& name, mode_t mode, Refusal& refusal) {
+// missing, and noting it in `made` then. Refuses a link, anything but a folder, and a folder
+// of another user.
+io::Fd openOwnFolder(int parent, const std::string& name, mode_t mode, Refusal& refusal,
+                     std::vector<WorkFolder::Made>& made) {
     refusal = {true, {}};
-    if (::mkdirat(parent, name.c_str(), mode) != 0 && errno != EEXIST) {
+    if (::mkdirat(parent, name.c_str(), mode) == 0)
+        made.push_back(
+            {io::Fd(parent == AT_FDCWD ? -1 : ::fcntl(parent, F_DUPFD_CLOEXEC, 0)), name});
+    else if (errno != EEXIST) {
         if (errno != EACCES && errno != EPERM && errno != EROFS)
             refusal.why = QString::fromLocal8Bit(strerror(errno));
         return io::Fd();
@@ -70,16 +74,28 @@ io::Fd openOwnFolder(int parent, const std::string& name, mode_t mode, Refusal& 
 
 } // namespace
 
-bool lockFolder(int folder) {
-    if (::flock(folder, LOCK_EX | LOCK_NB) == 0)
-        return true;
-    return errno != EWOULDBLOCK;
+void WorkFolder::keep() {
+    m_kept = true;
+    for (const io::Fd& folder : m_private)
+        ::fchmod(folder.get(), 0700);
+}
+
+WorkFolder::~WorkFolder() {
+    m_lock.release();
+    m_folder.reset();
+    // A run that did not start leaves no folder it made (those still empty).
+    if (!m_kept)
+        for (auto made = m_made.rbegin(); made != m_made.rend(); ++made)
+            ::unlinkat(made->parent ? made->parent.get() : AT_FDCWD, made->name.c_str(),
+                       AT_REMOVEDIR);
 }
 
 QString WorkFolder::open(const QString& programFolder) {
     io::Fd program(::open(encodePath(programFolder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat info;
+    // A folder that others may change is no place to work in, even the user's own.
     if (program && ::fstat(program.get(), &info) == 0 && info.st_uid == ::geteuid() &&
+        (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
         ::faccessat(program.get(), ".", W_OK, AT_EACCESS) == 0 && !isSystemFolder(programFolder)) {
         m_path = programFolder;
         m_folder = std::move(program);
@@ -100,14 +116,14 @@ QString WorkFolder::openInCache(const QString& programFolder) {
     QString path = QDir::cleanPath(cache);
     Refusal refusal;
     // The cache folder as the user named it; below it, the program's own folders alone.
-    io::Fd folder = openOwnFolder(AT_FDCWD, encodePath(path), 0700, refusal);
+    io::Fd folder = openOwnFolder(AT_FDCWD, encodePath(path), 0700, refusal, m_made);
     for (const char* name : {"corvane", "work"}) {
         if (!folder)
             break;
         path += QChar(kSep) + QLatin1String(name);
-        folder = openOwnFolder(folder.get(), name, 0700, refusal);
+        folder = openOwnFolder(folder.get(), name, 0700, refusal, m_made);
         if (folder)
-            ::fchmod(folder.get(), 0700);
+            m_private.emplace_back(::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
     }
     if (folder && ::faccessat(folder.get(), ".", W_OK, AT_EACCESS) != 0)
         refusal = {true, {}};
@@ -132,11 +148,23 @@ void WorkFolder::removeLeftovers() {
     std::vector<std::string> names;
     io::listNames(m_folder.get(), names);
     for (const std::string& name : names) {
+        // A run's folder, or its lock file alone (the run was killed before it made the folder,
+        // or after it removed it); either goes only with the lock, which a run holds throughout.
+        const std::string run = name.ends_with(RunFolder::kLockSuffix)
+                                    ? name.substr(0, name.size() - RunFolder::kLockSuffix.size())
+                                    : name;
         struct stat info;
-        if (io::isUniqueName(name, RunFolder::kPrefix) &&
-            ::fstatat(m_folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        if (!io::isUniqueName(run, RunFolder::kPrefix) ||
+            ::fstatat(m_folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            info.st_uid != ::geteuid() ||
+            (name == run ? !S_ISDIR(info.st_mode) : !S_ISREG(info.st_mode)))
+            continue;
+        Lock lock;
+        if (lock.take(m_folder.get(), run + RunFolder::kLockSuffix) != Lock::Result::Taken)
+            continue;
+        if (::fstatat(m_folder.get(), run.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISDIR(info.st_mode) && info.st_uid == ::geteuid())
-            io::removeTree(m_folder.get(), name);
+            io::removeTree(m_folder.get(), run);
     }
 }
 

@@ -1,31 +1,51 @@
 #pragma once
 
 // Where conversions work. The work folder is the program folder when it belongs to the user,
-// the user may write there and it is none of the system's folders: an installed program never
-// works where it is installed, not even for root. Otherwise it is "corvane/work" in the user's
-// cache ($XDG_CACHE_HOME, else ~/.cache), and every folder on the way down from the cache must
-// be the user's own and no symbolic link; the program's own folders there are kept for the
-// user alone (mode 0700). Names are taken exactly as they are, never ignoring case.
+// the user may write there, no one else may, and it is none of the system's folders: an installed
+// program never works where it is installed, not even for root. Otherwise it is "corvane/work" in
+// the user's cache ($XDG_CACHE_HOME, else ~/.cache), and every folder on the way down from the
+// cache must be the user's own and no symbolic link; the program's own folders there are kept for
+// the user alone (mode 0700). Names are taken exactly as they are, never ignoring case.
 //
 // A conversion locks the work folder for its whole run, so that one conversion at a time works
 // there, and works in a folder of its own inside it (RunFolder).
 
 #include "io/fd.h"
+#include "lock.h"
 
 #include <QString>
+
+#include <string>
+#include <vector>
 
 namespace corvane {
 
 class WorkFolder {
 public:
+    WorkFolder() = default;
+    // Removes the folders that open() made, unless the run started (keep()).
+    ~WorkFolder();
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+
     // Chooses and opens the work folder for the program in `programFolder`. Returns an empty
     // text, or the message that says why no folder can be used.
     QString open(const QString& programFolder);
 
     const QString& path() const { return m_path; }
     int fd() const { return m_folder.get(); }
-    // Removes the folders of earlier runs that were killed before they could remove their own.
-    // Call it only while holding the lock: no other run is working then.
+    // The run starts: the folders made for it stay, and the program's own folders in the cache
+    // are made the user's alone (mode 0700).
+    void keep();
+    // A folder open() made: its parent (none: a path) and its name.
+    struct Made {
+        io::Fd parent;
+        std::string name;
+    };
+    // The lock of the work folder, held for the conversion as long as the object lives.
+    Lock& lock() { return m_lock; }
+    // Removes the folders of earlier runs that were killed before they could remove their own:
+    // those whose lock can be taken.
     void removeLeftovers();
 
 private:
@@ -34,10 +54,10 @@ private:
 
     QString m_path;
     io::Fd m_folder;
+    Lock m_lock; // let go before the folder is closed
+    std::vector<Made> m_made;
+    std::vector<io::Fd> m_private; // the program's own folders in the cache
+    bool m_kept = false;
 };
-
-// Takes the lock of the open folder `folder` for this process, as long as the descriptor stays
-// open. False when another conversion holds it. A file system without locks passes.
-bool lockFolder(int folder);
 
 } // namespace corvane

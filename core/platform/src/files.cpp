@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -176,6 +177,33 @@ bool isUtf8(const std::string& bytes) {
     return true;
 }
 
+std::string escapedLine(const std::string& bytes) {
+    std::string line;
+    for (size_t at = 0; at < bytes.size();) {
+        char32_t point = 0;
+        const int length = utf8Sequence(bytes, at, point);
+        const auto byte = static_cast<unsigned char>(bytes[at]);
+        if (length > 1) {
+            line.append(bytes, at, size_t(length));
+            at += size_t(length);
+            continue;
+        }
+        ++at;
+        if (byte == '\\')
+            line += "\\\\";
+        else if (byte == '\t')
+            line += "\\t";
+        else if (byte == '\n')
+            line += "\\n";
+        else if (length == 0 || byte < 0x20 || byte == 0x7f) {
+            static const char digits[] = "0123456789abcdef";
+            line += {'\\', 'x', digits[byte >> 4], digits[byte & 15]};
+        } else
+            line += char(byte);
+    }
+    return line;
+}
+
 bool isReadOnly(const struct stat& info) {
     return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
@@ -188,14 +216,11 @@ QString nativePath(const QString& path) {
     return native;
 }
 
-std::string resolve(const QString& path) {
-    const std::string exact = normalized(path);
-    const bool absolute = !exact.empty() && exact.front() == '/';
-    const std::string relative = absolute ? exact.substr(1) : exact;
-    if (relative.empty())
-        return exact;
-    io::Tree tree = io::Tree::open(absolute ? "/" : ".", io::Links::Follow);
-    const std::string prefix = absolute ? "/" : "";
+namespace {
+
+// `relative` ('/' separators) looked up in `tree`, whose path is `prefix`.
+std::string lookUp(io::Tree& tree, const std::string& prefix, const std::string& relative) {
+    const std::string exact = prefix + relative;
     io::Tree::Entry entry = tree.find(relative);
     if (entry.kind != io::Kind::Missing)
         return prefix + entry.path;
@@ -207,6 +232,26 @@ std::string resolve(const QString& path) {
     if (entry.kind != io::Kind::Folder)
         return exact;
     return prefix + entry.path + relative.substr(slash);
+}
+
+} // namespace
+
+std::string resolve(const QString& path) {
+    const std::string exact = normalized(path);
+    const bool absolute = !exact.empty() && exact.front() == '/';
+    const std::string relative = absolute ? exact.substr(1) : exact;
+    if (relative.empty())
+        return exact;
+    io::Tree tree = io::Tree::open(absolute ? "/" : ".", io::Links::Follow);
+    return lookUp(tree, absolute ? "/" : "", relative);
+}
+
+std::string resolveIn(const QString& folder, const QString& relative) {
+    std::string base = encodePath(folder);
+    if (!base.empty() && base.back() != '/')
+        base += '/';
+    io::Tree tree = io::Tree::open(base.empty() ? "." : base, io::Links::Follow);
+    return lookUp(tree, base, normalized(relative));
 }
 
 QString Dir(const QString& path, int attributes) {
@@ -236,6 +281,16 @@ QString runningProgramFolder() {
     std::vector<char> buffer(4096);
     for (;;) {
         const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (length < 0 && errno == ENOENT) {
+            // No /proc: the path the program was started by, with its links resolved.
+            const auto started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+            char* real = started ? realpath(started, nullptr) : nullptr;
+            if (!real)
+                raise(errno, kPathNotFound, started ? started : "/proc/self/exe");
+            const std::string program(real);
+            free(real);
+            return decodePath(parentOf(program));
+        }
         if (length < 0)
             raise(errno, kPathNotFound, "/proc/self/exe");
         if (size_t(length) < buffer.size()) {

@@ -101,7 +101,7 @@ int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput) {
 // (a tool left running would go on writing into a folder we remove), starts in `folder`, with
 // the signals as a program expects them; an exec that fails writes its errno to `report`.
 [[noreturn]] void becomeTool(char* const argv[], int folder, int errorPipe, int report,
-                             pid_t parent) {
+                             pid_t parent, int passed) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent)
         _exit(127);
@@ -113,7 +113,8 @@ int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput) {
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     int error = 0;
-    if (dup2(errorPipe, STDERR_FILENO) < 0 || (folder >= 0 && fchdir(folder) != 0))
+    if (dup2(errorPipe, STDERR_FILENO) < 0 || (folder >= 0 && fchdir(folder) != 0) ||
+        (passed >= 0 && fcntl(passed, F_SETFD, 0) != 0))
         error = errno;
     else
         execve(argv[0], argv, environ);
@@ -125,7 +126,8 @@ int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput) {
 
 } // namespace
 
-ProgramRun runProgram(const QString& program, const QStringList& arguments, int folder) {
+ProgramRun runProgram(const QString& program, const QStringList& arguments, int folder,
+                      int passed) {
     ProgramRun run;
     std::vector<std::string> words{encodePath(program)};
     for (const QString& argument : arguments)
@@ -135,19 +137,25 @@ ProgramRun runProgram(const QString& program, const QStringList& arguments, int 
         argv.push_back(word.data());
     argv.push_back(nullptr);
 
+    // A program that cannot be started says why, out of descriptors or processes too.
+    const auto notStarted = [&](int error) {
+        run.errorOutput =
+            QStringLiteral("%1: %2").arg(program, QString::fromLocal8Bit(strerror(error)));
+        return run;
+    };
     int errorEnds[2], reportEnds[2];
     if (pipe2(errorEnds, O_CLOEXEC | O_NONBLOCK) != 0)
-        return run;
+        return notStarted(errno);
     io::Fd readEnd(errorEnds[0]), writeEnd(errorEnds[1]);
     if (pipe2(reportEnds, O_CLOEXEC) != 0)
-        return run;
+        return notStarted(errno);
     io::Fd reportRead(reportEnds[0]), reportWrite(reportEnds[1]);
     // The child's end blocks as usual; only ours must never stall the windows.
     fcntl(writeEnd.get(), F_SETFL, 0);
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0)
-        becomeTool(argv.data(), folder, writeEnd.get(), reportWrite.get(), parent);
+        becomeTool(argv.data(), folder, writeEnd.get(), reportWrite.get(), parent, passed);
     writeEnd.reset();
     reportWrite.reset();
     int failed = pid < 0 ? errno : 0;
@@ -159,11 +167,8 @@ ProgramRun runProgram(const QString& program, const QStringList& arguments, int 
         else
             waitpid(pid, nullptr, 0);
     }
-    if (failed != 0) {
-        run.errorOutput =
-            QStringLiteral("%1: %2").arg(program, QString::fromLocal8Bit(strerror(failed)));
-        return run;
-    }
+    if (failed != 0)
+        return notStarted(failed);
     run.started = true;
     QByteArray errorOutput;
     const int status = waitFor(pid, readEnd.get(), errorOutput);

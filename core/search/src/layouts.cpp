@@ -1,10 +1,14 @@
 #include "search/layouts.h"
 
+#include "io/folder.h"
 #include "platform/files.h"
 
 #include <QDir>
 
 #include <cstdlib>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace corvane::layouts {
 
@@ -33,9 +37,12 @@ QStringList systemData(Game game) {
 
 bool holdsData(Game game, const QString& folder) {
     const GameFacts& known = facts(game);
-    const QString base = folder + QLatin1String(known.baseFolder) + QChar(kSep);
-    return !Dir(base, kDirectories).isEmpty() &&
-           !Dir(base + QLatin1String(known.dataPack), kNormalFiles).isEmpty();
+    // Below `folder` as it is spelled, its names found ignoring case.
+    const io::Fd pack = io::openPath(
+        resolveIn(folder, QLatin1String(known.baseFolder) + u'/' + QLatin1String(known.dataPack)),
+        O_PATH);
+    struct stat info;
+    return pack && fstat(pack.get(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 bool holdsModFolder(Game game, const QString& folder) {

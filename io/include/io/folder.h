@@ -41,6 +41,10 @@ private:
 // 0, or the errno of the failure (the names read so far are then incomplete).
 int listNames(int folder, std::vector<std::string>& names);
 
+// Opens `path` with `flags` (O_CLOEXEC is added) as open() does, also when it is longer than
+// the system takes in one call: then a stretch of folders at a time, each through the last.
+Fd openPath(const std::string& path, int flags, mode_t mode = 0);
+
 // Removes `name` in `parent` with everything below it; a link is removed, never followed. A
 // folder in it that may not be read is given its owner's rights first (only its owner can).
 // Returns 0 (also when nothing has the name), or the errno of the first failure; whatever
@@ -50,11 +54,12 @@ int removeTree(int parent, const std::string& name);
 // `count` random ASCII letters or digits, for names no one else has.
 std::string randomLetters(std::size_t count);
 
-// Makes a folder `prefix` followed by six random letters or digits in `parent`, a new one
-// that did not exist before, with `mode`, and opens it (O_RDONLY). Its name goes to `name`.
-// Returns an invalid Fd with errno set when none can be made.
-Fd makeUniqueFolder(int parent, const std::string& prefix, std::string& name, mode_t mode = 0700);
-// Whether `name` is one that makeUniqueFolder gives for `prefix`.
+// Makes the new folder `name` in `parent` with `mode` as it is and opens it (O_RDONLY). Returns
+// an invalid Fd with errno set (EEXIST when the name is taken) when it cannot.
+Fd makeFolder(int parent, const std::string& name, mode_t mode = 0700);
+// `prefix` followed by six random letters or digits: a name no one else has.
+std::string uniqueName(const std::string& prefix);
+// Whether `name` is one that uniqueName gives for `prefix`.
 bool isUniqueName(const std::string& name, const std::string& prefix);
 
 } // namespace corvane::io

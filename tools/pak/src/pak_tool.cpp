@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <unordered_set>
 
@@ -52,13 +53,16 @@ bool writeFailure(int error) {
 // An opened pack with its checked directory.
 struct OpenPak {
     Fd fd;
+    Header header;
+    std::uint64_t size = 0;
     std::vector<Entry> entries;
 };
 
-// Opens and checks `archive`; complains and returns false when the whole archive is refused.
-bool openPak(const std::string& archive, OpenPak& pak) {
+// Opens and checks `archive`, or the pack open as `fd` that it names; complains and returns
+// false when the whole archive is refused.
+bool openPak(const std::string& archive, OpenPak& pak, int fd = -1) {
     // Non-blocking, so that a FIFO without a writer cannot stall the run.
-    pak.fd = corvane::tools::openGiven(archive, O_RDONLY | O_NONBLOCK);
+    pak.fd = fd >= 0 ? Fd(fd) : corvane::tools::openGiven(archive, O_RDONLY | O_NONBLOCK);
     struct stat st {};
     if (!pak.fd || ::fstat(pak.fd.get(), &st) != 0) {
         complain(errno == ELOOP ? archive + ": is a symbolic link" : errorText(archive));
@@ -68,14 +72,14 @@ bool openPak(const std::string& archive, OpenPak& pak) {
         complain(archive + ": not a regular file");
         return false;
     }
-    const std::uint64_t fileSize = std::uint64_t(st.st_size);
+    const std::uint64_t fileSize = pak.size = std::uint64_t(st.st_size);
     unsigned char head[kHeaderSize] = {};
     const std::size_t headRead = fileSize < kHeaderSize ? 0 : kHeaderSize;
     if (!corvane::io::readAllAt(pak.fd.get(), head, headRead, 0)) {
         complain(errorText(archive));
         return false;
     }
-    Header header;
+    Header& header = pak.header;
     if (const std::string why = parseHeader(head, headRead, fileSize, header); !why.empty()) {
         complain(archive + ": " + why);
         return false;
@@ -191,10 +195,19 @@ Outcome extractMember(Places& places, int archive, const Entry& entry, mode_t mo
 } // namespace
 
 int extract(const std::string& archive, const std::vector<std::string>& members,
-            const std::string& destination) {
+            const std::string& destination, int fd) {
     OpenPak pak;
-    if (!openPak(archive, pak))
+    if (!openPak(archive, pak, fd))
         return kExitRefused;
+    // Members whose bytes overlap would be written again and again: the disk would fill. (A
+    // member past the end is skipped alone, below.)
+    std::vector<Entry> sound;
+    std::copy_if(pak.entries.begin(), pak.entries.end(), std::back_inserter(sound),
+                 [](const Entry& entry) { return entry.problem.empty(); });
+    if (const std::string why = layoutProblem(sound, pak.header, pak.size); !why.empty()) {
+        complain(archive + ": " + why);
+        return kExitRefused;
+    }
     corvane::io::Tree tree = corvane::io::Tree::open(destination, corvane::io::Links::Refuse);
     if (!tree.valid()) {
         complain(errorText(destination));

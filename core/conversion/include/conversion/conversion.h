@@ -31,6 +31,7 @@ class PakIdentification;
 struct ProgramRun;
 struct ToolCommand;
 class RunFolder;
+class Lock;
 class Services;
 class WorkFolder;
 
@@ -142,12 +143,15 @@ private:
     Step openWorkFolder();
     Step checkTools();
     Step openQfbastion();
+    Step checkTargets();
     Step readPaks();
     Step checkFreeSpace();
-    Step lockOrStop(int folder, const QString& path);
+    // Takes `lock` in the open folder `folder`, known as `path`.
+    Step lockOrStop(Lock& lock, int folder, const QString& path);
     Outcome stopBeforeWork(const QString& prompt);
-    // A stop signal ends the run between its steps.
-    Step stopIfAsked() const;
+    // A stop signal ends the run between its steps, and so does a work folder given to another
+    // user.
+    Step stopIfAsked();
 
     // Runs a tool in the run's folder.
     ProgramRun runTool(const ToolCommand& command);
@@ -181,6 +185,7 @@ private:
     QString m_programFolder;
     std::unique_ptr<WorkFolder> m_work;
     io::Fd m_qfbastion; // opened once, never through a link; locked for the run
+    std::unique_ptr<Lock> m_qfbastionLock;
     std::vector<PakContents> m_paks;
     std::unique_ptr<RunFolder> m_run;
     // Which known release each pack is, read beside the unpacking.

@@ -46,8 +46,5 @@ struct PakIdentity {
 PakIdentity identifyPak(int fd, const std::string& file,
                         const std::vector<KnownPak>& table = knownPaks(),
                         const std::stop_token& stop = {});
-// The same for the pack at `path` (a path for the system), opened without blocking.
-PakIdentity identifyPakAt(const std::string& path, const std::string& file,
-                          const std::stop_token& stop = {});
 
 } // namespace corvane

@@ -12,6 +12,7 @@ namespace corvane {
 struct ToolCommand {
     QString tool; // its file name in the program folder
     QStringList arguments;
+    int passed = -1; // a descriptor the tool inherits, if any
 };
 
 // The file names of the two tools.
@@ -19,8 +20,9 @@ extern const QString kPakTool;
 extern const QString kZipTool;
 
 // Unpacks the pack at `archivePath` (every member, or the `members` named) into the folder the
-// tool runs in.
-ToolCommand unpackCommand(const QString& archivePath, const QStringList& members = {});
+// tool runs in; from the pack open as `file` when given, which the tool inherits.
+ToolCommand unpackCommand(const QString& archivePath, const QStringList& members = {},
+                          int file = -1);
 // Adds `files` (paths relative to the folder the tool runs in) to the archive `archiveName`
 // there.
 ToolCommand zipCommand(const QString& archiveName, const QStringList& files);

@@ -27,6 +27,9 @@ inline constexpr char16_t kSep = u'/';
 QString nativePath(const QString& path);
 // A path for the system, looked up as the header says; a missing path keeps its spelling.
 std::string resolve(const QString& path);
+// The same for `relative` below `folder`, which is taken exactly as it is spelled, byte for
+// byte ('\\' is no separator in it): the kernel alone resolves it.
+std::string resolveIn(const QString& folder, const QString& relative);
 // Text for the system and back (UTF-8 on POSIX systems). Bytes that are not valid UTF-8 are
 // kept in the text as lone surrogates, so a name always comes back byte for byte; they show
 // as replacement characters.
@@ -34,6 +37,10 @@ std::string encodePath(const QString& path);
 QString decodePath(const std::string& path);
 // Whether `bytes` are valid UTF-8 (a name the user can read).
 bool isUtf8(const std::string& bytes);
+// `bytes` as one line of text that cannot steer a terminal: a backslash, a tab, a line break
+// and every other control character written \\, \t, \n or \xNN, and each byte that is no
+// part of valid UTF-8 as \xNN.
+std::string escapedLine(const std::string& bytes);
 
 // Whether the file that `info` describes is read-only: nobody may write to it. The program
 // keeps such a file as the user asked, rather than delete or replace it.

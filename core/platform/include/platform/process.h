@@ -20,7 +20,9 @@ struct ProgramRun {
 // It runs in the folder open as `folder` (the current folder when -1), set in the child alone,
 // and inherits the environment. While it runs, the program's windows keep painting but take
 // no input. What it writes to its standard error is kept and also passed on to ours. A stop
-// request ends it (SIGTERM, then SIGKILL if it lingers).
-ProgramRun runProgram(const QString& program, const QStringList& arguments, int folder = -1);
+// request ends it (SIGTERM, then SIGKILL if it lingers). It inherits the descriptor `passed`,
+// when given, under the same number.
+ProgramRun runProgram(const QString& program, const QStringList& arguments, int folder = -1,
+                      int passed = -1);
 
 } // namespace corvane

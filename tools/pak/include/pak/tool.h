@@ -11,9 +11,10 @@ namespace pak {
 enum ExitCode { kExitOk = 0, kExitPartial = 1, kExitRefused = 2 };
 
 // Writes every member of `archive`, or only those in `members`, below the folder
-// `destination` at their stored paths.
+// `destination` at their stored paths. With `fd`, the pack is read from that open descriptor,
+// and `archive` only names it.
 int extract(const std::string& archive, const std::vector<std::string>& members,
-            const std::string& destination = ".");
+            const std::string& destination = ".", int fd = -1);
 
 // Prints "name<TAB>size" for every member, in directory order.
 int list(const std::string& archive);
