@@ -533,8 +533,11 @@ TEST(Display, ARefusedXConnectionSaysWhyInOneLineAndEndsWithStatus1) {
     ASSERT_EQ(QProcess::execute("xauth", {"-q", "-f", cookie, "add", ":0", ".",
                                           "00112233445566778899aabbccddeeff"}),
               0);
-    QProcess server; // says its display's number once it takes connections
-    server.start("Xvfb", {"-displayfd", "1", "-auth", cookie, "-nolisten", "tcp"});
+    // It says its display's number once it takes connections. Without a reset when its last
+    // client leaves: a server resetting lets a connection in before it has read its cookie
+    // again, which a desktop's server, never without clients, does not do.
+    QProcess server;
+    server.start("Xvfb", {"-displayfd", "1", "-auth", cookie, "-nolisten", "tcp", "-noreset"});
     ASSERT_TRUE(server.waitForStarted()) << "Xvfb is missing: scripts/install-deps.sh has it";
     while (!server.canReadLine() && server.waitForReadyRead(20000)) {
     }
