@@ -20,13 +20,14 @@
 namespace {
 
 void sayDemoStep(const QString& step) {
-    std::printf("Making the demo sandbox: %s\n", qPrintable(step));
-    std::fflush(stdout);
+    // What is being built, for a terminal: lost where it cannot be written.
+    (void)std::printf("Making the demo sandbox: %s\n", qPrintable(step));
+    (void)std::fflush(stdout);
 }
 
 int runWizard(int argc, char* argv[], bool demo) {
     if (const QString problem = corvane::displayProblem(); !problem.isEmpty()) {
-        std::fprintf(stderr, "corvane: %s\n", problem.toUtf8().constData());
+        (void)std::fprintf(stderr, "corvane: %s\n", problem.toUtf8().constData()); // or lost
         return corvane::kExitFailed;
     }
     corvane::holdToolkitMessages();
@@ -39,11 +40,12 @@ int runWizard(int argc, char* argv[], bool demo) {
         try {
             sandbox = corvane::makeDemoSandbox(corvane::runningProgramFolder(), sayDemoStep);
         } catch (const corvane::Error& error) {
-            std::fprintf(stderr, "corvane: cannot build the demo sandbox: %s\n", error.what());
+            (void)std::fprintf(stderr, "corvane: cannot build the demo sandbox: %s\n",
+                               error.what()); // or lost: the status says it
             return corvane::kExitFailed;
         }
-        std::printf("Demo sandbox: %s\n", sandbox.toUtf8().constData());
-        std::fflush(stdout);
+        (void)std::printf("Demo sandbox: %s\n", sandbox.toUtf8().constData()); // or lost
+        (void)std::fflush(stdout);
         driveRoots = QStringList{sandbox + QChar(corvane::kSep)};
     }
     corvane::DesktopServices services(std::move(driveRoots));

@@ -15,6 +15,7 @@ packages=(
     clang libclang-rt-14-dev
     python3 unzip zip p7zip-full
     xvfb xauth desktop-file-utils qt6-wayland
+    clang-tidy clang-format
     dpkg-dev lintian appstream
     ioquake3-server
 )

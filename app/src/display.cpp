@@ -200,8 +200,9 @@ void holdMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
         return;
     }
     g_held << message;
-    std::fprintf(stderr, "corvane: %s\n", toolkitFailure(message).toUtf8().constData());
-    std::fflush(stderr);
+    // The status says it too when the line cannot be written.
+    (void)std::fprintf(stderr, "corvane: %s\n", toolkitFailure(message).toUtf8().constData());
+    (void)std::fflush(stderr);
     std::_Exit(1);
 }
 
@@ -214,7 +215,7 @@ void holdToolkitMessages() {
 void releaseToolkitMessages() {
     qInstallMessageHandler(g_previousHandler);
     for (const QString& message : std::exchange(g_held, {}))
-        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        (void)std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData()); // or lost
 }
 
 QString displayProblem() {

@@ -167,7 +167,8 @@ const Road kRoads[] = {
     {"FolderNamesAreBytes",
      [](Games& g) {
          const QString renamed = g.root.file("Quake \"2\" ") + decodePath("\xff\xfe");
-         ::rename(QFile::encodeName(g.quake2).constData(), encodePath(renamed).c_str());
+         EXPECT_EQ(::rename(QFile::encodeName(g.quake2).constData(), encodePath(renamed).c_str()),
+                   0);
          return QStringList{"convert", renamed, g.quake3};
      },
      0, "  pak2.pk3  ", 3},
@@ -221,7 +222,9 @@ const Road kRoads[] = {
     {"ABackslashIsPartOfAName",
      [](Games& g) {
          const QString named = g.root.file("q2\\x");
-         ::rename(QFile::encodeName(g.quake2).constData(), QFile::encodeName(named).constData());
+         EXPECT_EQ(::rename(QFile::encodeName(g.quake2).constData(),
+                            QFile::encodeName(named).constData()),
+                   0);
          makeTree(g.root.path(), {"q2/x/baseq2/pak0.pak"});
          return QStringList{"convert", named, g.quake3};
      },
@@ -241,7 +244,7 @@ const Road kRoads[] = {
      [](Games& g) {
          const QString named = g.root.file("q3\x1b]0;title\a") + decodePath("\xff");
          QDir(g.quake3 + "qfbastion").removeRecursively();
-         ::rename(QFile::encodeName(g.quake3).constData(), encodePath(named).c_str());
+         EXPECT_EQ(::rename(QFile::encodeName(g.quake3).constData(), encodePath(named).c_str()), 0);
          return QStringList{"convert", g.quake2, named};
      },
      3, "corvane: <ROOT>/q3\\x1b]0;title\\x07\\xff holds no folder qfbastion"},
@@ -523,6 +526,14 @@ TEST(CommandLine, FindListsEveryLayoutOneALineAndPassesOverUnreadableFolders) {
     }
     EXPECT_EQ(find.out, lines);
     EXPECT_EQ(corvane(games, {"find", "--null", tree.path()}).out, nulSeparated);
+    // The list is the command's result: a disk too full for it fails the command, and says so.
+    const Finished full = run(
+        "bash",
+        {"-c", "exec \"$0\" find \"$1\" >/dev/full", games.programFolder + "/corvane", tree.path()},
+        games.programFolder, kNoDisplay);
+    EXPECT_EQ(full.exitCode, 1);
+    EXPECT_TRUE(full.err.contains("corvane: cannot write the list: No space left on device"))
+        << full.err;
 }
 
 // An X server that refuses this user (no cookie for it: started from another user's session)
@@ -615,7 +626,7 @@ TEST(Terminal, EachPhaseLineOnceAndNoPieceOfTheBarLeftAt40ColumnsAsAt200) {
             progress.summarize();
             terminal.say("Corvane cannot do that"); // the program's name once
         }
-        std::fclose(tty);
+        (void)std::fclose(tty); // a pseudo-terminal closes
         QByteArray shown;
         char chunk[4096];
         ::fcntl(master, F_SETFL, O_NONBLOCK);

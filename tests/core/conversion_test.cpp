@@ -634,7 +634,7 @@ TEST_P(Rooms, AreCheckedBeforeWorkAndAFullDiskInstallsNothing) {
     rlimit unlimited{};
     getrlimit(RLIMIT_FSIZE, &unlimited);
     if (!room.folder) {
-        signal(SIGXFSZ, SIG_IGN); // the tools then get an error instead of being killed
+        (void)signal(SIGXFSZ, SIG_IGN); // the tools then get an error instead of being killed
         rlimit limit = unlimited;
         limit.rlim_cur = rlim_t(QFileInfo(games.quake2 + "baseq2/pak0.pak").size() / 4);
         setrlimit(RLIMIT_FSIZE, &limit);

@@ -87,7 +87,7 @@ void Games::padPak(const QString& name, qint64 bytes) {
 }
 
 QString Games::logZipRuns(const QByteArray& then) {
-    const QString log = root.file("zip-runs.log");
+    QString log = root.file("zip-runs.log");
     QFile::rename(programFolder + "/minizip", root.file("minizip"));
     writeFile(programFolder + "/minizip", "#!/bin/sh\nlog='" + QFile::encodeName(log) +
                                               "'\necho \"$2 $(($# - 2))\" >>\"$log\"\n" + then +

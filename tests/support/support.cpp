@@ -208,7 +208,7 @@ void failSystemCall(int number, int argument, unsigned value, int error) {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, unsigned(number), 0, 3),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS,
-                 unsigned(offsetof(seccomp_data, args) + 8 * unsigned(argument))),
+                 unsigned(offsetof(seccomp_data, args) + 8 * size_t(argument))),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, value, 0, 1),
         BPF_STMT(BPF_RET | BPF_K,
                  error == 0 ? SECCOMP_RET_KILL_PROCESS : SECCOMP_RET_ERRNO | unsigned(error)),

@@ -27,7 +27,7 @@ TEST(Pak, CreateListExtractRoundTripAndNamedMembers) {
     const Members files = {
         {"Mixed/Case.TXT", "x"},
         {"empty.txt", ""},
-        {"maps/base1.bsp", gameLikeBytes(600 * 1024, 1)}, // larger than the copy buffer
+        {"maps/base1.bsp", gameLikeBytes(qsizetype(600) * 1024, 1)}, // larger than the copy buffer
         {"sound/boss3/bs3atck1.wav", gameLikeBytes(70000, 3)},
     };
     QByteArray listing;

@@ -9,7 +9,7 @@
 
 int main(int argc, char** argv) {
     // Past a file size limit, writing fails with EFBIG and is reported instead of killing us.
-    std::signal(SIGXFSZ, SIG_IGN);
+    (void)std::signal(SIGXFSZ, SIG_IGN); // fails only for a signal that does not exist
     const char* mode = argc > 1 ? argv[1] : "";
     if (argc >= 5 && std::strcmp(mode, "-x") == 0 && std::strcmp(argv[2], "--fd") == 0) {
         char* end = nullptr;
@@ -24,11 +24,12 @@ int main(int argc, char** argv) {
         return pak::list(argv[2]);
     if (argc == 4 && std::strcmp(mode, "-c") == 0)
         return pak::create(argv[2], argv[3]);
-    std::fputs("usage: pak -x ARCHIVE [MEMBER ...]   extract into the current folder\n"
-               "       pak -x --fd N NAME [MEMBER ...]\n"
-               "                                     the same from the pack open as descriptor N\n"
-               "       pak -l ARCHIVE                list members and sizes\n"
-               "       pak -c ARCHIVE FOLDER         create a pack from a folder tree\n",
-               stderr);
+    (void)std::fputs(
+        "usage: pak -x ARCHIVE [MEMBER ...]   extract into the current folder\n"
+        "       pak -x --fd N NAME [MEMBER ...]\n"
+        "                                     the same from the pack open as descriptor N\n"
+        "       pak -l ARCHIVE                list members and sizes\n"
+        "       pak -c ARCHIVE FOLDER         create a pack from a folder tree\n",
+        stderr);
     return pak::kExitRefused;
 }

@@ -84,7 +84,8 @@ void DesktopServices::doEvents() {
 }
 
 void DesktopServices::end(int status) {
-    std::fflush(nullptr);
+    (void)std::fflush(nullptr); // the status says how it ended, whatever is lost
+
     std::_Exit(status);
 }
 

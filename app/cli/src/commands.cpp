@@ -298,6 +298,7 @@ public:
         : DriveWalk(services, Counting::Unlimited), m_nullSeparated(nullSeparated),
           m_quake3Data(layouts::systemData(Game::Quake3)) {}
     int found = 0;
+    int writeError = 0; // why the list could not be written, if it could not
 
 protected:
     void examineFolder(const QString& base) override {
@@ -337,8 +338,10 @@ private:
             line += m_nullSeparated ? QByteArray::fromStdString(encodePath(field)) + '\0'
                                     : escaped(field) + (last ? '\n' : '\t');
         }
-        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-        std::fflush(stdout);
+        // The list is the command's result: one that cannot be written (a full disk) fails it.
+        if (std::fwrite(line.constData(), 1, size_t(line.size()), stdout) != size_t(line.size()) ||
+            std::fflush(stdout) != 0)
+            writeError = writeError ? writeError : errno;
         ++found;
     }
 
@@ -399,6 +402,11 @@ const Command kCommands[] = {
     {"find", {"--null"}, kFindUsage, findWith},
 };
 
+// Writes `text` to standard output: the status says whether it could be.
+int printed(const char* text) {
+    return std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
+
 int runCommand(const Command& command, const std::vector<std::string>& words) {
     std::set<std::string> known = command.options;
     known.insert({"--help", "-h"});
@@ -406,10 +414,8 @@ int runCommand(const Command& command, const std::vector<std::string>& words) {
     if (!arguments.unknown.empty())
         return usageError(QStringLiteral("unknown option ") + decodePath(arguments.unknown),
                           (std::string(" ") + command.name).c_str());
-    if (arguments.options.count("--help")) {
-        std::fputs(command.usage, stdout);
-        return kExitOk;
-    }
+    if (arguments.options.count("--help"))
+        return printed(command.usage);
     return command.run(arguments);
 }
 
@@ -427,13 +433,10 @@ int runCommandLine(const std::vector<std::string>& arguments) {
         return usageError(QStringLiteral("unknown option ") + decodePath(global.unknown), "");
     if (!global.operands.isEmpty())
         return usageError(QStringLiteral("unknown command ") + global.operands.front(), "");
-    if (global.options.size() == 1 && global.options.count("--help") && arguments.size() == 1) {
-        std::fputs(kUsage, stdout);
-        return kExitOk;
-    }
+    if (global.options.size() == 1 && global.options.count("--help") && arguments.size() == 1)
+        return printed(kUsage);
     if (global.options.size() == 1 && global.options.count("--version") && arguments.size() == 1) {
-        std::printf("corvane %s\n", CORVANE_VERSION);
-        return kExitOk;
+        return printed("corvane " CORVANE_VERSION "\n");
     }
     return usageError(
         QStringLiteral("%1 takes no other argument").arg(decodePath(arguments.front())), "");
@@ -501,7 +504,11 @@ int findCommand(const QStringList& folders, bool nullSeparated) {
         finder.walkDrives();
         if (finder.found == 0)
             terminal.say(QStringLiteral("no Quake 2 or Quake 3 folder found"));
-        return finder.found > 0 ? kExitOk : kExitFailed;
+        // A reader that went away (a closed pipe) wanted no more: nothing to say of it.
+        if (finder.writeError != 0 && finder.writeError != EPIPE)
+            terminal.say(QStringLiteral("cannot write the list: ") +
+                         QString::fromLocal8Bit(strerror(finder.writeError)));
+        return finder.found > 0 && finder.writeError == 0 ? kExitOk : kExitFailed;
     } catch (const Error& error) {
         terminal.say(error.plain());
         return kExitFailed;

@@ -124,8 +124,9 @@ void Terminal::say(const QString& text) {
     std::string lines = "corvane: ";
     for (const QString& line : body.split(u'\n'))
         lines += escapedLine(encodePath(line)) + '\n';
-    std::fputs(lines.c_str(), m_stream);
-    std::fflush(m_stream);
+    // A message that cannot be written (a closed pipe) is lost, nothing more.
+    (void)std::fputs(lines.c_str(), m_stream);
+    (void)std::fflush(m_stream);
 }
 
 void Terminal::progress(const QString& line) {
@@ -136,15 +137,15 @@ void Terminal::progress(const QString& line) {
     const QString escaped = decodePath(escapedLine(encodePath(line)));
     const int columns = room();
     const QString shown = columnsOf(escaped) <= columns ? escaped : within(escaped, columns, false);
-    std::fprintf(m_stream, "\r\033[K%s", shown.toUtf8().constData());
-    std::fflush(m_stream);
+    (void)std::fprintf(m_stream, "\r\033[K%s", shown.toUtf8().constData()); // lost, as above
+    (void)std::fflush(m_stream);
     m_progressShown = true;
 }
 
 void Terminal::endProgress() {
     if (!m_progressShown)
         return;
-    std::fputs("\r\033[K", m_stream);
+    (void)std::fputs("\r\033[K", m_stream); // lost, as a message is
     m_progressShown = false;
 }
 
@@ -159,7 +160,8 @@ void TerminalServices::showFailure(const QString&, const QString& plain) {
 }
 
 void TerminalServices::end(int status) {
-    std::fflush(nullptr);
+    (void)std::fflush(nullptr); // the status says how it ended, whatever is lost
+
     std::_Exit(status);
 }
 

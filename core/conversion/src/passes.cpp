@@ -60,8 +60,8 @@ void Conversion::showTotal() {
 }
 
 ProgramRun Conversion::runTool(const ToolCommand& command) {
-    const ProgramRun run = runProgram(m_programFolder + QChar(kSep) + command.tool,
-                                      command.arguments, m_run->fd(), command.passed);
+    ProgramRun run = runProgram(m_programFolder + QChar(kSep) + command.tool, command.arguments,
+                                m_run->fd(), command.passed);
     m_run->forget();
     return run;
 }

@@ -220,7 +220,7 @@ namespace {
 
 // `relative` ('/' separators) looked up in `tree`, whose path is `prefix`.
 std::string lookUp(io::Tree& tree, const std::string& prefix, const std::string& relative) {
-    const std::string exact = prefix + relative;
+    std::string exact = prefix + relative;
     io::Tree::Entry entry = tree.find(relative);
     if (entry.kind != io::Kind::Missing)
         return prefix + entry.path;
@@ -237,7 +237,7 @@ std::string lookUp(io::Tree& tree, const std::string& prefix, const std::string&
 } // namespace
 
 std::string resolve(const QString& path) {
-    const std::string exact = normalized(path);
+    std::string exact = normalized(path);
     const bool absolute = !exact.empty() && exact.front() == '/';
     const std::string relative = absolute ? exact.substr(1) : exact;
     if (relative.empty())
@@ -283,6 +283,8 @@ QString runningProgramFolder() {
         const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
         if (length < 0 && errno == ENOENT) {
             // No /proc: the path the program was started by, with its links resolved.
+            // getauxval gives the kernel's own address of that name as a number.
+            // NOLINTNEXTLINE(performance-no-int-to-ptr)
             const auto started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
             char* real = started ? realpath(started, nullptr) : nullptr;
             if (!real)

@@ -30,7 +30,7 @@ namespace corvane {
 
 namespace {
 
-constexpr qsizetype kKeptErrorOutput = 64 * 1024;
+constexpr qsizetype kKeptErrorOutput = qsizetype(64) * 1024;
 // How long a tool asked to stop may take before it is killed.
 constexpr int kStopGraceMs = 2000;
 // How often the windows get a turn while a tool runs.
@@ -133,6 +133,7 @@ ProgramRun runProgram(const QString& program, const QStringList& arguments, int 
     for (const QString& argument : arguments)
         words.push_back(encodePath(argument));
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
