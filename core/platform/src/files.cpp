@@ -116,7 +116,7 @@ int utf8Sequence(const std::string& text, size_t at, char32_t& point) {
                                                : 0;
     if (length == 0 || at + size_t(length) > text.size())
         return 0;
-    point = length == 1 ? lead : lead & (0x7F >> length);
+    point = char32_t(length == 1 ? lead : lead & (0x7F >> length));
     for (int i = 1; i < length; ++i) {
         if ((byte(at + size_t(i)) & 0xC0) != 0x80)
             return 0;
