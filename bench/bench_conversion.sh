@@ -20,17 +20,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 for content in "$@"; do
     [[ $content =~ ^(generated|real|small)$ ]] || { echo "$usage" >&2; exit 2; }
 done
-if [[ -n ${CORVANE_BENCH_BIN:-} ]]; then
-    bin=$(realpath "$CORVANE_BENCH_BIN")
-else
-    build=$(realpath -m "${CORVANE_BUILD_DIR:-$root/build}")
-    [[ -f $build/CMakeCache.txt ]] ||
-        cmake -S "$root" -B "$build" -G Ninja -DCORVANE_TESTS=OFF >/dev/null
-    cmake --build "$build" --target corvane pak minizip >/dev/null
-    bin=$build/bin
-fi
 # shellcheck source=bench/lib/common.sh
 source "$root/bench/lib/common.sh"
+bin=$(programs_folder corvane pak minizip)
 runs=${CORVANE_BENCH_RUNS:-5}
 
 bench_on() {

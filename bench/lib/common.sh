@@ -5,6 +5,21 @@ if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
     exit 2
 fi
 
+# The folder of the programs timed: $CORVANE_BENCH_BIN, or the build in $CORVANE_BUILD_DIR (or
+# build/), where the targets given are built first. Needs $root.
+programs_folder() {
+    if [[ -n ${CORVANE_BENCH_BIN:-} ]]; then
+        realpath "$CORVANE_BENCH_BIN"
+        return
+    fi
+    local build
+    build=$(realpath -m "${CORVANE_BUILD_DIR:-$root/build}")
+    [[ -f $build/CMakeCache.txt ]] ||
+        cmake -S "$root" -B "$build" -G Ninja -DCORVANE_TESTS=OFF >/dev/null
+    cmake --build "$build" --target "$@" >/dev/null
+    echo "$build/bin"
+}
+
 # The median of its arguments.
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
