@@ -308,12 +308,7 @@ protected:
 
 private:
     void report(const QString& base, const layouts::GameFacts& game) {
-        // Only folders showing the game's data folder or mod folder are looked into further.
-        const bool candidate =
-            dirList.showsSubFolder(QLatin1String(game.baseFolder), Qt::CaseInsensitive) ||
-            (game.modFolder &&
-             dirList.showsSubFolder(QLatin1String(game.modFolder), Qt::CaseSensitive));
-        if (!candidate)
+        if (!showsGameFolder(game))
             return;
         QString program;
         for (int i = 0; i < filList.ListCount(); ++i)

@@ -67,13 +67,7 @@ bool InstallationSearch::listInstallations(const QString& base, const QString& e
 }
 
 void InstallationSearch::listOtherLayout(const QString& base, Game game) {
-    // Only a folder showing the game's data folder or mod folder is looked into further.
-    const layouts::GameFacts& known = layouts::facts(game);
-    const bool candidate =
-        dirList.showsSubFolder(QLatin1String(known.baseFolder), Qt::CaseInsensitive) ||
-        (known.modFolder &&
-         dirList.showsSubFolder(QLatin1String(known.modFolder), Qt::CaseSensitive));
-    if (candidate &&
+    if (showsGameFolder(layouts::facts(game)) &&
         layouts::markOf(game, base, false, game == Game::Quake3 ? m_quake3Data : QStringList()))
         addFound(game, base);
 }

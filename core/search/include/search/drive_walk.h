@@ -13,6 +13,7 @@
 // of memory ends the visit quietly and stops the parent's further sub-folders.
 
 #include "search/folder_browser.h"
+#include "search/layouts.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -56,6 +57,13 @@ protected:
     virtual void folderEntered(const QString& folder) { (void)folder; }
     // A box is about to be shown: the status should be up to date.
     virtual void beforeBox() {}
+    // Whether the open folder shows the game's data folder (in any case) or its mod folder:
+    // only such a folder can be an installation of the game without its program.
+    bool showsGameFolder(const layouts::GameFacts& game) const {
+        return dirList.showsSubFolder(QLatin1String(game.baseFolder), Qt::CaseInsensitive) ||
+               (game.modFolder &&
+                dirList.showsSubFolder(QLatin1String(game.modFolder), Qt::CaseSensitive));
+    }
 
     Services& m_services;
 
