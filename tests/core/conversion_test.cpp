@@ -501,7 +501,7 @@ TEST_P(Roads, TellTheTruthAndTouchNothingOutsideTheRun) {
     if (road.outcome == Outcome::Installed && !road.asUser) {
         EXPECT_EQ(view.caption, "Total files: " + QString::number(classicFileCount()));
         QStringList packed;
-        for (const QString& entry : pakinfo::Pak0Manifest)
+        for (const QString& entry : pakinfo::Pak0Manifest())
             if (isPacked(entry))
                 packed << memberOf(entry);
         EXPECT_EQ(zipMembers(games.quake3 + "qfbastion/pak0.pk3"), sorted(packed));

@@ -14,8 +14,7 @@ namespace corvane::pakinfo {
 namespace {
 
 QStringList filled() {
-    FillPak0Manifest();
-    return {Pak0Manifest.begin(), Pak0Manifest.end()};
+    return {Pak0Manifest().begin(), Pak0Manifest().end()};
 }
 
 TEST(Manifests, EntriesAreRelativePathsOnceEachEvenIgnoringCase) {

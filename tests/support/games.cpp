@@ -17,11 +17,7 @@ bool isPacked(const QString& entry) {
 }
 
 QByteArray memberOf(const QString& entry) {
-    QString member = entry;
-    member.replace('\\', '/');
-    while (member.startsWith('/'))
-        member.remove(0, 1);
-    return member.toUtf8();
+    return QByteArray::fromStdString(packs::memberPath(entry.toStdString()));
 }
 
 QByteArray contentsOf(const QByteArray& member) {
@@ -41,8 +37,8 @@ int classicFileCount(int pack) {
         return classicFileCount(0) + classicFileCount(1) + classicFileCount(2);
     if (pack > 0)
         return int(packs::kPacks[pack].packedFiles.size());
-    pakinfo::FillPak0Manifest();
-    return int(std::count_if(pakinfo::Pak0Manifest.begin(), pakinfo::Pak0Manifest.end(), isPacked));
+    const auto& manifest = pakinfo::Pak0Manifest();
+    return int(std::count_if(manifest.begin(), manifest.end(), isPacked));
 }
 
 Members classicPak(int pack) {

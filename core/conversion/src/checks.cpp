@@ -51,7 +51,7 @@ dev_t deviceOf(int folder) {
 qint64 archiveBytes(const packs::Pack& pack, const PakContents& contents) {
     qint64 bytes = 22; // the end record
     for (const pak::Entry& member : contents.members)
-        if (packs::isPacked(pack, member.name, '/'))
+        if (packs::isPacked(pack, member.name))
             bytes += qint64(member.length) + 30 + 46 + 2 * qint64(member.name.size());
     return bytes;
 }

@@ -8,6 +8,7 @@
 #include "conversion/conversion.h"
 
 #include "conversion/manifests.h"
+#include "conversion/packs.h"
 #include "io/fd.h"
 #include "platform/error.h"
 #include "platform/services.h"
@@ -116,11 +117,10 @@ private:
 } // namespace
 
 void Conversion::RemoveTempTree() {
-    pakinfo::FillPak0Manifest();
     m_view.phaseStarted(ConversionView::Phase::Cleaning, m_run->path());
     Sweep sweep(*m_run);
     // Only the files the manifest names are deleted; nothing else is listed or walked.
-    for (const QString& entry : pakinfo::Pak0Manifest)
+    for (const QString& entry : pakinfo::Pak0Manifest())
         if (sweep.deleteFile(entry))
             m_view.setProgressText(QStringLiteral("Deleting temporary file ") +
                                    m_run->pathOf(entry));
@@ -136,12 +136,16 @@ void Conversion::removeTempTreeAlone() {
         RemoveTempTree();
 }
 
-void Conversion::removeUnpacked(const QStringList& files, const QStringList& folders) {
+void Conversion::removeUnpacked(const packs::Pack& pack) {
+    if (pack.removal == packs::Removal::UnpackedTree) {
+        RemoveTempTree();
+        return;
+    }
     Sweep sweep(*m_run);
-    for (const QString& file : files)
-        sweep.deleteFile(file);
-    for (const QString& folder : folders)
-        sweep.removeFolder(folder);
+    for (const char* file : pack.removedFiles)
+        sweep.deleteFile(QLatin1String(file));
+    for (const char* folder : pack.removedFolders)
+        sweep.removeFolder(QLatin1String(folder));
     m_run->forget();
 }
 

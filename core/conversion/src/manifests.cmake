@@ -14,12 +14,14 @@ add_custom_command(
         "-DPAK0_LIST=${_corvane_manifest_dir}/pak0_manifest.txt"
         "-DFOLDER_LIST=${_corvane_manifest_dir}/temp_folders.txt"
         "-DHEADER=${_corvane_manifest_dir}/../include/conversion/manifests.h"
+        "-DTABLES=${_corvane_manifest_dir}/manifest_tables.h"
         "-DOUTPUT=${_corvane_manifest_tables}"
         -P "${_corvane_manifest_dir}/manifest_gen.cmake"
     DEPENDS
         "${_corvane_manifest_dir}/pak0_manifest.txt"
         "${_corvane_manifest_dir}/temp_folders.txt"
         "${_corvane_manifest_dir}/../include/conversion/manifests.h"
+        "${_corvane_manifest_dir}/manifest_tables.h"
         "${_corvane_manifest_dir}/manifest_gen.cmake"
     COMMENT "Generating the manifest tables"
     VERBATIM)

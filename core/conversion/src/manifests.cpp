@@ -1,69 +1,76 @@
 #include "conversion/manifests.h"
 
 #include "conversion/packs.h"
+#include "manifest_tables.h"
 
 #include <cstddef>
 
 namespace corvane::pakinfo {
 
-std::array<QString, kPak0ManifestSize> Pak0Manifest;
-std::array<QString, kPak2ManifestSize> Pak2Manifest;
-
 namespace {
 
-// Copies the constant texts of [first, end) into Pak0Manifest, in ascending index order.
-void fillRange(int first, int end) {
+using Pak0Entries = std::array<QString, kPak0ManifestSize>;
+
+// Copies the constant texts of [first, end) into `entries`, in ascending index order.
+void fillRange(Pak0Entries& entries, int first, int end) {
     for (int i = first; i < end; ++i) {
         const auto index = static_cast<std::size_t>(i);
-        Pak0Manifest[index] = QLatin1String(detail::kPak0Entries[index]);
+        entries[index] = QLatin1String(detail::kPak0Entries[index]);
     }
+}
+
+// The first manifest is written in five contiguous ranges.
+void FillPak0ManifestPart1(Pak0Entries& entries) {
+    fillRange(entries, 0, 750);
+}
+void FillPak0ManifestPart2(Pak0Entries& entries) {
+    fillRange(entries, 750, 1650);
+}
+void FillPak0ManifestPart3(Pak0Entries& entries) {
+    fillRange(entries, 1650, 2320);
+}
+void FillPak0ManifestPart4(Pak0Entries& entries) {
+    fillRange(entries, 2320, 2660);
+}
+void FillPak0ManifestPart5(Pak0Entries& entries) {
+    fillRange(entries, 2660, kPak0ManifestSize);
+}
+
+Pak0Entries FillPak0Manifest() {
+    Pak0Entries entries;
+    FillPak0ManifestPart1(entries);
+    FillPak0ManifestPart2(entries);
+    FillPak0ManifestPart3(entries);
+    FillPak0ManifestPart4(entries);
+    FillPak0ManifestPart5(entries);
+    return entries;
 }
 
 } // namespace
 
-void FillPak0ManifestPart1() {
-    fillRange(0, 750);
-}
-void FillPak0ManifestPart2() {
-    fillRange(750, 1650);
-}
-void FillPak0ManifestPart3() {
-    fillRange(1650, 2320);
-}
-void FillPak0ManifestPart4() {
-    fillRange(2320, 2660);
-}
-void FillPak0ManifestPart5() {
-    fillRange(2660, kPak0ManifestSize);
-}
-
-void FillPak0Manifest() {
-    FillPak0ManifestPart1();
-    FillPak0ManifestPart2();
-    FillPak0ManifestPart3();
-    FillPak0ManifestPart4();
-    FillPak0ManifestPart5();
-}
-
-void FillPak2Manifest() {
-    for (std::size_t i = 0; i < Pak2Manifest.size(); ++i)
-        Pak2Manifest[i] = QLatin1String(packs::kPak2.packedFiles[i]);
+const std::array<QString, kPak0ManifestSize>& Pak0Manifest() {
+    static const Pak0Entries entries = FillPak0Manifest();
+    return entries;
 }
 
 QStringList classicMembers(int pack) {
     const packs::Pack& plan = packs::kPacks[pack];
     QStringList members;
-    if (pack == 0)
+    if (plan.offered == packs::Offered::FirstManifest)
         for (const char* entry : detail::kPak0Entries)
-            members << QLatin1String(entry);
+            members << QString::fromStdString(packs::memberPath(entry));
     for (const char* member : plan.members.empty() ? plan.packedFiles : plan.members)
-        members << QLatin1String(member);
-    for (QString& member : members) {
-        member.replace(u'\\', u'/');
-        while (member.startsWith(u'/'))
-            member.remove(0, 1);
-    }
+        members << QString::fromStdString(packs::memberPath(member));
     return members;
+}
+
+QStringList offeredFiles(const packs::Pack& pack) {
+    if (pack.offered == packs::Offered::FirstManifest)
+        return {Pak0Manifest().begin(), Pak0Manifest().end()};
+    QStringList files;
+    for (const char* file : pack.packedFiles)
+        files << QLatin1String(file);
+    return files;
 }
 
 const std::array<QString, kTempFolderCount>& tempFolders() {

@@ -20,7 +20,6 @@ namespace corvane {
 
 namespace {
 
-constexpr int kBatchSize = 30;
 // A tool's message is quoted in a box; a long one is cut after this many lines.
 constexpr qsizetype kQuotedLines = 12;
 // Fewer than this share of the classic game's files in pak0.pak: it is another game's data.
@@ -56,7 +55,7 @@ QStringList texts(packs::Names names) {
 } // namespace
 
 void Conversion::showTotal() {
-    m_view.setCaption(QStringLiteral("Total files: ") + QString::number(TotalFiles.value()));
+    m_view.setCaption(QStringLiteral("Total files: ") + QString::number(m_totalFiles));
 }
 
 ProgramRun Conversion::runTool(const ToolCommand& command) {
@@ -78,16 +77,15 @@ Conversion::Step Conversion::ExecCmd(const ToolCommand& command, const QString& 
     return Outcome::ToolFailed;
 }
 
-Conversion::Step Conversion::unpack(const QString& archive, const QStringList& members) {
+Conversion::Step Conversion::unpack(const packs::Pack& pack) {
     if (Step end = stopIfAsked())
         return end;
+    const QString archive = QLatin1String(pack.pak);
     m_view.phaseStarted(ConversionView::Phase::Unpacking, archive);
     // The pack checked before work, by its open descriptor.
-    int file = -1;
-    for (size_t i = 0; i < m_paks.size(); ++i)
-        if (archive == QLatin1String(packs::kPacks[i].pak))
-            file = m_paks[i].file.get();
-    const ProgramRun run = runTool(unpackCommand(quake2Archive(archive), members, file));
+    const int file = m_paks.at(size_t(&pack - packs::kPacks)).file.get();
+    const ProgramRun run =
+        runTool(unpackCommand(quake2Archive(archive), texts(pack.members), file));
     if (run.stoppedFor != 0)
         return Outcome::Interrupted;
     if (run.started && run.exitCode == kSomeSkipped) {
@@ -107,45 +105,52 @@ Conversion::Step Conversion::flushBatch(const QString& archiveName, Batch& batch
                            archiveName + QStringLiteral(" could not be made:")))
         return end;
     // Counted once stored: a failed run has ended the conversion above.
-    TotalFiles += handed.count;
-    m_filesIn[archiveName] += handed.count;
+    m_totalFiles += int(handed.files.size());
+    m_filesIn[archiveName] += int(handed.files.size());
     m_view.filesPacked(m_filesIn[archiveName], m_toPack);
     showTotal(); // after every run, so the user sees the work move
     return {};
 }
 
-Conversion::Step Conversion::RepackPak0() {
-    const packs::Pack& pack = packs::kPak0;
-    m_view.setScreenEnabled(false);
-    pakinfo::FillPak0Manifest();
+Conversion::Step Conversion::repack(const packs::Pack& pack) {
     m_view.setScreenEnabled(false);
     m_services.DoEvents();
-    if (Step end = unpack(QLatin1String(pack.pak)))
+    if (Step end = unpack(pack))
         return end;
 
-    // Each file is looked up once; the count lets a progress display show the share done.
-    std::vector<bool> packable(pakinfo::Pak0Manifest.size());
+    // Each offered file is looked up once; the count lets a progress display show the share
+    // done.
+    const QStringList offered = pakinfo::offeredFiles(pack);
+    std::vector<bool> packable(size_t(offered.size()));
     int expected = 0;
     m_toPack = 0;
     for (size_t i = 0; i < packable.size(); ++i) {
-        const QString& entry = pakinfo::Pak0Manifest[i];
+        const QString& entry = offered[qsizetype(i)];
         const bool inArchive = packs::isPacked(pack, encodePath(entry));
         expected += inArchive;
         packable[i] = inArchive && m_run->holdsFile(entry);
         m_toPack += packable[i];
     }
-    m_view.phaseStarted(ConversionView::Phase::Packing, QLatin1String(pack.archive));
-    // The last index always flushes, so the caption ends up showing the total.
-    Batch batch;
-    const size_t last = packable.size() - 1;
-    for (size_t i = 0; i <= last; ++i) {
-        if (packable[i])
-            batch.add(pakinfo::Pak0Manifest[i]);
-        if (batch.count == kBatchSize || i == last)
-            if (Step end = flushBatch(QLatin1String(pack.archive), batch))
-                return end;
+    if (pack.allOrNothing && m_toPack < offered.size())
+        m_toPack = 0;
+    if (m_toPack > 0 || pack.lastRunAlways) {
+        const QString archive = QLatin1String(pack.archive);
+        m_view.phaseStarted(ConversionView::Phase::Packing, archive);
+        Batch batch;
+        const size_t last = packable.size() - 1;
+        for (size_t i = 0; i <= last; ++i) {
+            if (packable[i] && m_toPack > 0)
+                batch.files << offered[qsizetype(i)];
+            const bool lastRun = i == last && (pack.lastRunAlways || !batch.files.isEmpty());
+            if (batch.files.size() == pack.batchSize || lastRun)
+                if (Step end = flushBatch(archive, batch))
+                    return end;
+        }
     }
-    reportUnexpectedData(expected);
+    if (pack.countsClassic)
+        reportUnexpectedData(expected);
+    removeUnpacked(pack);
+    showTotal();
     return {};
 }
 
@@ -172,49 +177,16 @@ void Conversion::reportUnexpectedData(int expected) {
                           .arg(expected));
 }
 
+Conversion::Step Conversion::RepackPak0() {
+    return repack(packs::kPak0);
+}
+
 Conversion::Step Conversion::RepackPak1() {
-    const packs::Pack& pack = packs::kPak1;
-    if (Step end = unpack(QLatin1String(pack.pak), texts(pack.members)))
-        return end;
-    // Only pictures that were unpacked are handed over: the tool would refuse the others.
-    Batch batch;
-    for (const QString& picture : texts(pack.packedFiles))
-        if (m_run->holdsFile(picture))
-            batch.add(picture);
-    m_toPack = batch.count;
-    if (batch.count > 0) {
-        m_view.phaseStarted(ConversionView::Phase::Packing, QLatin1String(pack.archive));
-        if (Step end = flushBatch(QLatin1String(pack.archive), batch))
-            return end;
-    }
-    removeUnpacked(texts(pack.removedFiles), texts(pack.removedFolders));
-    showTotal();
-    return {};
+    return repack(packs::kPak1);
 }
 
 Conversion::Step Conversion::RepackPak2() {
-    const packs::Pack& pack = packs::kPak2;
-    m_view.setScreenEnabled(false);
-    pakinfo::FillPak2Manifest();
-    m_view.setScreenEnabled(false);
-    if (Step end = unpack(QLatin1String(pack.pak)))
-        return end;
-
-    Batch batch;
-    for (const QString& entry : pakinfo::Pak2Manifest)
-        if (packs::isPacked(packs::kPak0, encodePath(entry)) && m_run->holdsFile(entry))
-            batch.add(entry);
-    // Both files or none: a lone file is not worth an archive.
-    if (batch.count == pakinfo::kPak2ManifestSize) {
-        m_toPack = batch.count;
-        m_view.phaseStarted(ConversionView::Phase::Packing, QLatin1String(pack.archive));
-        if (Step end = flushBatch(QLatin1String(pack.archive), batch))
-            return end;
-    }
-    removeUnpacked(texts(pack.removedFiles), texts(pack.removedFolders));
-    m_view.setScreenEnabled(true);
-    showTotal();
-    return {};
+    return repack(packs::kPak2);
 }
 
 } // namespace corvane

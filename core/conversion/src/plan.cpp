@@ -41,19 +41,13 @@ void countPacked(const Members& members, const QString& entry, ConversionPlan::P
     planned.packedBytes += member->second->length;
 }
 
-// What the archive of `pack` would hold: the first manifest's files under its packed folders,
-// or its packed files; the third archive both of its files or none.
+// What the archive of `pack` would hold, by the rules of the pass that makes it.
 void planArchive(const packs::Pack& pack, const Members& members, ConversionPlan::Pak& planned) {
-    if (!pack.packedFolders.empty()) {
-        pakinfo::FillPak0Manifest();
-        for (const QString& entry : pakinfo::Pak0Manifest)
-            if (packs::isPacked(pack, encodePath(entry)))
-                countPacked(members, entry, planned);
-        return;
-    }
-    for (const char* file : pack.packedFiles)
-        countPacked(members, QLatin1String(file), planned);
-    if (&pack == &packs::kPak2 && planned.packed < int(pack.packedFiles.size()))
+    const QStringList offered = pakinfo::offeredFiles(pack);
+    for (const QString& entry : offered)
+        if (packs::isPacked(pack, encodePath(entry)))
+            countPacked(members, entry, planned);
+    if (pack.allOrNothing && planned.packed < offered.size())
         planned.packed = 0, planned.packedBytes = 0;
 }
 

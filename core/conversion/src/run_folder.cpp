@@ -1,5 +1,6 @@
 #include "run_folder.h"
 
+#include "conversion/packs.h"
 #include "io/folder.h"
 #include "platform/error.h"
 #include "platform/files.h"
@@ -16,12 +17,7 @@ const std::string RunFolder::kPrefix = ".corvane-run-";
 const std::string RunFolder::kLockSuffix = ".lock";
 
 std::string treePath(const QString& relative) {
-    QString path = relative;
-    path.replace(u'\\', u'/');
-    qsizetype start = 0;
-    while (start < path.size() && path[start] == u'/')
-        ++start;
-    return encodePath(path.mid(start));
+    return packs::memberPath(encodePath(relative));
 }
 
 RunFolder::RunFolder(int workFolder, const QString& workPath)

@@ -59,13 +59,14 @@ Outcome Conversion::convert() {
     Installation::recover(m_qfbastion.get(), qfbastionPath());
     m_run = std::make_unique<RunFolder>(m_work->fd(), m_work->path());
     startIdentification();
+    // Each pass removes what it unpacked once its archive is made.
     if (Step end = RepackPak0())
         return *end;
-    RemoveTempTree();
     if (Step end = RepackPak1())
         return *end;
     if (Step end = RepackPak2())
         return *end;
+    m_view.setScreenEnabled(true);
     reportChangedPaks();
     return installArchives();
 }

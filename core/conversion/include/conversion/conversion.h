@@ -10,7 +10,6 @@
 // file and process work are the one Error of the platform.
 
 #include "io/fd.h"
-#include "platform/counter16.h"
 #include "platform/error.h"
 
 #include <QHash>
@@ -24,6 +23,9 @@
 
 namespace corvane {
 
+namespace packs {
+struct Pack;
+}
 struct GamePaths;
 struct PakContents;
 struct PakIdentity;
@@ -92,16 +94,6 @@ enum class Outcome {
                          // removed, nothing installed
 };
 
-// The files gathered for the next run of the zip tool.
-struct Batch {
-    QStringList files;
-    Counter16 count;
-    void add(const QString& entry) {
-        files << entry;
-        ++count;
-    }
-};
-
 class Conversion {
 public:
     Conversion(Services& services, const GamePaths& paths, ConversionView& view);
@@ -114,13 +106,6 @@ public:
     // A step lets the conversion go on (an empty result) or ends it with an outcome.
     using Step = std::optional<Outcome>;
 
-    Step RepackPak0();
-    void RemoveTempTree();
-    Step RepackPak1();
-    Step RepackPak2();
-    // Installs the three pk3 files into qfbastion under the Quake 3 folder, one box each.
-    Outcome installArchives();
-
     // The cleanup alone, in the folder of the run, when there is one.
     void removeTempTreeAlone();
 
@@ -130,10 +115,27 @@ public:
     Step dryRun(ConversionPlan& plan);
 
     // Files stored in the archives so far, in all and in the archive `name`.
-    Counter16 TotalFiles;
+    int totalFiles() const { return m_totalFiles; }
     int filesIn(const QString& name) const { return m_filesIn.value(name); }
 
 private:
+    // The files gathered for the next run of the zip tool.
+    struct Batch {
+        QStringList files;
+    };
+
+    // The passes (passes.cpp), one for each pack of the packs table, and the cleanup of what
+    // the first one unpacked (cleanup.cpp).
+    Step RepackPak0();
+    Step RepackPak1();
+    Step RepackPak2();
+    // Unpacks `pack`, hands the files its rules choose to the zip tool, then deletes what it
+    // unpacked.
+    Step repack(const packs::Pack& pack);
+    void RemoveTempTree();
+    // Installs the three pk3 files into qfbastion under the Quake 3 folder, one box each.
+    Outcome installArchives();
+
     // The sequence, once the paths are known to be set: checks, passes, installation.
     Outcome convert();
 
@@ -157,11 +159,12 @@ private:
     ProgramRun runTool(const ToolCommand& command);
     // Runs the zip tool; a run that fails shows one box quoting the tool and ends the run.
     Step ExecCmd(const ToolCommand& command, const QString& failure);
-    // Unpacks `archive` of baseq2; members the tool skipped are shown in one box.
-    Step unpack(const QString& archive, const QStringList& members = {});
+    // Unpacks the members of `pack` from baseq2; members the tool skipped are shown in one box.
+    Step unpack(const packs::Pack& pack);
     Step flushBatch(const QString& archiveName, Batch& batch);
-    // Deletes unpacked files, then folders, in the run's folder; what stays goes with it.
-    void removeUnpacked(const QStringList& files, const QStringList& folders);
+    // Deletes what `pack` unpacked from the run's folder, as the packs table says; what stays
+    // goes with the folder.
+    void removeUnpacked(const packs::Pack& pack);
     // Tells the user when pak0.pak, of no known release, held markedly fewer files than the
     // classic game's.
     void reportUnexpectedData(int expected);
@@ -191,6 +194,7 @@ private:
     // Which known release each pack is, read beside the unpacking.
     std::unique_ptr<PakIdentification> m_identification;
     int m_toPack = 0;
+    int m_totalFiles = 0;
     bool m_incomplete = false;
     QHash<QString, int> m_filesIn;
 };
