@@ -624,7 +624,7 @@ TEST(Terminal, EachPhaseLineOnceAndNoPieceOfTheBarLeftAt40ColumnsAsAt200) {
             progress.archiveDone("pak1.pk3", 0, -1, qfbastion + "/pak1.pk3", false);
             progress.archiveDone("pak2.pk3", 2, 184115038, qfbastion + "/pak2.pk3", false);
             progress.summarize();
-            terminal.say("Corvane cannot do that"); // the program's name once
+            terminal.say("cannot do that"); // after the summary, on a line of its own
         }
         (void)std::fclose(tty); // a pseudo-terminal closes
         QByteArray shown;

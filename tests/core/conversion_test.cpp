@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "support/games.h"
 #include "support/support.h"
+#include "ui/notice_boxes.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -33,12 +34,18 @@ using namespace corvane::test;
 
 namespace {
 
-// Keeps the caption the conversion shows.
+// Keeps the caption the conversion shows, and shows its notices as the wizard's boxes.
 struct RecordingView : ConversionView {
+    explicit RecordingView(Services& shown) : services(shown) {}
     void setScreenEnabled(bool) override {}
     void setOkButtonEnabled(bool) override {}
     void setCaption(const QString& text) override { caption = text; }
     void setProgressText(const QString&) override {}
+    void notice(const Notice& notice) override {
+        for (const NoticeBox& box : boxesFor(notice))
+            services.MsgBox(box.prompt, kOkOnly, box.title);
+    }
+    Services& services;
     QString caption;
 };
 
@@ -451,7 +458,7 @@ TEST_P(Roads, TellTheTruthAndTouchNothingOutsideTheRun) {
         return;
     const auto before = snapshot(games.root.path());
     FakeServices services(games.programFolder);
-    RecordingView view;
+    RecordingView view(services);
     Conversion conversion(services, games.paths, view);
 
     std::optional<Outcome> outcome;
@@ -536,7 +543,7 @@ TEST_P(Batches, AtMostThirtyFilesARunAndTheLastIndexAlwaysFlushes) {
     games.writePak("pak0.pak", members);
     const QString log = games.logZipRuns();
     FakeServices services(games.programFolder);
-    RecordingView view;
+    RecordingView view(services);
     Conversion conversion(services, games.paths, view);
     conversion.run();
     QStringList runs = QString::fromUtf8(readFile(log)).split('\n', Qt::SkipEmptyParts);
@@ -629,7 +636,7 @@ TEST_P(Rooms, AreCheckedBeforeWorkAndAFullDiskInstallsNothing) {
     }
     const auto before = snapshot(games.root.path());
     FakeServices services(games.programFolder);
-    RecordingView view;
+    RecordingView view(services);
     Conversion conversion(services, games.paths, view);
     rlimit unlimited{};
     getrlimit(RLIMIT_FSIZE, &unlimited);

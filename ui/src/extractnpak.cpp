@@ -3,6 +3,7 @@
 #include "platform/game_paths.h"
 #include "platform/services.h"
 #include "platform/stop_signals.h"
+#include "ui/notice_boxes.h"
 
 #include <QCloseEvent>
 
@@ -52,6 +53,11 @@ void Extractnpak::Form_Activate() {
 void Extractnpak::OKButton_Click() {
     const Outcome outcome = m_conversion.run();
     m_services.End(outcome == Outcome::Interrupted ? stopExitStatus() : 0);
+}
+
+void Extractnpak::notice(const Notice& notice) {
+    for (const NoticeBox& box : boxesFor(notice))
+        m_services.MsgBox(box.prompt, kOkOnly, box.title);
 }
 
 void Extractnpak::CancelButton_Click() {

@@ -113,11 +113,7 @@ int Terminal::room() {
 
 void Terminal::say(const QString& text) {
     endProgress();
-    // The program's name comes first already: "corvane: cannot write to ...".
     QString body = text;
-    if (body.startsWith(QStringLiteral("Corvane ")))
-        body.remove(0, 8);
-    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     // Each line as find writes a name: nothing in a name can steer the terminal.
     if (body.endsWith(u'\n'))
         body.chop(1);
@@ -184,6 +180,11 @@ void TerminalProgress::phaseStarted(Phase phase, const QString& what) {
         show();
     else
         m_terminal.say(m_phase);
+}
+
+void TerminalProgress::notice(const Notice& notice) {
+    if (const QString text = plainText(notice); !text.isEmpty())
+        m_terminal.say(text);
 }
 
 void TerminalProgress::filesPacked(int packed, int total) {

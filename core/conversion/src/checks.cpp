@@ -11,7 +11,6 @@
 #include "platform/files.h"
 #include "platform/game_paths.h"
 #include "platform/services.h"
-#include "platform/sizes.h"
 #include "platform/stop_signals.h"
 #include "work_folder.h"
 
@@ -26,10 +25,6 @@
 namespace corvane {
 
 namespace {
-
-QString megabytes(qint64 bytes) {
-    return readableSize(bytes);
-}
 
 // Bytes the user may still write on the file system of the open folder `folder`; -1 when
 // unknown.
@@ -62,8 +57,8 @@ QString Conversion::quake2Archive(const QString& name) const {
     return decodePath(resolveIn(m_paths.quake2, QStringLiteral("baseq2/") + name));
 }
 
-Outcome Conversion::stopBeforeWork(const QString& prompt) {
-    m_services.MsgBox(prompt);
+Outcome Conversion::stopBeforeWork(Notice notice) {
+    m_view.notice(notice);
     return Outcome::CheckFailed;
 }
 
@@ -74,10 +69,7 @@ Conversion::Step Conversion::stopIfAsked() {
     // what the run makes, so the run stops.
     struct stat work;
     if (m_run && m_work && ::fstat(m_work->fd(), &work) == 0 && work.st_uid != ::geteuid()) {
-        m_services.MsgBox(m_work->path() +
-                          QStringLiteral(" was given to another user while Corvane worked in "
-                                         "it.\r\nWhat the run had made was removed and nothing "
-                                         "was installed."));
+        m_view.notice({.kind = Notice::Kind::WorkFolderGivenAway, .path = m_work->path()});
         return Outcome::ToolFailed;
     }
     return {};
@@ -92,14 +84,11 @@ Conversion::Step Conversion::lockOrStop(Lock& lock, int folder, const QString& p
         // A lock that cannot be taken is no sign of another conversion: it is said as it is.
         const QString file = path + QChar(kSep) + QString::fromStdString(folderLockName());
         return stopBeforeWork(
-            (error == EPERM ? file + QStringLiteral(" is no file of yours")
-                            : QStringLiteral("Corvane cannot lock ") + file + QStringLiteral(": ") +
-                                  QString::fromLocal8Bit(strerror(error))) +
-            QStringLiteral(".\r\nWithout that lock a second conversion could work there at the "
-                           "same time; nothing was done."));
+            {.kind = error == EPERM ? Notice::Kind::LockNotOurs : Notice::Kind::LockFailed,
+             .path = file,
+             .cause = error});
     }
-    m_services.MsgBox(QStringLiteral("Another conversion is running in ") + path +
-                      QStringLiteral(".\r\nWait until it has ended, then run Corvane again."));
+    m_view.notice({.kind = Notice::Kind::Busy, .path = path});
     return Outcome::Busy;
 }
 
@@ -114,8 +103,8 @@ Conversion::Step Conversion::checkBeforeWork() {
 
 Conversion::Step Conversion::openWorkFolder() {
     m_work = std::make_unique<WorkFolder>();
-    if (const QString problem = m_work->open(m_programFolder); !problem.isEmpty())
-        return stopBeforeWork(problem);
+    if (std::optional<Notice> refused = m_work->open(m_programFolder))
+        return stopBeforeWork(*refused);
     return lockOrStop(m_work->lock(), m_work->fd(), m_work->path());
 }
 
@@ -126,8 +115,7 @@ Conversion::Step Conversion::checkTools() {
         struct stat info;
         if (stat(encodePath(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
             access(encodePath(path).c_str(), X_OK) != 0)
-            return stopBeforeWork(path + QStringLiteral(" is missing or cannot be run.\r\nInstall "
-                                                        "Corvane again, then run it again."));
+            return stopBeforeWork({.kind = Notice::Kind::ToolMissing, .path = path});
     }
     return {};
 }
@@ -142,23 +130,15 @@ Conversion::Step Conversion::openQfbastion() {
                : -1);
     const int error = errno;
     if (!m_qfbastion && (error == ELOOP || error == ENOTDIR))
-        return stopBeforeWork(
-            path + QStringLiteral(" is no folder of its own (a symbolic link or a file)."
-                                  "\r\nThe pk3 files are installed there: put the folder "
-                                  "itself there, then run Corvane again."));
+        return stopBeforeWork({.kind = Notice::Kind::QfbastionNoFolder, .path = path});
     // Out of descriptors, say, is no missing folder.
     if (!m_qfbastion && error != ENOENT)
-        return stopBeforeWork(QStringLiteral("Corvane cannot open ") + path + QStringLiteral(": ") +
-                              QString::fromLocal8Bit(strerror(error)));
+        return stopBeforeWork(
+            {.kind = Notice::Kind::QfbastionUnopened, .path = path, .cause = error});
     if (!m_qfbastion)
-        return stopBeforeWork(QStringLiteral("The folder qfbastion is missing in ") +
-                              m_paths.quake3 +
-                              QStringLiteral("\r\nThe pk3 files are installed there: create it, "
-                                             "then run Corvane again."));
+        return stopBeforeWork({.kind = Notice::Kind::QfbastionMissing, .path = m_paths.quake3});
     if (faccessat(m_qfbastion.get(), ".", W_OK, AT_EACCESS) != 0)
-        return stopBeforeWork(QStringLiteral("Corvane cannot write to ") + path +
-                              QStringLiteral("\r\nThe pk3 files are installed there: make it "
-                                             "writable, then run Corvane again."));
+        return stopBeforeWork({.kind = Notice::Kind::QfbastionReadOnly, .path = path});
     // The program kept in qfbastion itself: one lock serves both.
     struct stat work, target;
     if (::fstat(m_work->fd(), &work) == 0 && ::fstat(m_qfbastion.get(), &target) == 0 &&
@@ -173,11 +153,9 @@ Conversion::Step Conversion::checkTargets() {
     for (const packs::Pack& pack : packs::kPacks)
         if (const QString problem = Installation::replaceProblem(m_qfbastion.get(), pack.archive);
             !problem.isEmpty())
-            return stopBeforeWork(targetOf(QLatin1String(pack.archive)) + QStringLiteral(" ") +
-                                  problem +
-                                  QStringLiteral(".\r\nCorvane installs the three archives "
-                                                 "together or none: have it replaced or moved "
-                                                 "away, then run Corvane again."));
+            return stopBeforeWork({.kind = Notice::Kind::TargetKept,
+                                   .path = targetOf(QLatin1String(pack.archive)),
+                                   .detail = problem});
     return {};
 }
 
@@ -188,7 +166,8 @@ Conversion::Step Conversion::readPaks() {
         const QString path = quake2Archive(QLatin1String(packs::kPacks[i].pak));
         if (const QString problem = readPakContents(encodePath(path), m_paks[i]);
             !problem.isEmpty())
-            return stopBeforeWork(path + QStringLiteral(" cannot be unpacked: ") + problem);
+            return stopBeforeWork(
+                {.kind = Notice::Kind::PakUnreadable, .path = path, .detail = problem});
     }
     return {};
 }
@@ -210,10 +189,10 @@ Conversion::Step Conversion::checkFreeSpace() {
     for (const auto& place : places) {
         const qint64 free = freeSpace(place.folder);
         if (free >= 0 && free < place.needed)
-            return stopBeforeWork(QStringLiteral("There is not enough free space in ") +
-                                  place.path + QStringLiteral(": the conversion needs about ") +
-                                  megabytes(place.needed) + QStringLiteral(", ") + megabytes(free) +
-                                  QStringLiteral(" are free."));
+            return stopBeforeWork({.kind = Notice::Kind::NoRoom,
+                                   .path = place.path,
+                                   .count = place.needed,
+                                   .of = free});
     }
     return {};
 }

@@ -25,8 +25,8 @@ constexpr qsizetype kQuotedLines = 12;
 // Fewer than this share of the classic game's files in pak0.pak: it is another game's data.
 constexpr int kExpectedPercent = 90;
 
-// What a tool said, or how it ended when it said nothing, for a box.
-QString toolMessage(const ProgramRun& run) {
+// What a tool said, or how it ended when it said nothing, line by line.
+QStringList toolMessage(const ProgramRun& run) {
     QStringList lines = run.errorOutput.split(u'\n', Qt::SkipEmptyParts);
     if (lines.size() > kQuotedLines) {
         const qsizetype more = lines.size() - kQuotedLines;
@@ -39,7 +39,7 @@ QString toolMessage(const ProgramRun& run) {
                      .arg(QString::fromLocal8Bit(strsignal(run.signal)));
     else if (lines.isEmpty())
         lines << QStringLiteral("The tool ended with exit code %1.").arg(run.exitCode);
-    return lines.join(QStringLiteral("\r\n"));
+    return lines;
 }
 
 // The exit code with which a tool says some files were skipped and the rest done.
@@ -65,7 +65,7 @@ ProgramRun Conversion::runTool(const ToolCommand& command) {
     return run;
 }
 
-Conversion::Step Conversion::ExecCmd(const ToolCommand& command, const QString& failure) {
+Conversion::Step Conversion::ExecCmd(const ToolCommand& command, const QString& archive) {
     if (Step end = stopIfAsked())
         return end;
     const ProgramRun run = runTool(command);
@@ -73,7 +73,8 @@ Conversion::Step Conversion::ExecCmd(const ToolCommand& command, const QString& 
         return Outcome::Interrupted;
     if (run.succeeded())
         return {};
-    m_services.MsgBox(failure + QStringLiteral("\r\n") + toolMessage(run));
+    m_view.notice(
+        {.kind = Notice::Kind::ArchiveNotMade, .subject = archive, .lines = toolMessage(run)});
     return Outcome::ToolFailed;
 }
 
@@ -89,20 +90,20 @@ Conversion::Step Conversion::unpack(const packs::Pack& pack) {
     if (run.stoppedFor != 0)
         return Outcome::Interrupted;
     if (run.started && run.exitCode == kSomeSkipped) {
-        m_services.MsgBox(QStringLiteral("Some files of ") + archive +
-                          QStringLiteral(" were not unpacked:\r\n") + toolMessage(run));
+        m_view.notice(
+            {.kind = Notice::Kind::SomeNotUnpacked, .subject = archive, .lines = toolMessage(run)});
         return {};
     }
     if (run.succeeded())
         return {};
-    m_services.MsgBox(archive + QStringLiteral(" could not be unpacked:\r\n") + toolMessage(run));
+    m_view.notice(
+        {.kind = Notice::Kind::NotUnpacked, .subject = archive, .lines = toolMessage(run)});
     return Outcome::ToolFailed;
 }
 
 Conversion::Step Conversion::flushBatch(const QString& archiveName, Batch& batch) {
     const Batch handed = std::exchange(batch, Batch{});
-    if (Step end = ExecCmd(zipCommand(archiveName, handed.files),
-                           archiveName + QStringLiteral(" could not be made:")))
+    if (Step end = ExecCmd(zipCommand(archiveName, handed.files), archiveName))
         return end;
     // Counted once stored: a failed run has ended the conversion above.
     m_totalFiles += int(handed.files.size());
@@ -163,18 +164,10 @@ void Conversion::reportUnexpectedData(int expected) {
         return;
     m_incomplete = true;
     // None at all: the zip tool made no archive, and then none is installed.
-    if (found == 0) {
-        m_services.MsgBox(QStringLiteral("pak0.pak holds none of the %1 files of the classic "
-                                         "game's pak0.pk3: it may be another game's.\r\npak0.pk3 "
-                                         "is not made, and no archive is installed.")
-                              .arg(expected));
-        return;
-    }
-    m_services.MsgBox(QStringLiteral("pak0.pak holds %1 of the %2 files of the classic game's "
-                                     "pak0.pk3: it may be a mod's or a re-release's.\r\npak0.pk3 "
-                                     "is made of the %1 that were found.")
-                          .arg(found)
-                          .arg(expected));
+    m_view.notice(
+        {.kind = found == 0 ? Notice::Kind::NoClassicFiles : Notice::Kind::FewerClassicFiles,
+         .count = found,
+         .of = expected});
 }
 
 Conversion::Step Conversion::RepackPak0() {

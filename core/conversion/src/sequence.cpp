@@ -21,12 +21,6 @@
 
 namespace corvane {
 
-namespace {
-
-const QString kCopyErrorTitle = QStringLiteral("File copy error");
-
-} // namespace
-
 Conversion::Conversion(Services& services, const GamePaths& paths, ConversionView& view)
     : m_services(services), m_paths(paths), m_view(view),
       m_programFolder(services.programFolder()) {}
@@ -85,10 +79,7 @@ Conversion::Step Conversion::checkGamePaths() {
                                      std::pair{m_paths.quake3, QStringLiteral("Quake3")}}) {
         if (!path.isEmpty())
             continue;
-        m_services.MsgBox(QStringLiteral("missing important path information, cannot continue!!"));
-        m_services.MsgBox(
-            QStringLiteral("Either you didnt install %1, or you selected no on a valid %1 path!!")
-                .arg(game));
+        m_view.notice({.kind = Notice::Kind::PathMissing, .subject = game});
         return Outcome::PathMissing;
     }
     return {};
@@ -125,12 +116,7 @@ void Conversion::reportChangedPaks() {
     if (changed.isEmpty())
         return;
     m_incomplete = true;
-    m_services.showFailure(changed.join(QStringLiteral("\r\n")) +
-                               QStringLiteral(": it is damaged or was changed.\r\nThe archives "
-                                              "are made of what it holds."),
-                           changed.join(QStringLiteral("; ")) +
-                               QStringLiteral(": damaged or changed; the archives are made of "
-                                              "what it holds"));
+    m_view.notice({.kind = Notice::Kind::ChangedPaks, .lines = changed});
 }
 
 QString Conversion::qfbastionPath() const {
@@ -151,21 +137,13 @@ Outcome Conversion::installArchives() {
     if (std::count(made.begin(), made.end(), -1) > 0) {
         for (size_t i = 0; i < made.size(); ++i) {
             const packs::Pack& pack = packs::kPacks[i];
-            if (made[i] >= 0)
-                continue;
-            QString prompt = QLatin1String(pack.label) +
-                             QStringLiteral(" was not copied for some reason, check") +
-                             m_work->path();
-            if (pack.checkHint)
-                prompt += QStringLiteral("\r\nto see if the file exists");
-            m_services.announce(prompt, kCopyErrorTitle);
+            if (made[i] < 0)
+                m_view.notice({.kind = Notice::Kind::NotCopied,
+                               .subject = QLatin1String(pack.label),
+                               .path = m_work->path(),
+                               .flag = pack.checkHint});
         }
-        m_services.showFailure(QStringLiteral("No archive was installed: the archives go into ") +
-                                   qfbastionPath() +
-                                   QStringLiteral(" together or not at all, and it keeps "
-                                                  "those it had."),
-                               QStringLiteral("no archive was installed: they go into ") +
-                                   qfbastionPath() + QStringLiteral(" together or not at all"));
+        m_view.notice({.kind = Notice::Kind::NoneInstalled, .path = qfbastionPath()});
         reportArchives(made, false);
         return Outcome::NotAllInstalled;
     }
@@ -175,17 +153,11 @@ Outcome Conversion::installArchives() {
             *std::find_if(std::begin(packs::kPacks), std::end(packs::kPacks),
                           [&](const packs::Pack& known) { return archive == known.archive; });
         // Nothing is installed: qfbastion keeps the archives it had, none mixed with new.
-        const QString target = targetOf(QLatin1String(pack.archive));
-        const QString after = installation.putBack()
-                                  ? QStringLiteral("No archive was installed.")
-                                  : QStringLiteral("The archives swapped before it could not be "
-                                                   "put back; Corvane puts them back when it "
-                                                   "runs next.");
-        m_services.showFailure(
-            QLatin1String(pack.label) + QStringLiteral(" could not be copied to ") + target +
-                QStringLiteral("\r\n") + error.description() + QStringLiteral("\r\n") + after,
-            QLatin1String(pack.archive) +
-                QStringLiteral(" could not be installed, nor the others: ") + error.plain());
+        m_view.notice({.kind = Notice::Kind::InstallFailed,
+                       .subject = QLatin1String(pack.archive),
+                       .path = targetOf(QLatin1String(pack.archive)),
+                       .flag = installation.putBack(),
+                       .error = error});
         reportArchives(made, false);
         return Outcome::NotAllInstalled;
     };
@@ -205,8 +177,9 @@ Outcome Conversion::installArchives() {
     }
     reportArchives(made, true);
     for (const packs::Pack& pack : packs::kPacks)
-        m_services.announce(QLatin1String(pack.label) + QStringLiteral(" was copied to") +
-                            targetOf(QLatin1String(pack.archive)));
+        m_view.notice({.kind = Notice::Kind::Copied,
+                       .subject = QLatin1String(pack.label),
+                       .path = targetOf(QLatin1String(pack.archive))});
     return m_incomplete ? Outcome::InstalledIncomplete : Outcome::Installed;
 }
 

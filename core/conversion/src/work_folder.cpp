@@ -90,7 +90,7 @@ WorkFolder::~WorkFolder() {
                        AT_REMOVEDIR);
 }
 
-QString WorkFolder::open(const QString& programFolder) {
+std::optional<Notice> WorkFolder::open(const QString& programFolder) {
     io::Fd program(::open(encodePath(programFolder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat info;
     // A folder that others may change is no place to work in, even the user's own.
@@ -104,13 +104,12 @@ QString WorkFolder::open(const QString& programFolder) {
     return openInCache(programFolder);
 }
 
-QString WorkFolder::openInCache(const QString& programFolder) {
+std::optional<Notice> WorkFolder::openInCache(const QString& programFolder) {
     QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
     if (cache.isEmpty() || !QDir::isAbsolutePath(cache)) {
         const QString home = qEnvironmentVariable("HOME");
         if (home.isEmpty())
-            return QStringLiteral("Corvane cannot write to its program folder ") + programFolder +
-                   QStringLiteral(" and finds no cache folder of yours: HOME is not set.");
+            return Notice{.kind = Notice::Kind::NoCacheFolder, .path = programFolder};
         cache = home + QStringLiteral("/.cache");
     }
     QString path = QDir::cleanPath(cache);
@@ -133,15 +132,8 @@ QString WorkFolder::openInCache(const QString& programFolder) {
         return {};
     }
     if (!refusal.why.isEmpty())
-        return QStringLiteral("Corvane will not work in ") + path + QStringLiteral(": ") +
-               refusal.why +
-               QStringLiteral(".\r\nIts work folder must be yours, and no symbolic link may "
-                              "lead to it. Move that away, or set XDG_CACHE_HOME to a folder "
-                              "of yours, then run Corvane again.");
-    return QStringLiteral("Corvane cannot write to its program folder ") + programFolder +
-           QStringLiteral(" nor to its work folder ") + path +
-           QStringLiteral("\r\nIt unpacks and packs the game files there. Make one of them "
-                          "writable, then run it again.");
+        return Notice{.kind = Notice::Kind::WorkFolderRefused, .path = path, .detail = refusal.why};
+    return Notice{.kind = Notice::Kind::NoWritableFolder, .subject = programFolder, .path = path};
 }
 
 void WorkFolder::removeLeftovers() {

@@ -10,11 +10,13 @@
 // A conversion locks the work folder for its whole run, so that one conversion at a time works
 // there, and works in a folder of its own inside it (RunFolder).
 
+#include "conversion/notice.h"
 #include "io/fd.h"
 #include "lock.h"
 
 #include <QString>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,9 +30,9 @@ public:
     WorkFolder(const WorkFolder&) = delete;
     WorkFolder& operator=(const WorkFolder&) = delete;
 
-    // Chooses and opens the work folder for the program in `programFolder`. Returns an empty
-    // text, or the message that says why no folder can be used.
-    QString open(const QString& programFolder);
+    // Chooses and opens the work folder for the program in `programFolder`. Returns nothing,
+    // or the notice that says why no folder can be used.
+    std::optional<Notice> open(const QString& programFolder);
 
     const QString& path() const { return m_path; }
     int fd() const { return m_folder.get(); }
@@ -49,8 +51,8 @@ public:
     void removeLeftovers();
 
 private:
-    // Opens the cache's work folder, making what is missing; the message when it cannot.
-    QString openInCache(const QString& programFolder);
+    // Opens the cache's work folder, making what is missing; the notice when it cannot.
+    std::optional<Notice> openInCache(const QString& programFolder);
 
     QString m_path;
     io::Fd m_folder;

@@ -35,6 +35,8 @@ public:
     void setOkButtonEnabled(bool enabled) override { OKButton->setEnabled(enabled); }
     void setCaption(const QString& caption) override { Screen::setCaption(caption); }
     void setProgressText(const QString& text) override { Label1->setCaption(text); }
+    // Each notice of the conversion is a box, or two.
+    void notice(const Notice& notice) override;
 
 protected:
     bool event(QEvent* event) override;

@@ -41,6 +41,9 @@ private:
     int m_sizesSeen = -1; // the window's size changes read
 };
 
+// What the conversion tells, in the command line's words; nothing when the summary says it.
+QString plainText(const Notice& notice);
+
 // The columns `text` takes on a terminal.
 int columnsOf(const QString& text);
 // `text` within `columns` columns: cut in the middle, where "…" stands for what is left out.
@@ -56,8 +59,6 @@ public:
     // Nothing is asked on the command line: a question is answered No.
     int messageBox(const QString& prompt, int buttons, const QString& title) override;
     void showFailure(const QString& prompt, const QString& plain) override;
-    // The summary says it.
-    void announce(const QString&, const QString&) override {}
     void doEvents() override {}
     [[noreturn]] void end(int status) override;
     QString programFolder() override;
@@ -84,6 +85,7 @@ public:
                      bool installed) override;
 
     void pakIdentified(const QString& pak, const QString& identity) override;
+    void notice(const Notice& notice) override;
     // Lines the summary starts with: where the data came from.
     void setSources(const QStringList& lines);
 

@@ -9,6 +9,7 @@
 // Each step either lets the conversion go on or ends it with its outcome (Step); failures of
 // file and process work are the one Error of the platform.
 
+#include "conversion/notice.h"
 #include "io/fd.h"
 #include "platform/error.h"
 
@@ -61,6 +62,8 @@ public:
     virtual void pakIdentified(const QString& pak, const QString& identity) {
         (void)pak, (void)identity;
     }
+    // Something the user must be told: the wizard shows a box, the command line a line.
+    virtual void notice(const Notice& notice) = 0;
 };
 
 // What a conversion would do, as a dry run finds it: every check passed, nothing touched.
@@ -150,15 +153,16 @@ private:
     Step checkFreeSpace();
     // Takes `lock` in the open folder `folder`, known as `path`.
     Step lockOrStop(Lock& lock, int folder, const QString& path);
-    Outcome stopBeforeWork(const QString& prompt);
+    Outcome stopBeforeWork(Notice notice);
     // A stop signal ends the run between its steps, and so does a work folder given to another
     // user.
     Step stopIfAsked();
 
     // Runs a tool in the run's folder.
     ProgramRun runTool(const ToolCommand& command);
-    // Runs the zip tool; a run that fails shows one box quoting the tool and ends the run.
-    Step ExecCmd(const ToolCommand& command, const QString& failure);
+    // Runs the zip tool on `archive`; a run that fails is told, quoting the tool, and ends the
+    // run.
+    Step ExecCmd(const ToolCommand& command, const QString& archive);
     // Unpacks the members of `pack` from baseq2; members the tool skipped are shown in one box.
     Step unpack(const packs::Pack& pack);
     Step flushBatch(const QString& archiveName, Batch& batch);

@@ -28,10 +28,6 @@ public:
         (void)plain;
         messageBox(prompt, kOkOnly, {});
     }
-    // How a step ended, which the command line's summary says again: a box in the wizard.
-    virtual void announce(const QString& prompt, const QString& title = {}) {
-        messageBox(prompt, kOkOnly, title);
-    }
     // Handles pending user-interface events, then returns.
     virtual void doEvents() = 0;
     // Ends the program at once with the exit status `status`. One that cannot leave the
