@@ -459,7 +459,7 @@ TEST_P(Roads, TellTheTruthAndTouchNothingOutsideTheRun) {
     const auto before = snapshot(games.root.path());
     FakeServices services(games.programFolder);
     RecordingView view(services);
-    Conversion conversion(services, games.paths, view);
+    Conversion conversion(games.programFolder, games.paths, view);
 
     std::optional<Outcome> outcome;
     const auto convert = [&] {
@@ -544,7 +544,7 @@ TEST_P(Batches, AtMostThirtyFilesARunAndTheLastIndexAlwaysFlushes) {
     const QString log = games.logZipRuns();
     FakeServices services(games.programFolder);
     RecordingView view(services);
-    Conversion conversion(services, games.paths, view);
+    Conversion conversion(games.programFolder, games.paths, view);
     conversion.run();
     QStringList runs = QString::fromUtf8(readFile(log)).split('\n', Qt::SkipEmptyParts);
     runs.removeIf([](const QString& run) { return !run.startsWith("pak0.pk3 "); });
@@ -637,7 +637,7 @@ TEST_P(Rooms, AreCheckedBeforeWorkAndAFullDiskInstallsNothing) {
     const auto before = snapshot(games.root.path());
     FakeServices services(games.programFolder);
     RecordingView view(services);
-    Conversion conversion(services, games.paths, view);
+    Conversion conversion(games.programFolder, games.paths, view);
     rlimit unlimited{};
     getrlimit(RLIMIT_FSIZE, &unlimited);
     if (!room.folder) {

@@ -12,7 +12,7 @@ namespace corvane {
 Extractnpak::Extractnpak(Services& services, const GamePaths& paths)
     : Screen(services, QStringLiteral("extractnpak"),
              QStringLiteral("Extracting and Packing, Click continue now to start"), 6240, 2745),
-      m_paths(paths), m_conversion(services, paths, *this) {
+      m_paths(paths), m_conversion(services.programFolder(), paths, *this) {
     Label1 = new CaptionLabel(this, QStringLiteral("Label1"));
     lblq2path = new CaptionLabel(this, QStringLiteral("lblq2path"));
     lblq3path = new CaptionLabel(this, QStringLiteral("lblq3path"));
@@ -58,6 +58,10 @@ void Extractnpak::OKButton_Click() {
 void Extractnpak::notice(const Notice& notice) {
     for (const NoticeBox& box : boxesFor(notice))
         m_services.MsgBox(box.prompt, kOkOnly, box.title);
+}
+
+void Extractnpak::passStarted() {
+    m_services.DoEvents();
 }
 
 void Extractnpak::CancelButton_Click() {

@@ -454,10 +454,9 @@ int convertCommand(const QString& quake2, const QString& quake3, bool dryRun,
     }
     sources = dataSources(paths, data);
     installStopSignals();
-    TerminalServices services(terminal);
     TerminalProgress progress(terminal);
     try {
-        Conversion conversion(services, paths, progress);
+        Conversion conversion(runningProgramFolder(), paths, progress);
         if (dryRun) {
             ConversionPlan plan;
             const Conversion::Step end = conversion.dryRun(plan);

@@ -10,7 +10,6 @@
 #include "pak_contents.h"
 #include "platform/files.h"
 #include "platform/game_paths.h"
-#include "platform/services.h"
 #include "platform/stop_signals.h"
 #include "work_folder.h"
 

@@ -11,7 +11,6 @@
 #include "conversion/packs.h"
 #include "io/fd.h"
 #include "platform/error.h"
-#include "platform/services.h"
 #include "run_folder.h"
 
 #include <cerrno>

@@ -10,7 +10,6 @@
 #include "pak_contents.h"
 #include "platform/files.h"
 #include "platform/process.h"
-#include "platform/services.h"
 #include "run_folder.h"
 
 #include <cstring>
@@ -115,7 +114,7 @@ Conversion::Step Conversion::flushBatch(const QString& archiveName, Batch& batch
 
 Conversion::Step Conversion::repack(const packs::Pack& pack) {
     m_view.setScreenEnabled(false);
-    m_services.DoEvents();
+    m_view.passStarted();
     if (Step end = unpack(pack))
         return end;
 

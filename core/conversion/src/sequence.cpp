@@ -10,7 +10,6 @@
 #include "pak_identification.h"
 #include "platform/files.h"
 #include "platform/game_paths.h"
-#include "platform/services.h"
 #include "platform/stop_signals.h"
 #include "run_folder.h"
 #include "work_folder.h"
@@ -21,9 +20,8 @@
 
 namespace corvane {
 
-Conversion::Conversion(Services& services, const GamePaths& paths, ConversionView& view)
-    : m_services(services), m_paths(paths), m_view(view),
-      m_programFolder(services.programFolder()) {}
+Conversion::Conversion(const QString& programFolder, const GamePaths& paths, ConversionView& view)
+    : m_paths(paths), m_view(view), m_programFolder(programFolder) {}
 
 Conversion::~Conversion() = default;
 

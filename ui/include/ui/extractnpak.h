@@ -37,6 +37,7 @@ public:
     void setProgressText(const QString& text) override { Label1->setCaption(text); }
     // Each notice of the conversion is a box, or two.
     void notice(const Notice& notice) override;
+    void passStarted() override;
 
 protected:
     bool event(QEvent* event) override;

@@ -35,7 +35,6 @@ struct ProgramRun;
 struct ToolCommand;
 class RunFolder;
 class Lock;
-class Services;
 class WorkFolder;
 
 // What the conversion changes on its screen, and what a progress display may follow.
@@ -64,6 +63,8 @@ public:
     }
     // Something the user must be told: the wizard shows a box, the command line a line.
     virtual void notice(const Notice& notice) = 0;
+    // A pass starts: a view with windows lets them handle what waits.
+    virtual void passStarted() {}
 };
 
 // What a conversion would do, as a dry run finds it: every check passed, nothing touched.
@@ -99,7 +100,8 @@ enum class Outcome {
 
 class Conversion {
 public:
-    Conversion(Services& services, const GamePaths& paths, ConversionView& view);
+    // The tools run from `programFolder`.
+    Conversion(const QString& programFolder, const GamePaths& paths, ConversionView& view);
     ~Conversion();
 
     // The whole sequence behind "Continue": checks, passes, cleanup, installation. The run's
@@ -186,7 +188,6 @@ private:
     // Ends the run: its folder is removed and the locks let go.
     void finish();
 
-    Services& m_services;
     const GamePaths& m_paths;
     ConversionView& m_view;
     QString m_programFolder;
