@@ -537,8 +537,12 @@ TEST(CommandLine, FindListsEveryLayoutOneALineAndPassesOverUnreadableFolders) {
 }
 
 // An X server that refuses this user (no cookie for it: started from another user's session)
-// gives the program's own line and status 1, not the toolkit's abort.
-TEST(Display, ARefusedXConnectionSaysWhyInOneLineAndEndsWithStatus1) {
+// gives the program's own line and status 1, not the toolkit's abort; over the network as on
+// the local socket.
+class RefusingXServer : public testing::TestWithParam<bool> {};
+
+TEST_P(RefusingXServer, SaysWhyInOneLineAndEndsWithStatus1) {
+    const bool overTheNetwork = GetParam();
     TempDir dir;
     const QString cookie = dir.file("server-cookie");
     ASSERT_EQ(QProcess::execute("xauth", {"-q", "-f", cookie, "add", ":0", ".",
@@ -548,11 +552,13 @@ TEST(Display, ARefusedXConnectionSaysWhyInOneLineAndEndsWithStatus1) {
     // client leaves: a server resetting lets a connection in before it has read its cookie
     // again, which a desktop's server, never without clients, does not do.
     QProcess server;
-    server.start("Xvfb", {"-displayfd", "1", "-auth", cookie, "-nolisten", "tcp", "-noreset"});
+    server.start("Xvfb", {"-displayfd", "1", "-auth", cookie,
+                          overTheNetwork ? "-listen" : "-nolisten", "tcp", "-noreset"});
     ASSERT_TRUE(server.waitForStarted()) << "Xvfb is missing: scripts/install-deps.sh has it";
     while (!server.canReadLine() && server.waitForReadyRead(20000)) {
     }
-    const QString display = ':' + QString::fromLatin1(server.readLine()).trimmed();
+    const QString display =
+        (overTheNetwork ? "127.0.0.1:" : ":") + QString::fromLatin1(server.readLine()).trimmed();
     const Finished wizard = run(CORVANE_PROGRAM, {}, dir.path(),
                                 {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DISPLAY=" + display,
                                  "XAUTHORITY=" + dir.file("no-cookie")});
@@ -564,6 +570,11 @@ TEST(Display, ARefusedXConnectionSaysWhyInOneLineAndEndsWithStatus1) {
                 wizard.err.count('\n') == 1)
         << wizard.err;
 }
+
+INSTANTIATE_TEST_SUITE_P(Display, RefusingXServer, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& param) {
+                             return param.param ? "OverTheNetwork" : "OnTheLocalSocket";
+                         });
 
 // What a terminal `columns` wide shows after `bytes`, as lines (a line it wrapped counts once):
 // it wraps at the last column, and knows carriage return, line feed and "erase to the end of the
