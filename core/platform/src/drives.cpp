@@ -4,10 +4,10 @@
 
 #include "platform/files.h"
 
-#include <QFile>
 #include <QStorageInfo>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include <sys/stat.h>
@@ -43,11 +43,11 @@ bool holdsUserFiles(const QStorageInfo& volume) {
 
 bool isMountedFolder(const QString& path) {
     struct stat info;
-    return stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+    return stat(encodePath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 QStringList mountedDriveRoots() {
-    std::vector<QByteArray> mountPoints;
+    std::vector<std::string> mountPoints;
     for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
         QString mountPoint = volume.rootPath();
         while (mountPoint.size() > 1 && mountPoint.endsWith(QChar(kSep)))
@@ -55,13 +55,13 @@ QStringList mountedDriveRoots() {
         // Files mounted over files (as containers do) are no drives.
         if (mountPoint == QString(kSep) || !holdsUserFiles(volume) || !isMountedFolder(mountPoint))
             continue;
-        mountPoints.push_back(QFile::encodeName(mountPoint));
+        mountPoints.push_back(encodePath(mountPoint));
     }
     std::sort(mountPoints.begin(), mountPoints.end());
     mountPoints.erase(std::unique(mountPoints.begin(), mountPoints.end()), mountPoints.end());
     QStringList roots{QString(kSep)};
-    for (const QByteArray& mountPoint : mountPoints)
-        roots << QFile::decodeName(mountPoint) + kSep;
+    for (const std::string& mountPoint : mountPoints)
+        roots << decodePath(mountPoint) + kSep;
     return roots;
 }
 

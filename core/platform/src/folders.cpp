@@ -4,6 +4,7 @@
 
 #include "drives.h"
 #include "io/fd.h"
+#include "io/tree.h"
 #include "platform/error.h"
 #include "platform/files.h"
 
@@ -251,7 +252,7 @@ std::optional<std::string> literalTail(const QString& pattern) {
     const QString tail = pattern.mid(1);
     if (!std::all_of(tail.begin(), tail.end(), [](QChar c) { return c.unicode() < 0x80; }))
         return std::nullopt;
-    return tail.toLatin1().toLower().toStdString();
+    return io::lowerAscii(tail.toStdString());
 }
 
 bool endsWithIgnoringAsciiCase(const std::string& name, const std::string& lowerTail) {
