@@ -2,8 +2,8 @@
 
 #include "platform/folders.h"
 
-#include "drives.h"
 #include "io/fd.h"
+#include "platform/drives.h"
 #include "platform/error.h"
 #include "platform/files.h"
 
