@@ -97,14 +97,19 @@ Mount mountOf(const struct statx& info) {
 
 // Opens sub-folders for the walk of one root: a name that is a link, or the mount point of
 // another file system, fails. Through openat2, which refuses both in the same call; where the
-// kernel lacks it (or a sandbox forbids it), after a look at each name.
+// kernel lacks it (or a sandbox forbids it), after a look at each name. Never with O_DIRECTORY,
+// which would mount what an automount point stands for before it is refused: a name that is no
+// folder any more opens, and fails to be read.
+constexpr int kOpenFlags = O_PATH | O_CLOEXEC;
+constexpr std::uint64_t kResolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV;
+
 class Opener {
 public:
     explicit Opener(int root) {
         if (s_openat2) {
             open_how how{};
-            how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-            how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV;
+            how.flags = kOpenFlags;
+            how.resolve = kResolve;
             const long fd = syscall(SYS_openat2, root, ".", &how, sizeof how);
             if (fd >= 0)
                 close(static_cast<int>(fd));
@@ -138,8 +143,8 @@ private:
     io::Fd openStretch(int at, std::string_view relative) const {
         if (s_openat2) {
             open_how how{};
-            how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-            how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV;
+            how.flags = kOpenFlags;
+            how.resolve = kResolve;
             const std::string path(relative);
             return io::Fd(
                 static_cast<int>(syscall(SYS_openat2, at, path.c_str(), &how, sizeof how)));
@@ -157,8 +162,7 @@ private:
                 errno = S_ISLNK(info.stx_mode) ? ELOOP : S_ISDIR(info.stx_mode) ? EXDEV : ENOTDIR;
                 return {};
             }
-            folder.reset(
-                openat(parent, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            folder.reset(openat(parent, name.c_str(), kOpenFlags | O_NOFOLLOW));
             if (!folder)
                 return {};
             from = end + 1;
@@ -253,9 +257,9 @@ bool Walk::step() {
     }
     Level child;
     child.folder.path = deepest.folder.path + name + '/';
+    const int error = read(child, fd.get());
     if (m_levels.size() < m_budget)
         child.fd = std::move(fd);
-    const int error = read(child, child.fd ? child.fd.get() : fd.get());
     m_levels.push_back(std::move(child));
     if (error != 0)
         readFailed(error);
