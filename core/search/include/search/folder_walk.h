@@ -22,11 +22,15 @@ namespace corvane {
 
 // A folder of the walk, as its visitor sees it: everything it needs is read already.
 struct WalkedFolder {
-    std::string path;                 // absolute, ending with '/'
-    std::vector<std::string> folders; // the sub-folders the walk could enter or may not read
-    std::vector<std::string> files;   // its ordinary files
-    std::vector<std::string> links;   // its symbolic links, whatever they lead to
-    int fd = -1;                      // an O_PATH descriptor of the folder, during the visit
+    std::string path; // absolute, ending with '/'
+    // Its sub-folders in byte order, those it may not read included; a name that turned out to
+    // be a link, a mount point or gone when the walk opened it is not among them.
+    std::vector<std::string> folders;
+    std::vector<std::string> files; // its ordinary files, in the order read
+    std::vector<std::string> links; // its symbolic links, whatever they lead to
+    // An O_PATH descriptor of the folder during the visit; -1 for a folder deeper than the
+    // descriptors the walk keeps open.
+    int fd = -1;
 
     // Whether the link `name` of the folder leads to an ordinary file.
     bool leadsToFile(const std::string& name) const;
