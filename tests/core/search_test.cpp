@@ -2,8 +2,10 @@
 // drives and folders are met (unreadable ones for real, as an unprivileged user), and the
 // confirmation that follows.
 
+#include "io/folder.h"
 #include "platform/folders.h"
 #include "platform/game_paths.h"
+#include "search/folder_walk.h"
 #include "search/installation_search.h"
 #include "support/support.h"
 
@@ -15,10 +17,16 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 
+#include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -317,3 +325,141 @@ TEST_F(Search, AFolderIsListedAgainWhenASubFolderWentAndFailsWhenItWentItself) {
     EXPECT_EQ(failure([&] { folders.subFolders(drive.file("P/A")); }), kPathNotFound);
     EXPECT_EQ(failure([&] { folders.subFolders(p); }), kPathNotFound);
 }
+
+// The plain walk that find makes: what it hands its visitor, in which order, when the tree
+// changes under it, holds links that loop, another file system, or more levels than a path or
+// the open-file limit allows.
+namespace {
+
+// Keeps each visit as "folder|its sub-folders", relative to the root ("" for the root).
+struct RecordingVisitor : FolderVisitor {
+    bool visit(const WalkedFolder& folder) override {
+        QString relative = QString::fromStdString(folder.path).mid(root.size());
+        relative.chop(relative.isEmpty() ? 0 : 1);
+        QStringList names;
+        for (const std::string& name : folder.folders)
+            names << QString::fromStdString(name);
+        visits << relative + '|' + names.join(',');
+        if (relative == changedAt && change)
+            change();
+        return true;
+    }
+    void failed(const std::string& path, int error) override {
+        failures << QString::fromStdString(path) + ": " + strerror(error);
+    }
+    QString root; // ending with the separator
+    QString changedAt;
+    std::function<void()> change;
+    QStringList visits, failures;
+};
+
+const QString kDeepName = "a-folder-of-a-deep-tree";
+constexpr int kDepth = 300; // past the open folders kept, and past the longest path at once
+
+// The visits of a chain of kDepth folders below "deep": the deepest first.
+QStringList deepVisits() {
+    QStringList visits;
+    for (int level = kDepth; level >= 1; --level)
+        visits << "deep/" + QStringList(level, kDeepName).join('/') + '|' +
+                      (level < kDepth ? kDeepName : "");
+    return visits << "deep|" + kDeepName << "|deep";
+}
+
+struct WalkRow {
+    const char* name;
+    QStringList tree;   // as makeTree() takes it
+    QStringList visits; // as RecordingVisitor keeps them
+    const char* changedAt = nullptr;
+    std::function<void(const TempDir&)> change = {};
+    bool unprivileged = false;       // the change is a mode that root passes
+    const char* mountedOn = nullptr; // a file system of its own, before the tree is made
+    bool deep = false;               // and a chain of kDepth folders below "deep"
+};
+
+const WalkRow kWalkRows[] = {
+    {"ASubFolderThatVanishesIsPassedOver",
+     {"P/A/", "P/M/", "P/Z/"},
+     {"P/Z|", "P/A|", "P|A,Z", "|P"},
+     "P/Z",
+     [](const TempDir& root) { QDir(root.file("P/M")).removeRecursively(); }},
+    // A and M are not tried one by one, and P is not visited.
+    {"AFolderThatVanishesWithItsParentEndsTheParentsVisit",
+     {"P/A/", "P/M/", "P/Z/", "Q/"},
+     {"Q|", "P/Z|", "|P,Q"},
+     "P/Z",
+     [](const TempDir& root) { QDir(root.file("P")).removeRecursively(); }},
+    {"AFolderThatBecomesUnreadableIsPassedOverWithoutAWord",
+     {"P/A/", "P/M/inner/", "P/Z/"},
+     {"P/Z|", "P/A|", "P|A,M,Z", "|P"},
+     "P/Z",
+     [](const TempDir& root) { setMode(root.file("P/M"), 0); },
+     true},
+    {"LinksThatLoopOrLeadToFoldersAreNeverFollowed",
+     {"G/", "G/loop -> ..", "G/up -> ../G", "alias -> G", "self -> self"},
+     {"G|", "|G"}},
+    {"AnotherFileSystemIsNotEntered", {"M/inner/", "N/"}, {"N|", "|N"}, nullptr, {}, false, "M"},
+    {"ATreeDeeperThanAPathIsWalkedWhole", {}, deepVisits(), nullptr, {}, false, nullptr, true},
+};
+
+class FolderWalk : public ::testing::TestWithParam<WalkRow> {};
+
+TEST_P(FolderWalk, HandsEachFolderToItsVisitorAfterItsSubFolders) {
+    const WalkRow& row = GetParam();
+    if (row.unprivileged && rerunUnprivileged())
+        return;
+    TempDir root("corvane-walk");
+    std::optional<MemoryDisk> disk;
+    if (row.mountedOn) {
+        makeDirs(root.file(row.mountedOn));
+        disk.emplace(root.file(row.mountedOn), 65536);
+        if (!disk->mounted())
+            GTEST_SKIP() << "this process may not mount a file system";
+    }
+    makeTree(root.path(), row.tree);
+    const io::Fd top(::open(QFile::encodeName(root.path()).constData(), O_PATH | O_DIRECTORY));
+    if (row.deep) {
+        ASSERT_TRUE(io::makeFolder(top.get(), "deep", 0755));
+        io::Fd folder(::openat(top.get(), "deep", O_PATH | O_DIRECTORY));
+        for (int level = 0; level < kDepth; ++level)
+            folder = io::makeFolder(folder.get(), kDeepName.toStdString(), 0755);
+        ASSERT_TRUE(folder);
+    }
+    RecordingVisitor visitor;
+    visitor.root = root.path() + '/';
+    if (row.changedAt) {
+        visitor.changedAt = row.changedAt;
+        visitor.change = [&] { row.change(root); };
+    }
+    walkFolders({QFile::encodeName(visitor.root).toStdString()}, visitor);
+    EXPECT_EQ(visitor.visits, row.visits);
+    EXPECT_EQ(visitor.failures, QStringList());
+    if (row.deep) { // deeper than a removal by path reaches
+        EXPECT_EQ(io::removeTree(top.get(), "deep"), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Walk, FolderWalk, ::testing::ValuesIn(kWalkRows), kRowName);
+
+// Where the kernel has no openat2 (or a sandbox forbids it), each name is looked at before it is
+// opened: find lists the same folders, never through a link nor on another file system.
+TEST(FolderWalk, FindsTheSameWithoutOpenat2) {
+    TempDir root("corvane-walk");
+    makeDirs(root.file("M"));
+    const MemoryDisk disk(root.file("M"), 65536);
+    makeTree(root.path(), {"A=q2", "A/loop -> ..", "alias -> A", "B=q3", "M/C=q2"});
+    const Finished find = run(CORVANE_PROGRAM, {"find", root.path()});
+    const Finished without = run(CORVANE_PROGRAM, {"find", root.path()}, {}, {},
+                                 [] { failSystemCall(SYS_openat2, 3, sizeof(open_how), ENOSYS); });
+    EXPECT_EQ(without.exitCode, 0) << without.err;
+    EXPECT_EQ(without.err, "");
+    EXPECT_EQ(without.out, find.out);
+    QStringList listed;
+    for (const QByteArray& line : find.out.split('\n'))
+        if (!line.isEmpty())
+            listed << QFile::decodeName(line.split('\t').value(1));
+    EXPECT_EQ(listed,
+              (disk.mounted() ? QStringList{root.file("B/"), root.file("A/")}
+                              : QStringList{root.file("M/C/"), root.file("B/"), root.file("A/")}));
+}
+
+} // namespace

@@ -6,10 +6,11 @@
 #include "cli/terminal.h"
 #include "conversion/known_paks.h"
 #include "io/folder.h"
+#include "platform/drives.h"
 #include "platform/files.h"
 #include "platform/game_paths.h"
 #include "platform/stop_signals.h"
-#include "search/drive_walk.h"
+#include "search/folder_walk.h"
 #include "search/layouts.h"
 
 #include <QCoreApplication>
@@ -291,29 +292,36 @@ void sayPlan(Terminal& terminal, const ConversionPlan& plan, const QStringList& 
                  made.join(u'\n'));
 }
 
-// The walk of the drives for every layout of either game.
-class InstallationFinder : public DriveWalk {
+// Lists the folders of the walk that are an installation of either game, one a line.
+class InstallationLister : public FolderVisitor {
 public:
-    InstallationFinder(Services& services, bool nullSeparated)
-        : DriveWalk(services, Counting::Unlimited), m_nullSeparated(nullSeparated),
+    InstallationLister(Terminal& terminal, bool nullSeparated)
+        : m_terminal(terminal), m_nullSeparated(nullSeparated),
           m_quake3Data(layouts::systemData(Game::Quake3)) {}
     int found = 0;
     int writeError = 0; // why the list could not be written, if it could not
 
-protected:
-    void examineFolder(const QString& base) override {
+    bool visit(const WalkedFolder& folder) override {
+        QString base; // read only for a folder that may be one
         for (const layouts::GameFacts& game : layouts::kGames)
-            report(base, game);
+            report(folder, game, base);
+        // A list that cannot be written ends the walk: no one reads the rest.
+        return writeError == 0;
+    }
+
+    void failed(const std::string& path, int error) override {
+        const std::string folder = path.size() > 1 ? path.substr(0, path.size() - 1) : path;
+        m_terminal.say(QStringLiteral("cannot search %1: %2")
+                           .arg(decodePath(folder), QString::fromLocal8Bit(strerror(error))));
     }
 
 private:
-    void report(const QString& base, const layouts::GameFacts& game) {
-        if (!showsGameFolder(game))
+    void report(const WalkedFolder& folder, const layouts::GameFacts& game, QString& base) {
+        if (!layouts::showsGameFolder(game, folder.folders))
             return;
-        QString program;
-        for (int i = 0; i < filList.ListCount(); ++i)
-            if (filList.List(i).compare(QLatin1String(game.program), Qt::CaseInsensitive) == 0)
-                program = filList.List(i);
+        if (base.isEmpty())
+            base = decodePath(folder.path);
+        const QString program = programIn(folder, game);
         const QStringList elsewhere = game.game == Game::Quake3 ? m_quake3Data : QStringList();
         const std::optional<layouts::Mark> mark =
             layouts::markOf(game.game, base, !program.isEmpty(), elsewhere);
@@ -340,6 +348,22 @@ private:
         ++found;
     }
 
+    // The game's program among the folder's files, and its links that lead to a file: the last
+    // in byte order when it is there in more than one case. Empty when it is not there.
+    static QString programIn(const WalkedFolder& folder, const layouts::GameFacts& game) {
+        const std::string* program = nullptr;
+        const auto consider = [&](const std::string& name, bool link) {
+            if (layouts::isProgram(game, name) && (!program || *program < name) &&
+                (!link || folder.leadsToFile(name)))
+                program = &name;
+        };
+        for (const std::string& name : folder.files)
+            consider(name, false);
+        for (const std::string& name : folder.links)
+            consider(name, true);
+        return program ? QString::fromStdString(*program) : QString();
+    }
+
     // Which known release each pak of a Quake 2 folder is; nothing for Quake 3's.
     static QString releasesIn(const QString& base, const layouts::GameFacts& game) {
         if (game.game != Game::Quake2)
@@ -361,6 +385,7 @@ private:
         return QByteArray::fromStdString(escapedLine(encodePath(text)));
     }
 
+    Terminal& m_terminal;
     bool m_nullSeparated;
     QStringList m_quake3Data;
 };
@@ -482,27 +507,26 @@ int convertCommand(const QString& quake2, const QString& quake3, bool dryRun,
 
 int findCommand(const QStringList& folders, bool nullSeparated) {
     Terminal terminal;
-    std::optional<QStringList> roots;
-    if (!folders.isEmpty()) {
-        roots.emplace();
-        for (const QString& folder : folders) {
-            if (isFolder(folder))
-                *roots << folderPath(folder);
-            else
-                terminal.say(folder + QStringLiteral(": no such folder"));
-        }
+    QStringList roots = folders.isEmpty() ? mountedDriveRoots() : QStringList();
+    for (const QString& folder : folders) {
+        if (isFolder(folder))
+            roots << folderPath(folder);
+        else
+            terminal.say(folder + QStringLiteral(": no such folder"));
     }
-    TerminalServices services(terminal, roots);
+    std::vector<std::string> paths;
+    for (const QString& root : roots)
+        paths.push_back(encodePath(root));
     try {
-        InstallationFinder finder(services, nullSeparated);
-        finder.walkDrives();
-        if (finder.found == 0)
+        InstallationLister lister(terminal, nullSeparated);
+        walkFolders(paths, lister);
+        if (lister.found == 0)
             terminal.say(QStringLiteral("no Quake 2 or Quake 3 folder found"));
         // A reader that went away (a closed pipe) wanted no more: nothing to say of it.
-        if (finder.writeError != 0 && finder.writeError != EPIPE)
+        if (lister.writeError != 0 && lister.writeError != EPIPE)
             terminal.say(QStringLiteral("cannot write the list: ") +
-                         QString::fromLocal8Bit(strerror(finder.writeError)));
-        return finder.found > 0 && finder.writeError == 0 ? kExitOk : kExitFailed;
+                         QString::fromLocal8Bit(strerror(lister.writeError)));
+        return lister.found > 0 && lister.writeError == 0 ? kExitOk : kExitFailed;
     } catch (const Error& error) {
         terminal.say(error.plain());
         return kExitFailed;

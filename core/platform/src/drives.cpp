@@ -1,6 +1,6 @@
 // The drives of a POSIX system: its mounted file systems that can hold user files.
 
-#include "drives.h"
+#include "platform/drives.h"
 
 #include "platform/files.h"
 

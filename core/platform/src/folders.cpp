@@ -2,9 +2,9 @@
 
 #include "platform/folders.h"
 
-#include "drives.h"
 #include "io/fd.h"
 #include "io/tree.h"
+#include "platform/drives.h"
 #include "platform/error.h"
 #include "platform/files.h"
 

@@ -5,7 +5,9 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <cstdlib>
+#include <string_view>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -53,6 +55,36 @@ bool holdsModFolder(Game game, const QString& folder) {
     struct stat info;
     return lstat(encodePath(folder + QLatin1String(mod)).c_str(), &info) == 0 &&
            S_ISDIR(info.st_mode);
+}
+
+namespace {
+
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Whether `name` (UTF-8) is `ascii` in any case, as the wizard's lists compare names.
+bool sameIgnoringCase(const std::string& name, const char* ascii) {
+    const std::string_view known(ascii);
+    if (std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; }))
+        return name.size() == known.size() &&
+               std::equal(name.begin(), name.end(), known.begin(),
+                          [](char a, char b) { return asciiLower(a) == asciiLower(b); });
+    return QString::fromUtf8(name.data(), qsizetype(name.size()))
+               .compare(QLatin1String(ascii), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+bool showsGameFolder(const GameFacts& game, const std::vector<std::string>& subFolders) {
+    return std::any_of(subFolders.begin(), subFolders.end(), [&](const std::string& name) {
+        return sameIgnoringCase(name, game.baseFolder) ||
+               (game.modFolder && name == game.modFolder);
+    });
+}
+
+bool isProgram(const GameFacts& game, const std::string& name) {
+    return sameIgnoringCase(name, game.program);
 }
 
 std::optional<Mark> markOf(Game game, const QString& folder, bool hasProgram,

@@ -39,13 +39,14 @@ int runCommandLine(const std::vector<std::string>& arguments);
 int convertCommand(const QString& quake2, const QString& quake3, bool dryRun = false,
                    const QString& quake3Data = {});
 
-// Walks the drives (or only `folders`, when given) as the search does and prints each Quake 2
-// and Quake 3 folder found, one a line: the game, the folder, what marks it (the program's file
-// name, "data" for a folder with the game data alone, "home" for a home path) and which known
-// release each Quake 2 pak is (a home path: where its data is), separated by tabs. Control
-// characters and backslashes in a folder are written as escapes (\t, \n, \\, \xNN), so one
-// line is always one folder. `nullSeparated` writes each of the three fields followed by a NUL
-// byte instead, the folder's bytes as they are, for scripts.
+// Walks the mounted drives (or only `folders`, when given), never through a link nor into
+// another file system (search/folder_walk.h), and prints each Quake 2 and Quake 3 folder found,
+// one a line: the game, the folder, what marks it (the program's file name, "data" for a folder
+// with the game data alone, "home" for a home path) and which known release each Quake 2 pak is
+// (a home path: where its data is), separated by tabs. Control characters and backslashes in a
+// folder are written as escapes (\t, \n, \\, \xNN), so one line is always one folder.
+// `nullSeparated` writes each of the three fields followed by a NUL byte instead, the folder's
+// bytes as they are, for scripts.
 int findCommand(const QStringList& folders = {}, bool nullSeparated = false);
 
 } // namespace corvane

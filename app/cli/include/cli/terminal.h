@@ -12,7 +12,6 @@
 #include <QElapsedTimer>
 
 #include <cstdio>
-#include <optional>
 #include <vector>
 
 namespace corvane {
@@ -51,10 +50,7 @@ QString shortenedInTheMiddle(const QString& text, int columns);
 
 class TerminalServices : public Services {
 public:
-    // `driveRoots` replaces the mounted drives as the folders a search walks.
-    explicit TerminalServices(Terminal& terminal,
-                              std::optional<QStringList> driveRoots = std::nullopt)
-        : m_terminal(terminal), m_folders(std::move(driveRoots)) {}
+    explicit TerminalServices(Terminal& terminal) : m_terminal(terminal) {}
 
     // Nothing is asked on the command line: a question is answered No.
     int messageBox(const QString& prompt, int buttons, const QString& title) override;

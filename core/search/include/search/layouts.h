@@ -10,6 +10,8 @@
 
 #include <optional>
 #include <span>
+#include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -113,6 +115,12 @@ QStringList systemData(Game game);
 bool holdsData(Game game, const QString& folder);
 // Whether `folder` holds the game's mod folder, a folder of its own.
 bool holdsModFolder(Game game, const QString& folder);
+
+// Whether a folder whose sub-folders are named `subFolders` (UTF-8) shows the game's data folder
+// (in any case) or its mod folder: only such a folder can be an installation of the game.
+bool showsGameFolder(const GameFacts& game, const std::vector<std::string>& subFolders);
+// Whether the file name `name` (UTF-8) is the game's program, in any case.
+bool isProgram(const GameFacts& game, const std::string& name);
 
 // How `folder` (ending with the separator) is an installation of `game`, tested as the table
 // orders the layouts, or none. `program` is the name of the game's program when the folder's
