@@ -145,26 +145,6 @@ void Terminal::endProgress() {
     m_progressShown = false;
 }
 
-int TerminalServices::messageBox(const QString& prompt, int buttons, const QString& title) {
-    const QString heading = title.isEmpty() ? QString() : title + QStringLiteral(": ");
-    m_terminal.say(heading + prompt);
-    return buttons == kYesNo ? kNo : kOk;
-}
-
-void TerminalServices::showFailure(const QString&, const QString& plain) {
-    m_terminal.say(plain);
-}
-
-void TerminalServices::end(int status) {
-    (void)std::fflush(nullptr); // the status says how it ended, whatever is lost
-
-    std::_Exit(status);
-}
-
-QString TerminalServices::programFolder() {
-    return runningProgramFolder();
-}
-
 TerminalProgress::TerminalProgress(Terminal& terminal) : m_terminal(terminal) {
     m_clock.start();
 }

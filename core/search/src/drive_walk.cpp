@@ -23,9 +23,9 @@ template <typename Step> void resumeNext(int& lastError, Step&& step) {
 
 } // namespace
 
-DriveWalk::DriveWalk(Services& services, Counting counting)
+DriveWalk::DriveWalk(Services& services)
     : Drvlist(services.folders()), dirList(services.folders(), Drvlist.roots()),
-      filList(services.folders()), m_services(services), m_counting(counting) {
+      filList(services.folders()), m_services(services) {
     Drvlist.setChangeHandler([this] { Drvlist_Change(); });
     dirList.setChangeHandler([this] { dirList_Change(); });
     // The browser starts where the program was started, on that folder's drive.
@@ -54,7 +54,7 @@ void DriveWalk::dirList_Change() {
 }
 
 qsizetype DriveWalk::counted(qsizetype count) const {
-    return m_counting == Counting::Screen16 ? Counter16::from(count).value() : count;
+    return Counter16::from(count).value();
 }
 
 void DriveWalk::walkDrives() {
@@ -145,7 +145,7 @@ bool DriveWalk::visitFailed(const Error& error) {
 
 void DriveWalk::showFailure(const Error& error) {
     beforeBox();
-    m_services.showFailure(error.description(), QStringLiteral("cannot search ") + error.plain());
+    m_services.MsgBox(error.description());
 }
 
 } // namespace corvane

@@ -1,12 +1,10 @@
 #pragma once
 
-// The command line's side of the services and of the conversion's view: what the wizard shows
-// in boxes becomes lines on standard error in the command line's own words, and the conversion
-// one line per phase, with a live progress bar on a terminal, and one summary at the end.
+// The command line's side of the conversion's view: what the wizard shows in boxes becomes lines
+// on standard error in the command line's own words, and the conversion one line per phase, with
+// a live progress bar on a terminal, and one summary at the end.
 
 #include "conversion/conversion.h"
-#include "platform/folders.h"
-#include "platform/services.h"
 #include "platform/sizes.h"
 
 #include <QElapsedTimer>
@@ -47,23 +45,6 @@ QString plainText(const Notice& notice);
 int columnsOf(const QString& text);
 // `text` within `columns` columns: cut in the middle, where "…" stands for what is left out.
 QString shortenedInTheMiddle(const QString& text, int columns);
-
-class TerminalServices : public Services {
-public:
-    explicit TerminalServices(Terminal& terminal) : m_terminal(terminal) {}
-
-    // Nothing is asked on the command line: a question is answered No.
-    int messageBox(const QString& prompt, int buttons, const QString& title) override;
-    void showFailure(const QString& prompt, const QString& plain) override;
-    void doEvents() override {}
-    [[noreturn]] void end(int status) override;
-    QString programFolder() override;
-    FolderSource& folders() override { return m_folders; }
-
-private:
-    Terminal& m_terminal;
-    DiskFolders m_folders;
-};
 
 // The conversion as the command line shows it: a line per phase, with a bar of the files
 // packed while an archive is packed and the time taken (live on a terminal), then a summary.

@@ -22,12 +22,6 @@ public:
 
     // A modal message box. Without a title it shows the program's name, "Corvane".
     virtual int messageBox(const QString& prompt, int buttons, const QString& title) = 0;
-    // A failure: the wizard shows `prompt`, in the system's own words, in a box with OK only;
-    // the command line says `plain` instead, in its own.
-    virtual void showFailure(const QString& prompt, const QString& plain) {
-        (void)plain;
-        messageBox(prompt, kOkOnly, {});
-    }
     // Handles pending user-interface events, then returns.
     virtual void doEvents() = 0;
     // Ends the program at once with the exit status `status`. One that cannot leave the

@@ -26,11 +26,8 @@ class Services;
 class DriveWalk {
 public:
     // The wizard counts drives and sub-folders in 16 bits, as its screens do: more than 32,767
-    // sub-folders in one folder fail that folder's visit with an overflow. Other walks count
-    // without a limit.
-    enum class Counting { Screen16, Unlimited };
-
-    explicit DriveWalk(Services& services, Counting counting = Counting::Screen16);
+    // sub-folders in one folder fail that folder's visit with an overflow.
+    explicit DriveWalk(Services& services);
     virtual ~DriveWalk() = default;
 
     DriveList Drvlist;
@@ -79,7 +76,6 @@ private:
     // Shows the box for a failed visit.
     void showFailure(const Error& error);
 
-    Counting m_counting;
     bool m_driveLost = false; // the drive being walked went away: said once
 };
 
