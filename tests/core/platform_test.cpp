@@ -131,4 +131,38 @@ TEST(Commands, ReachTheToolWithItsArgumentsInItsFolderAndTellHowItEnded) {
     EXPECT_FALSE(killed.succeeded());
 }
 
+// The child starts as a program expects whatever we caught, ignored or blocked: no signal
+// blocked, none ignored; it inherits the descriptor passed, under its number. A
+// folder it cannot enter keeps the program from starting, with the system's reason.
+TEST(Commands, StartWithTheSignalsAsAProgramExpectsAndThePassedDescriptor) {
+    TempDir dir;
+    writeFile(dir.file("passed"), "passed on");
+    const io::Fd passed(
+        ::open(QFile::encodeName(dir.file("passed")).constData(), O_RDONLY | O_CLOEXEC));
+    struct sigaction caught {};
+    caught.sa_handler = [](int) {};
+    struct sigaction oldTerm {};
+    ASSERT_EQ(::sigaction(SIGTERM, &caught, &oldTerm), 0);
+    const auto oldPipe = std::signal(SIGPIPE, SIG_IGN);
+    sigset_t blocked, oldMask;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR1);
+    ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &oldMask), 0);
+    // awk itself, not a shell, which would unblock signals on its own.
+    const ProgramRun status = runProgram(
+        "/usr/bin/awk", {"/^Sig(Blk|Ign)/ { print > \"/dev/stderr\" }", "/proc/self/status"});
+    (void)::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+    (void)::sigaction(SIGTERM, &oldTerm, nullptr);
+    (void)std::signal(SIGPIPE, oldPipe);
+    EXPECT_TRUE(status.succeeded());
+    EXPECT_EQ(status.errorOutput.toStdString(),
+              "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
+    const ProgramRun run = runProgram(
+        "/bin/sh", {"-c", "cat <&" + QString::number(passed.get()) + " >&2"}, -1, passed.get());
+    EXPECT_EQ(run.errorOutput, "passed on");
+    const ProgramRun notAFolder = runProgram("/bin/sh", {"-c", "exit 0"}, passed.get());
+    EXPECT_FALSE(notAFolder.started);
+    EXPECT_TRUE(notAFolder.errorOutput.contains(strerror(ENOTDIR))) << notAFolder.errorOutput;
+}
+
 } // namespace

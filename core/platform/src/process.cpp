@@ -12,13 +12,18 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstring>
 #include <iterator>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -35,6 +40,8 @@ constexpr qsizetype kKeptErrorOutput = qsizetype(64) * 1024;
 constexpr int kStopGraceMs = 2000;
 // How often the windows get a turn while a tool runs.
 constexpr int kTurnMs = 20;
+// The stack of a child between its start and its exec.
+constexpr size_t kChildStack = size_t(64) * 1024;
 
 // Reads what is waiting in the pipe into `kept` and passes it on to our standard error (lost
 // when that is closed). False once the pipe is closed.
@@ -97,31 +104,61 @@ int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput) {
     return status;
 }
 
-// In the child, between fork and exec: only calls that are safe there. The child dies with us
-// (a tool left running would go on writing into a folder we remove), starts in `folder`, with
-// the signals as a program expects them; an exec that fails writes its errno to `report`.
-[[noreturn]] void becomeTool(char* const argv[], int folder, int errorPipe, int report,
-                             pid_t parent, int passed) {
+// What the child needs, in the memory it shares with us until it execs or exits.
+struct ChildSetup {
+    char* const* argv;
+    int folder, errorPipe, passed;
+    pid_t parent;
+    int error; // set by the child when it cannot exec the program
+};
+
+// In the child, between clone and exec, on a stack of its own in our memory while we wait
+// (CLONE_VM | CLONE_VFORK, as posix_spawn does: no copy of our pages): only calls that are safe
+// there. The child dies with us (a tool left running would go on writing into a folder we
+// remove), starts in `folder`, with the signals as a program expects them; an exec that fails
+// leaves its errno in `setup.error`.
+int becomeTool(void* argument) {
+    ChildSetup& setup = *static_cast<ChildSetup*>(argument);
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent)
+    if (getppid() != setup.parent)
         _exit(127);
+    // Our handlers would run here, in our memory: every signal caught is set back to its
+    // default before any is let through (an exec would reset them anyway).
     struct sigaction standard {};
+    struct sigaction current {};
     standard.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal)
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_DFL &&
+            current.sa_handler != SIG_IGN)
+            sigaction(signal, &standard, nullptr);
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
         sigaction(signal, &standard, nullptr);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    int error = 0;
-    if (dup2(errorPipe, STDERR_FILENO) < 0 || (folder >= 0 && fchdir(folder) != 0) ||
-        (passed >= 0 && fcntl(passed, F_SETFD, 0) != 0))
-        error = errno;
+    if (dup2(setup.errorPipe, STDERR_FILENO) < 0 ||
+        (setup.folder >= 0 && fchdir(setup.folder) != 0) ||
+        (setup.passed >= 0 && fcntl(setup.passed, F_SETFD, 0) != 0))
+        setup.error = errno;
     else
-        execve(argv[0], argv, environ);
-    if (error == 0)
-        error = errno;
-    [[maybe_unused]] const ssize_t written = write(report, &error, sizeof error);
+        execve(setup.argv[0], setup.argv, environ);
+    if (setup.error == 0)
+        setup.error = errno;
     _exit(127);
+}
+
+// Starts the child on `stack` with every signal blocked in this thread meanwhile, so that none
+// of our handlers runs in the child. Returns its process id, or -1 with errno.
+pid_t startChild(ChildSetup& setup, std::span<std::byte> stack) {
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid =
+        clone(becomeTool, stack.data() + stack.size(), CLONE_VM | CLONE_VFORK | SIGCHLD, &setup);
+    const int error = errno;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    errno = error;
+    return pid;
 }
 
 } // namespace
@@ -144,30 +181,21 @@ ProgramRun runProgram(const QString& program, const QStringList& arguments, int 
             QStringLiteral("%1: %2").arg(program, QString::fromLocal8Bit(strerror(error)));
         return run;
     };
-    int errorEnds[2], reportEnds[2];
+    int errorEnds[2];
     if (pipe2(errorEnds, O_CLOEXEC | O_NONBLOCK) != 0)
         return notStarted(errno);
     io::Fd readEnd(errorEnds[0]), writeEnd(errorEnds[1]);
-    if (pipe2(reportEnds, O_CLOEXEC) != 0)
-        return notStarted(errno);
-    io::Fd reportRead(reportEnds[0]), reportWrite(reportEnds[1]);
     // The child's end blocks as usual; only ours must never stall the windows.
     fcntl(writeEnd.get(), F_SETFL, 0);
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid == 0)
-        becomeTool(argv.data(), folder, writeEnd.get(), reportWrite.get(), parent, passed);
+    // The child's stack, enough for the calls above and the sanitizers' frames.
+    const auto stack = std::make_unique_for_overwrite<std::byte[]>(kChildStack);
+    ChildSetup setup{argv.data(), folder, writeEnd.get(), passed, getpid(), 0};
+    // We go on once the child has exec'd or exited: then `setup.error` says which.
+    const pid_t pid = startChild(setup, {stack.get(), kChildStack});
     writeEnd.reset();
-    reportWrite.reset();
-    int failed = pid < 0 ? errno : 0;
-    if (pid > 0) {
-        // The report pipe closes on exec: nothing read means the program runs.
-        const ssize_t n = TEMP_FAILURE_RETRY(read(reportRead.get(), &failed, sizeof failed));
-        if (n != sizeof failed)
-            failed = 0;
-        else
-            waitpid(pid, nullptr, 0);
-    }
+    const int failed = pid < 0 ? errno : setup.error;
+    if (pid > 0 && failed != 0)
+        waitpid(pid, nullptr, 0);
     if (failed != 0)
         return notStarted(failed);
     run.started = true;

@@ -50,7 +50,8 @@ private:
     // Two compressors of level 6 (about 650 KiB each); more come from malloc.
     static constexpr std::size_t kSize = std::size_t(3) << 19;
     std::mutex m_mutex;
-    Arena m_arena;
+    // A compressor touches only part of its tables for a small file.
+    Arena m_arena{false};
     std::size_t m_used = 0;
 };
 
@@ -68,7 +69,7 @@ bool Arena::reserve(std::size_t size) {
         ::munmap(m_data, m_size);
     m_size = std::max(size, std::size_t(4096));
     void* data = ::mmap(nullptr, m_size, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+                        MAP_PRIVATE | MAP_ANONYMOUS | (m_populate ? MAP_POPULATE : 0), -1, 0);
     m_data = data == MAP_FAILED ? nullptr : static_cast<unsigned char*>(data);
     if (!m_data)
         m_size = 0;

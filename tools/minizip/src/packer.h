@@ -13,11 +13,12 @@ struct libdeflate_compressor;
 
 namespace minizip {
 
-// Memory mapped with its pages in place at once: on virtual machines each first touch of a
-// page can cost more than reading the page from a file.
+// Memory mapped, by default with its pages in place at once: on virtual machines each first
+// touch of a page can cost more than reading the page from a file. Memory used only in part is
+// better left to fill as it is touched.
 class Arena {
 public:
-    Arena() = default;
+    explicit Arena(bool populate = true) : m_populate(populate) {}
     Arena(const Arena&) = delete;
     Arena& operator=(const Arena&) = delete;
     ~Arena();
@@ -28,6 +29,7 @@ public:
 private:
     unsigned char* m_data = nullptr;
     std::size_t m_size = 0;
+    bool m_populate;
 };
 
 struct PackJob {
