@@ -100,13 +100,13 @@ Conversion::Step Conversion::unpack(const packs::Pack& pack) {
     return Outcome::ToolFailed;
 }
 
-Conversion::Step Conversion::flushBatch(const QString& archiveName, Batch& batch) {
-    const Batch handed = std::exchange(batch, Batch{});
-    if (Step end = ExecCmd(zipCommand(archiveName, handed.files), archiveName))
+Conversion::Step Conversion::flushBatch(const QString& archiveName, QStringList& batch) {
+    const QStringList handed = std::exchange(batch, QStringList{});
+    if (Step end = ExecCmd(zipCommand(archiveName, handed), archiveName))
         return end;
     // Counted once stored: a failed run has ended the conversion above.
-    m_totalFiles += int(handed.files.size());
-    m_filesIn[archiveName] += int(handed.files.size());
+    m_totalFiles += int(handed.size());
+    m_filesIn[archiveName] += int(handed.size());
     m_view.filesPacked(m_filesIn[archiveName], m_toPack);
     showTotal(); // after every run, so the user sees the work move
     return {};
@@ -136,13 +136,13 @@ Conversion::Step Conversion::repack(const packs::Pack& pack) {
     if (m_toPack > 0 || pack.lastRunAlways) {
         const QString archive = QLatin1String(pack.archive);
         m_view.phaseStarted(ConversionView::Phase::Packing, archive);
-        Batch batch;
-        const size_t last = packable.size() - 1;
-        for (size_t i = 0; i <= last; ++i) {
+        QStringList batch; // the files for the next run of the zip tool
+        for (size_t i = 0; i < packable.size(); ++i) {
             if (packable[i] && m_toPack > 0)
-                batch.files << offered[qsizetype(i)];
-            const bool lastRun = i == last && (pack.lastRunAlways || !batch.files.isEmpty());
-            if (batch.files.size() == pack.batchSize || lastRun)
+                batch << offered[qsizetype(i)];
+            const bool last = i + 1 == packable.size();
+            if (batch.size() == pack.batchSize ||
+                (last && (pack.lastRunAlways || !batch.isEmpty())))
                 if (Step end = flushBatch(archive, batch))
                     return end;
         }

@@ -124,11 +124,6 @@ public:
     int filesIn(const QString& name) const { return m_filesIn.value(name); }
 
 private:
-    // The files gathered for the next run of the zip tool.
-    struct Batch {
-        QStringList files;
-    };
-
     // The passes (passes.cpp), one for each pack of the packs table, and the cleanup of what
     // the first one unpacked (cleanup.cpp).
     Step RepackPak0();
@@ -167,7 +162,8 @@ private:
     Step ExecCmd(const ToolCommand& command, const QString& archive);
     // Unpacks the members of `pack` from baseq2; members the tool skipped are shown in one box.
     Step unpack(const packs::Pack& pack);
-    Step flushBatch(const QString& archiveName, Batch& batch);
+    // Hands `batch` to the zip tool to store in `archiveName`, and empties it.
+    Step flushBatch(const QString& archiveName, QStringList& batch);
     // Deletes what `pack` unpacked from the run's folder, as the packs table says; what stays
     // goes with the folder.
     void removeUnpacked(const packs::Pack& pack);

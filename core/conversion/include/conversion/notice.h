@@ -32,9 +32,9 @@ struct Notice {
         NoRoom,            // path: the folder; count: bytes needed; of: bytes free
         // During the passes.
         WorkFolderGivenAway, // path: the work folder, given to another user during the run
-        ArchiveNotMade,      // subject: the archive; detail: what the zip tool said
-        SomeNotUnpacked,     // subject: the pak; detail: what the tool said
-        NotUnpacked,         // subject: the pak; detail: what the tool said
+        ArchiveNotMade,      // subject: the archive; lines: what the zip tool said
+        SomeNotUnpacked,     // subject: the pak; lines: what the tool said
+        NotUnpacked,         // subject: the pak; lines: what the tool said
         NoClassicFiles,      // of: the classic game's files for the first archive
         FewerClassicFiles,   // count: the files found; of: the classic game's
         ChangedPaks,         // lines: "<pak> has the size of Quake 2's <release>", one a pack

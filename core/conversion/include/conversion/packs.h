@@ -42,11 +42,10 @@ struct Pack {
     Offered offered;
     Names packedFiles; // with Offered::Listed
     Names packedFolders;
-    bool allOrNothing;   // every offered file, or no archive at all
-    int batchSize;       // files handed to the zip tool per run
-    bool lastRunAlways;  // the zip tool runs at the end of the list even with nothing left
-    bool countsClassic;  // the files found are weighed against the classic game's count
-    bool fillsManifests; // the pass fills the manifests before it unpacks
+    bool allOrNothing;  // every offered file, or no archive at all
+    int batchSize;      // files handed to the zip tool per run
+    bool lastRunAlways; // the zip tool runs at the end of the list even with nothing left
+    bool countsClassic; // the files found are weighed against the classic game's count
 
     Removal removal;
     Names removedFiles;
@@ -81,7 +80,6 @@ inline constexpr Pack kPacks[] = {
      .batchSize = kBatchSize,
      .lastRunAlways = true, // so that the caption ends up showing the total
      .countsClassic = true,
-     .fillsManifests = true,
      .removal = Removal::UnpackedTree,
      .removedFiles = {},
      .removedFolders = {}},
@@ -97,7 +95,6 @@ inline constexpr Pack kPacks[] = {
      .batchSize = kBatchSize,
      .lastRunAlways = false,
      .countsClassic = false,
-     .fillsManifests = false,
      .removal = Removal::Listed,
      .removedFiles = kPak1Files,
      .removedFolders = kPak1Folders},
@@ -113,7 +110,6 @@ inline constexpr Pack kPacks[] = {
      .batchSize = kBatchSize,
      .lastRunAlways = false,
      .countsClassic = false,
-     .fillsManifests = true,
      .removal = Removal::Listed,
      .removedFiles = kPak2Removed,
      .removedFolders = kPak2Folders},
