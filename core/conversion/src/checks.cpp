@@ -114,8 +114,8 @@ Conversion::Step Conversion::checkBeforeWork() {
 
 Conversion::Step Conversion::openWorkFolder() {
     m_work = std::make_unique<WorkFolder>();
-    if (const QString problem = m_work->open(m_programFolder); !problem.isEmpty())
-        return stopBeforeWork(problem);
+    if (const Result<void> opened = m_work->open(m_programFolder); !opened)
+        return stopBeforeWork(opened.failure().plain());
     return lockOrStop(m_work->lock(), m_work->fd(), m_work->path());
 }
 
@@ -136,11 +136,12 @@ Conversion::Step Conversion::openQfbastion() {
     // Opened once, by its exact name and never through a link; the archives are installed
     // through this handle, whatever is put at the name later.
     const QString path = qfbastionPath();
-    const io::Fd quake3 = io::openPath(encodePath(m_paths.quake3), O_PATH | O_DIRECTORY);
+    const io::Result<io::Fd> quake3 =
+        io::openPath(encodePath(m_paths.quake3), O_PATH | O_DIRECTORY);
     m_qfbastion.reset(
-        quake3 ? openat(quake3.get(), "qfbastion", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+        quake3 ? openat(quake3->get(), "qfbastion", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
                : -1);
-    const int error = errno;
+    const int error = quake3 ? errno : quake3.failure().error;
     if (!m_qfbastion && (error == ELOOP || error == ENOTDIR))
         return stopBeforeWork(
             path + QStringLiteral(" is no folder of its own (a symbolic link or a file)."
@@ -186,9 +187,11 @@ Conversion::Step Conversion::readPaks() {
     m_paks.resize(std::size(packs::kPacks));
     for (size_t i = 0; i < m_paks.size(); ++i) {
         const QString path = quake2Archive(QLatin1String(packs::kPacks[i].pak));
-        if (const QString problem = readPakContents(encodePath(path), m_paks[i]);
-            !problem.isEmpty())
-            return stopBeforeWork(path + QStringLiteral(" cannot be unpacked: ") + problem);
+        Result<PakContents> contents = readPakContents(encodePath(path));
+        if (!contents)
+            return stopBeforeWork(path + QStringLiteral(" cannot be unpacked: ") +
+                                  contents.failure().plain());
+        m_paks[i] = std::move(contents).value();
     }
     return {};
 }

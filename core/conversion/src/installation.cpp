@@ -161,8 +161,11 @@ QString Installation::replaceProblem(int qfbastion, const std::string& name) {
 }
 
 void Installation::recover(int qfbastion, const QString& qfbastionPath) {
-    std::vector<std::string> names;
-    io::listNames(qfbastion, names);
+    // A journal missed would leave an installation half done.
+    const io::Result<std::vector<std::string>> listed = io::listNames(qfbastion);
+    if (!listed)
+        throw Error::fromFailure(listed.failure(), kPathNotFound, qfbastionPath);
+    const std::vector<std::string>& names = *listed;
     for (const std::string& name : names) {
         if (!io::isUniqueName(name, kPrefix) || !isOwnFile(qfbastion, name))
             continue;
@@ -198,9 +201,13 @@ void Installation::place(const std::string& name) {
                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                    info.st_mode & 0777));
         std::vector<unsigned char> buffer;
-        if (!copy ||
-            !io::copyRange(source.get(), 0, copy.get(), std::uint64_t(info.st_size), buffer) ||
-            ::fsync(copy.get()) != 0)
+        if (!copy)
+            raise(errno, name);
+        if (const io::Result<void> copied =
+                io::copyRange(source.get(), 0, copy.get(), std::uint64_t(info.st_size), buffer);
+            !copied)
+            raise(copied.failure().error, name);
+        if (::fsync(copy.get()) != 0)
             raise(errno, name);
     }
     struct stat info;
@@ -221,10 +228,14 @@ void Installation::commit() {
     {
         const io::Fd file(::openat(m_qfbastion, written.c_str(),
                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!file || !io::writeAll(file.get(), journal.data(), journal.size()) ||
-            ::fsync(file.get()) != 0 ||
-            ::renameat(m_qfbastion, written.c_str(), m_qfbastion, m_id.c_str()) != 0) {
-            const int error = errno;
+        io::Result<void> done = file ? io::Result<void>() : io::lastFailure();
+        if (done)
+            done = io::writeAll(file.get(), journal.data(), journal.size());
+        if (done && (::fsync(file.get()) != 0 ||
+                     ::renameat(m_qfbastion, written.c_str(), m_qfbastion, m_id.c_str()) != 0))
+            done = io::lastFailure();
+        if (!done) {
+            const int error = done.failure().error;
             ::unlinkat(m_qfbastion, written.c_str(), 0);
             m_failed = m_placed.front();
             raise(error, m_failed);

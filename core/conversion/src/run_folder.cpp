@@ -34,10 +34,12 @@ RunFolder::RunFolder(int workFolder, const QString& workPath)
             throw Error::fromSystem(errno, kPathNotFound, workPath);
         if (locked != Lock::Result::Taken)
             continue;
-        made = io::makeFolder(m_workFolder.get(), m_name);
-        if (!made && errno != EEXIST)
-            throw Error::fromSystem(errno, kPathNotFound, workPath);
-        if (!made)
+        io::Result<io::Fd> folder = io::makeFolder(m_workFolder.get(), m_name);
+        if (folder)
+            made = std::move(folder).value();
+        else if (folder.failure().error != EEXIST)
+            throw Error::fromFailure(folder.failure(), kPathNotFound, workPath);
+        else
             m_lock.release();
     }
     if (!made)
@@ -49,13 +51,12 @@ RunFolder::RunFolder(int workFolder, const QString& workPath)
 RunFolder::~RunFolder() {
     const io::Fd own(m_tree.valid() ? ::fcntl(m_tree.root(), F_DUPFD_CLOEXEC, 0) : -1);
     m_tree = io::Tree();
-    if (io::removeTree(m_workFolder.get(), m_name) != 0 && own) {
+    if (!io::removeTree(m_workFolder.get(), m_name) && own) {
         // The work folder may not be entered any more (it was given to another user): what the
         // run made goes at least, through the run's own folder.
-        std::vector<std::string> names;
-        io::listNames(own.get(), names);
-        for (const std::string& name : names)
-            io::removeTree(own.get(), name);
+        if (const io::Result<std::vector<std::string>> names = io::listNames(own.get()))
+            for (const std::string& name : *names)
+                (void)io::removeTree(own.get(), name);
     }
     m_lock.release();
 }
@@ -85,12 +86,13 @@ qint64 RunFolder::fileSize(const QString& relative) const {
 
 void RunFolder::deleteFile(const QString& relative) {
     const std::string path = treePath(relative);
-    const io::Fd file = m_tree.openFile(path, O_PATH);
+    const io::Result<io::Fd> file = m_tree.openFile(path, O_PATH);
     struct stat info;
     // A read-only file is kept, as the user asked.
-    if (file && fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && isReadOnly(info))
+    if (file && fstat(file->get(), &info) == 0 && S_ISREG(info.st_mode) && isReadOnly(info))
         throw Error(kPathFileAccessError, pathOf(relative));
-    const int error = m_tree.removeFile(path);
+    const io::Result<void> removed = m_tree.removeFile(path);
+    const int error = removed ? 0 : removed.failure().error;
     if (error == 0 || error == ENOENT)
         return;
     if (error == EISDIR)
@@ -100,7 +102,8 @@ void RunFolder::deleteFile(const QString& relative) {
 }
 
 void RunFolder::removeFolder(const QString& relative) {
-    const int error = m_tree.removeFolder(treePath(relative));
+    const io::Result<void> removed = m_tree.removeFolder(treePath(relative));
+    const int error = removed ? 0 : removed.failure().error;
     if (error == 0 || error == ENOENT || error == ENOTDIR)
         return;
     raise(error == EACCES || error == EPERM || error == ENOTEMPTY ? EBUSY : error, kPathNotFound,

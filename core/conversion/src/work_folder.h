@@ -12,6 +12,7 @@
 
 #include "io/fd.h"
 #include "lock.h"
+#include "platform/error.h"
 
 #include <QString>
 
@@ -28,14 +29,14 @@ public:
     WorkFolder(const WorkFolder&) = delete;
     WorkFolder& operator=(const WorkFolder&) = delete;
 
-    // Chooses and opens the work folder for the program in `programFolder`. Returns an empty
-    // text, or the message that says why no folder can be used.
-    QString open(const QString& programFolder);
+    // Chooses and opens the work folder for the program in `programFolder`; fails with the
+    // error whose plain() is the message that says why no folder can be used.
+    Result<void> open(const QString& programFolder);
 
     const QString& path() const { return m_path; }
     int fd() const { return m_folder.get(); }
     // The run starts: the folders made for it stay, and the program's own folders in the cache
-    // are made the user's alone (mode 0700).
+    // are made the user's alone (mode 0700); raises the error when one cannot be.
     void keep();
     // A folder open() made: its parent (none: a path) and its name.
     struct Made {
@@ -50,13 +51,17 @@ public:
 
 private:
     // Opens the cache's work folder, making what is missing; the message when it cannot.
-    QString openInCache(const QString& programFolder);
+    Result<void> openInCache(const QString& programFolder);
 
     QString m_path;
     io::Fd m_folder;
     Lock m_lock; // let go before the folder is closed
     std::vector<Made> m_made;
-    std::vector<io::Fd> m_private; // the program's own folders in the cache
+    struct Private {
+        io::Fd fd;
+        QString path;
+    };
+    std::vector<Private> m_private; // the program's own folders in the cache
     bool m_kept = false;
 };
 

@@ -46,7 +46,7 @@ bool drain(int pipe, QByteArray& kept) {
             return n < 0 && errno == EAGAIN;
         if (kept.size() < kKeptErrorOutput)
             kept.append(chunk, std::min<qsizetype>(n, kKeptErrorOutput - kept.size()));
-        io::writeAll(STDERR_FILENO, chunk, size_t(n));
+        (void)io::writeAll(STDERR_FILENO, chunk, size_t(n)); // lost when that is closed
     }
 }
 

@@ -56,9 +56,11 @@ bool openInput(corvane::io::Tree& tree, Input& input) {
         return false;
     }
     // Non-blocking, so that a FIFO without a writer cannot stall the run.
-    input.fd = tree.openFile(input.name, O_RDONLY | O_NONBLOCK);
-    if (!input.fd || ::fstat(input.fd.get(), &input.st) != 0) {
-        const int error = errno;
+    corvane::io::Result<Fd> opened = tree.openFile(input.name, O_RDONLY | O_NONBLOCK);
+    if (opened)
+        input.fd = std::move(opened).value();
+    if (!opened || ::fstat(input.fd.get(), &input.st) != 0) {
+        const int error = opened ? errno : opened.failure().error;
         complain(input.file + ": " +
                  (error == ELOOP ? std::string("a symbolic link") : std::strerror(error)) +
                  ", not added");
@@ -210,15 +212,16 @@ struct Target {
 // Recovers the archive from its journal and opens it; complains and returns false when it must
 // be left alone.
 bool openTarget(const std::string& archive, Target& target) {
-    target.place = corvane::tools::placeGiven(archive);
-    if (!target.place.folder) {
-        complain(archive + ": " + std::strerror(errno));
+    corvane::io::Result<corvane::io::Tree::Place> placed = corvane::tools::placeGiven(archive);
+    if (!placed) {
+        complain(archive + ": " + std::strerror(placed.failure().error));
         return false;
     }
+    target.place = std::move(placed).value();
     // A run cut short before may have left the archive half updated: that is undone first.
-    if (const int error = corvane::io::recover(target.place.folder.get(), target.place.name);
-        error != 0) {
-        complainOfJournal(archive, error);
+    if (const auto recovered = corvane::io::recover(target.place.folder.get(), target.place.name);
+        !recovered) {
+        complainOfJournal(archive, recovered.failure().error);
         return false;
     }
     target.old.reset(::openat(target.place.folder.get(), target.place.name.c_str(),
@@ -239,7 +242,10 @@ bool openTarget(const std::string& archive, Target& target) {
 // add, a name given twice only once (the last wins); `partial` tells whether any was left out.
 std::vector<Input*> openInputs(std::vector<Input>& inputs, const std::vector<std::string>& files,
                                bool& partial) {
-    corvane::io::Tree tree = corvane::io::Tree::open(".", corvane::io::Links::Refuse);
+    // A current folder that cannot be opened leaves an invalid tree: each file is then reported.
+    corvane::io::Result<corvane::io::Tree> opened =
+        corvane::io::Tree::open(".", corvane::io::Links::Refuse);
+    corvane::io::Tree tree = opened ? std::move(opened).value() : corvane::io::Tree();
     inputs.resize(files.size());
     std::unordered_map<std::string, std::size_t> latest;
     for (std::size_t i = 0; i < files.size(); ++i) {
@@ -263,9 +269,11 @@ int writeArchive(const std::string& archive, const Target& target, std::vector<I
     Parts parts(std::max(1u, std::thread::hardware_concurrency()));
     for (bool first = true; !chosen.empty(); first = false) {
         // A failed try whose rollback failed too left the journal: the archive is put right.
-        if (const int error =
-                first ? 0 : corvane::io::recover(target.place.folder.get(), target.place.name)) {
-            complainOfJournal(archive, error);
+        if (const auto recovered =
+                first ? corvane::io::Result<void>()
+                      : corvane::io::recover(target.place.folder.get(), target.place.name);
+            !recovered) {
+            complainOfJournal(archive, recovered.failure().error);
             return kExitRefused;
         }
         Archive zip;
