@@ -5,6 +5,7 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <vector>
 
 #include <fcntl.h>
@@ -25,7 +26,7 @@ std::string treePath(const QString& relative) {
 }
 
 RunFolder::RunFolder(int workFolder, const QString& workPath)
-    : m_workFolder(::fcntl(workFolder, F_DUPFD_CLOEXEC, 0)) {
+    : m_workFolder(::fcntl(workFolder, F_DUPFD_CLOEXEC, 0)), m_workPath(workPath) {
     io::Fd made;
     for (int attempt = 0; attempt < 100 && !made; ++attempt) {
         m_name = io::uniqueName(kPrefix);
@@ -42,23 +43,42 @@ RunFolder::RunFolder(int workFolder, const QString& workPath)
         else
             m_lock.release();
     }
-    if (!made)
+    if (!made) {
+        m_name.clear();
         throw Error::fromSystem(EEXIST, kPathNotFound, workPath);
+    }
     m_path = workPath + QChar(kSep) + decodePath(m_name);
     m_tree = io::Tree(std::move(made), io::Links::Refuse);
 }
 
 RunFolder::~RunFolder() {
+    if (const Result<void> removed = remove(); !removed)
+        // Lost when standard error cannot be written; nothing else is left to tell.
+        (void)std::fprintf(stderr, "corvane: could not remove the run's folder: %s\n",
+                           removed.failure().plain().toLocal8Bit().constData());
+}
+
+Result<void> RunFolder::remove() {
+    if (m_name.empty())
+        return {};
     const io::Fd own(m_tree.valid() ? ::fcntl(m_tree.root(), F_DUPFD_CLOEXEC, 0) : -1);
     m_tree = io::Tree();
-    if (!io::removeTree(m_workFolder.get(), m_name) && own) {
+    const io::Result<void> removed = io::removeTree(m_workFolder.get(), m_name);
+    if (!removed && own) {
         // The work folder may not be entered any more (it was given to another user): what the
-        // run made goes at least, through the run's own folder.
+        // run made goes at least, through the run's own folder. What stays below it is part of
+        // the failure already reported.
         if (const io::Result<std::vector<std::string>> names = io::listNames(own.get()))
             for (const std::string& name : *names)
                 (void)io::removeTree(own.get(), name);
     }
+    m_name.clear();
     m_lock.release();
+    if (!removed)
+        return Error::fromFailure(removed.failure(), kPathNotFound,
+                                  m_workPath + QChar(kSep) +
+                                      nativePath(decodePath(removed.failure().what)));
+    return {};
 }
 
 QString RunFolder::pathOf(const QString& relative) const {
