@@ -53,10 +53,12 @@ bool drain(int pipe, QByteArray& kept) {
 // Ends a child asked to stop: politely first, then for good. `handle` (its process descriptor,
 // -1 when there is none) becomes readable once it has ended.
 void stopChild(pid_t pid, int handle) {
-    kill(pid, SIGTERM);
+    // kill fails only for a child that has ended already, which is what is wanted; a failed
+    // poll only shortens the grace.
+    (void)kill(pid, SIGTERM);
     pollfd ended{handle, POLLIN, 0};
     if (poll(&ended, 1, kStopGraceMs) <= 0)
-        kill(pid, SIGKILL);
+        (void)kill(pid, SIGKILL);
 }
 
 // Whether windows wait for their turns while a tool runs (the command line shows none).
@@ -67,33 +69,39 @@ bool hasWindows() {
 
 // Waits for the child, collecting its standard error, while the windows keep painting: they get
 // a turn at least every 20 ms. A stop request ends the child.
-int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput) {
+int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput, int& waitError) {
     // Wakes the wait as soon as the child ends; where there is none, the turns still come.
     const io::Fd handle(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
     const bool windows = hasWindows();
     // Without windows, the end of the child, its output or a stop signal alone wake the wait.
     const int turnMs = windows || !handle ? kTurnMs : -1;
     bool pipeOpen = true, stopping = false;
-    int status = -1; // a child that cannot be waited for counts as one that did not end well
+    int status = 0; // read only when the child could be waited for
     for (;;) {
         // A negative descriptor is passed over: the pipe once closed, the stop once seen.
         pollfd watched[] = {{pipeOpen ? errorPipe : -1, POLLIN, 0},
                             {handle.get(), POLLIN, 0},
                             {stopping ? -1 : stopSignalDescriptor(), POLLIN, 0}};
-        poll(watched, std::size(watched), turnMs);
+        // A failed poll (EINTR) only makes this turn come early.
+        (void)poll(watched, std::size(watched), turnMs);
         if (pipeOpen)
             pipeOpen = drain(errorPipe, errorOutput);
         if (!stopping && stopRequested() != 0) {
             stopping = true;
             stopChild(pid, handle.get());
         }
-        if (TEMP_FAILURE_RETRY(waitpid(pid, &status, WNOHANG)) != 0)
-            break; // it has ended (or cannot be waited for)
+        const auto waited = TEMP_FAILURE_RETRY(waitpid(pid, &status, WNOHANG));
+        if (waited < 0) {
+            waitError = errno;
+            break; // it cannot be waited for
+        }
+        if (waited != 0)
+            break; // it has ended
         if (windows)
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
     if (pipeOpen)
-        drain(errorPipe, errorOutput);
+        (void)drain(errorPipe, errorOutput); // all it holds: the child has closed its end
     return status;
 }
 
@@ -102,16 +110,17 @@ int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput) {
 // the signals as a program expects them; an exec that fails writes its errno to `report`.
 [[noreturn]] void becomeTool(char* const argv[], int folder, int errorPipe, int report,
                              pid_t parent, int passed) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // Nothing here can fail with the arguments given; an exec that fails is reported below.
+    (void)prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent)
         _exit(127);
     struct sigaction standard {};
     standard.sa_handler = SIG_DFL;
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-        sigaction(signal, &standard, nullptr);
+        (void)sigaction(signal, &standard, nullptr);
     sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
+    (void)sigemptyset(&none);
+    (void)sigprocmask(SIG_SETMASK, &none, nullptr);
     int error = 0;
     if (dup2(errorPipe, STDERR_FILENO) < 0 || (folder >= 0 && fchdir(folder) != 0) ||
         (passed >= 0 && fcntl(passed, F_SETFD, 0) != 0))
@@ -140,8 +149,8 @@ ProgramRun runProgram(const QString& program, const QStringList& arguments, int 
 
     // A program that cannot be started says why, out of descriptors or processes too.
     const auto notStarted = [&](int error) {
-        run.errorOutput =
-            QStringLiteral("%1: %2").arg(program, QString::fromLocal8Bit(strerror(error)));
+        run.errorOutput = QStringLiteral("%1 could not be started: %2")
+                              .arg(program, QString::fromLocal8Bit(strerror(error)));
         return run;
     };
     int errorEnds[2], reportEnds[2];
@@ -152,7 +161,8 @@ ProgramRun runProgram(const QString& program, const QStringList& arguments, int 
         return notStarted(errno);
     io::Fd reportRead(reportEnds[0]), reportWrite(reportEnds[1]);
     // The child's end blocks as usual; only ours must never stall the windows.
-    fcntl(writeEnd.get(), F_SETFL, 0);
+    if (fcntl(writeEnd.get(), F_SETFL, 0) != 0)
+        return notStarted(errno);
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0)
@@ -165,16 +175,23 @@ ProgramRun runProgram(const QString& program, const QStringList& arguments, int 
         const ssize_t n = TEMP_FAILURE_RETRY(read(reportRead.get(), &failed, sizeof failed));
         if (n != sizeof failed)
             failed = 0;
-        else
-            waitpid(pid, nullptr, 0);
+        else // the child exits at once; should it not be waited for, it is reaped at our end
+            (void)waitpid(pid, nullptr, 0);
     }
     if (failed != 0)
         return notStarted(failed);
     run.started = true;
     QByteArray errorOutput;
-    const int status = waitFor(pid, readEnd.get(), errorOutput);
+    int waitError = 0;
+    const int status = waitFor(pid, readEnd.get(), errorOutput, waitError);
     run.errorOutput = QString::fromUtf8(errorOutput);
+    // Its end unknown, the run failed: the reason is said, rather than an exit code of -1.
+    if (waitError != 0)
+        run.errorOutput += QStringLiteral("%1 could not be waited for: %2\n")
+                               .arg(program, QString::fromLocal8Bit(strerror(waitError)));
     run.stoppedFor = stopRequested();
+    if (waitError != 0)
+        return run;
     if (WIFEXITED(status))
         run.exitCode = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))
