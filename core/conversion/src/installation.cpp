@@ -53,7 +53,9 @@ int exchange(int folder, const std::string& staged, const std::string& target) {
         return errno;
     if (::renameat(folder, staged.c_str(), folder, target.c_str()) != 0) {
         const int error = errno;
-        ::unlinkat(folder, aside.c_str(), 0);
+        // A second name of the old archive, under a name of the run's that recover() removes
+        // should this fail.
+        (void)::unlinkat(folder, aside.c_str(), 0);
         return error;
     }
     return ::renameat(folder, aside.c_str(), folder, staged.c_str()) == 0 ? 0 : errno;
@@ -67,8 +69,8 @@ int moveNew(int folder, const std::string& from, const std::string& to) {
         return errno;
     if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0)
         return errno;
-    ::unlinkat(folder, from.c_str(), 0);
-    return 0;
+    // Not moved while `from` still holds the file.
+    return ::unlinkat(folder, from.c_str(), 0) == 0 ? 0 : errno;
 }
 
 // Puts back, last first, every target of `swaps` that holds its new archive: the old one from
@@ -126,8 +128,8 @@ Installation::~Installation() {
         return;
     for (const std::string& name : m_placed)
         for (const std::string& left : {staged(name), staged(name) + kAside})
-            if (isOwnFile(m_qfbastion, left, m_done))
-                ::unlinkat(m_qfbastion, left.c_str(), 0);
+            if (isOwnFile(m_qfbastion, left, m_done)) // else the next run's recover() tries
+                (void)::unlinkat(m_qfbastion, left.c_str(), 0);
 }
 
 void Installation::raise(int error, const std::string& name) const {
@@ -172,7 +174,8 @@ void Installation::recover(int qfbastion, const QString& qfbastionPath) {
         if (const int error = undoSwaps(qfbastion, name, readJournal(qfbastion, name)); error != 0)
             throw Error::fromSystem(error, kFileNotFound,
                                     qfbastionPath + QChar(kSep) + decodePath(name));
-        ::unlinkat(qfbastion, name.c_str(), 0);
+        // A journal that stays is applied again by the next run, and finds nothing to undo.
+        (void)::unlinkat(qfbastion, name.c_str(), 0);
     }
     // Then what is left: the archives placed or put aside, journals half written, and the
     // temporary names of the versions that renamed archives one by one.
@@ -180,7 +183,7 @@ void Installation::recover(int qfbastion, const QString& qfbastionPath) {
         const bool earlier = name.starts_with(".pak") && name.find(".pk3.tmp-") == 5 &&
                              io::isUniqueName(name, name.substr(0, 14));
         if ((name.starts_with(kPrefix) || earlier) && isOwnFile(qfbastion, name))
-            ::unlinkat(qfbastion, name.c_str(), 0);
+            (void)::unlinkat(qfbastion, name.c_str(), 0); // else the next run tries again
     }
 }
 
@@ -236,7 +239,8 @@ void Installation::commit() {
             done = io::lastFailure();
         if (!done) {
             const int error = done.failure().error;
-            ::unlinkat(m_qfbastion, written.c_str(), 0);
+            // Half written under a name of the run's, which recover() removes should this fail.
+            (void)::unlinkat(m_qfbastion, written.c_str(), 0);
             m_failed = m_placed.front();
             raise(error, m_failed);
         }
@@ -248,12 +252,14 @@ void Installation::commit() {
             continue;
         m_failed = name;
         m_putBack = undoSwaps(m_qfbastion, m_id, swaps) == 0;
-        if (m_putBack)
-            ::unlinkat(m_qfbastion, m_id.c_str(), 0);
+        if (m_putBack) // a journal that stays finds nothing to undo in the next run
+            (void)::unlinkat(m_qfbastion, m_id.c_str(), 0);
         raise(error, name);
     }
-    // Done once the journal is gone; the old archives under the run's names go after it.
-    ::unlinkat(m_qfbastion, m_id.c_str(), 0);
+    // Done once the journal is gone; the old archives under the run's names go after it. A
+    // journal that cannot be deleted (the disk failed) makes the next run put the old archives
+    // back: still all or none.
+    (void)::unlinkat(m_qfbastion, m_id.c_str(), 0);
     m_done = true;
 }
 

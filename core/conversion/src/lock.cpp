@@ -62,8 +62,8 @@ Lock::Result Lock::take(int folder, std::string name, bool fresh) {
         whole.l_whence = SEEK_SET;
         if (::fcntl(file.get(), F_OFD_SETLK, &whole) != 0) {
             const int error = errno;
-            if (made)
-                ::unlinkat(folder, name.c_str(), 0);
+            if (made) // a lock file left unlocked is taken by the next one who asks
+                (void)::unlinkat(folder, name.c_str(), 0);
             errno = error;
             return error == EAGAIN || error == EACCES ? Result::Busy : Result::Failed;
         }
@@ -86,7 +86,9 @@ void Lock::release() {
     if (::fstat(m_file.get(), &info) == 0 &&
         ::fstatat(m_folder, m_name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
         sameFile(info, named))
-        ::unlinkat(m_folder, m_name.c_str(), 0);
+        // One that stays is no lock once let go: the next run takes it (and the work folder's
+        // leftovers go with their run's lock).
+        (void)::unlinkat(m_folder, m_name.c_str(), 0);
     m_file.reset();
 }
 
