@@ -32,8 +32,8 @@ FolderReader::FolderReader(int folder) {
 }
 
 FolderReader::~FolderReader() {
-    if (m_dir)
-        ::closedir(m_dir);
+    if (m_dir) // a folder only read: nothing is lost when closing it fails
+        (void)::closedir(m_dir);
 }
 
 int FolderReader::fd() const {

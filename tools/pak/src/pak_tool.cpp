@@ -290,11 +290,17 @@ int list(const std::string& archive) {
     int result = kExitOk;
     for (const Entry& entry : pak.entries) {
         if (entry.problem.empty()) {
-            std::printf("%s\t%u\n", entry.name.c_str(), unsigned(entry.length));
+            // Checked once, below: a stream that fails stays failed.
+            (void)std::printf("%s\t%u\n", entry.name.c_str(), unsigned(entry.length));
         } else {
             complain(archive + ": " + printable(entry.name) + ": " + entry.problem);
             result = kExitPartial;
         }
+    }
+    // A listing that cannot be written whole is no listing.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        complain(errorText("standard output"));
+        return kExitRefused;
     }
     return result;
 }
