@@ -84,11 +84,11 @@ Conversion::Step Conversion::stopIfAsked() {
 }
 
 Conversion::Step Conversion::lockOrStop(Lock& lock, int folder, const QString& path) {
-    const Lock::Result result = lock.take(folder, folderLockName());
-    if (result == Lock::Result::Taken)
+    const io::Result<Lock::State> result = lock.take(folder, folderLockName());
+    if (result && *result == Lock::State::Taken)
         return {};
-    if (result == Lock::Result::Failed) {
-        const int error = errno;
+    if (!result) {
+        const int error = result.failure().error;
         // A lock that cannot be taken is no sign of another conversion: it is said as it is.
         const QString file = path + QChar(kSep) + QString::fromStdString(folderLockName());
         return stopBeforeWork(
@@ -172,10 +172,11 @@ Conversion::Step Conversion::openQfbastion() {
 Conversion::Step Conversion::checkTargets() {
     // The archives are installed all or none: one that cannot be replaced stops the run here.
     for (const packs::Pack& pack : packs::kPacks)
-        if (const QString problem = Installation::replaceProblem(m_qfbastion.get(), pack.archive);
-            !problem.isEmpty())
+        if (const Result<void> replaceable =
+                Installation::checkReplaceable(m_qfbastion.get(), pack.archive);
+            !replaceable)
             return stopBeforeWork(targetOf(QLatin1String(pack.archive)) + QStringLiteral(" ") +
-                                  problem +
+                                  replaceable.failure().plain() +
                                   QStringLiteral(".\r\nCorvane installs the three archives "
                                                  "together or none: have it replaced or moved "
                                                  "away, then run Corvane again."));

@@ -136,14 +136,15 @@ void Installation::raise(int error, const std::string& name) const {
     throw Error::fromSystem(error, kPathNotFound, m_path + QChar(kSep) + decodePath(name));
 }
 
-QString Installation::replaceProblem(int qfbastion, const std::string& name) {
+Result<void> Installation::checkReplaceable(int qfbastion, const std::string& name) {
+    const auto refused = [](const QString& why) { return Error(kPathFileAccessError, {}, 0, why); };
     struct stat target, folder;
     if (!exists(qfbastion, name, &target))
         return {};
     if (S_ISDIR(target.st_mode))
-        return QStringLiteral("is a folder");
+        return refused(QStringLiteral("is a folder"));
     if (S_ISREG(target.st_mode) && isReadOnly(target))
-        return QStringLiteral("is read-only");
+        return refused(QStringLiteral("is read-only"));
     const io::Fd file(
         S_ISREG(target.st_mode)
             ? ::openat(qfbastion, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
@@ -151,14 +152,14 @@ QString Installation::replaceProblem(int qfbastion, const std::string& name) {
     int flags = 0;
     if (file && ::ioctl(file.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
         (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)))
-        return flags & FS_IMMUTABLE_FL ? QStringLiteral("is immutable (chattr +i)")
-                                       : QStringLiteral("is append-only (chattr +a)");
+        return refused(flags & FS_IMMUTABLE_FL ? QStringLiteral("is immutable (chattr +i)")
+                                               : QStringLiteral("is append-only (chattr +a)"));
     // In a folder with the sticky bit, only the owner of a file or of the folder renames it.
     const uid_t user = ::geteuid();
     if (::fstat(qfbastion, &folder) == 0 && (folder.st_mode & S_ISVTX) && user != 0 &&
         target.st_uid != user && folder.st_uid != user)
-        return QStringLiteral("belongs to another user, and only its owner may replace it in "
-                              "this shared folder");
+        return refused(QStringLiteral("belongs to another user, and only its owner may replace "
+                                      "it in this shared folder"));
     return {};
 }
 
@@ -188,7 +189,7 @@ void Installation::recover(int qfbastion, const QString& qfbastionPath) {
 }
 
 void Installation::place(const std::string& name) {
-    if (!replaceProblem(m_qfbastion, name).isEmpty())
+    if (!checkReplaceable(m_qfbastion, name))
         throw Error(kPathFileAccessError, m_path + QChar(kSep) + decodePath(name));
     const std::string placed = staged(name);
     m_placed.push_back(name);

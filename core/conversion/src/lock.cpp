@@ -35,7 +35,7 @@ Lock& Lock::operator=(Lock&& other) noexcept {
     return *this;
 }
 
-Lock::Result Lock::take(int folder, std::string name, bool fresh) {
+io::Result<Lock::State> Lock::take(int folder, std::string name, bool fresh) {
     release();
     // A holder that lets go deletes the file: a name that leads elsewhere by the time the lock
     // is taken is tried again.
@@ -48,15 +48,10 @@ Lock::Result Lock::take(int folder, std::string name, bool fresh) {
             file.reset(::openat(folder, name.c_str(), flags, 0600));
         }
         struct stat info, named;
-        if (!file || ::fstat(file.get(), &info) != 0) {
-            if (errno == ELOOP) // a link under the name
-                errno = EPERM;
-            return Result::Failed;
-        }
-        if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
-            errno = EPERM;
-            return Result::Failed;
-        }
+        if (!file || ::fstat(file.get(), &info) != 0) // ELOOP: a link under the name
+            return io::Failure{errno == ELOOP ? EPERM : errno, name};
+        if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
+            return io::Failure{EPERM, name};
         struct flock whole {};
         whole.l_type = F_WRLCK;
         whole.l_whence = SEEK_SET;
@@ -64,8 +59,9 @@ Lock::Result Lock::take(int folder, std::string name, bool fresh) {
             const int error = errno;
             if (made) // a lock file left unlocked is taken by the next one who asks
                 (void)::unlinkat(folder, name.c_str(), 0);
-            errno = error;
-            return error == EAGAIN || error == EACCES ? Result::Busy : Result::Failed;
+            if (error == EAGAIN || error == EACCES)
+                return State::Busy;
+            return io::Failure{error, name};
         }
         if (::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
             !sameFile(info, named))
@@ -73,10 +69,9 @@ Lock::Result Lock::take(int folder, std::string name, bool fresh) {
         m_folder = folder;
         m_name = std::move(name);
         m_file = std::move(file);
-        return Result::Taken;
+        return State::Taken;
     }
-    errno = EAGAIN;
-    return Result::Failed;
+    return io::Failure{EAGAIN, name};
 }
 
 void Lock::release() {

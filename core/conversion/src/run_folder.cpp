@@ -30,10 +30,11 @@ RunFolder::RunFolder(int workFolder, const QString& workPath)
     io::Fd made;
     for (int attempt = 0; attempt < 100 && !made; ++attempt) {
         m_name = io::uniqueName(kPrefix);
-        const Lock::Result locked = m_lock.take(m_workFolder.get(), m_name + kLockSuffix, true);
-        if (locked == Lock::Result::Failed && errno != EEXIST)
-            throw Error::fromSystem(errno, kPathNotFound, workPath);
-        if (locked != Lock::Result::Taken)
+        const io::Result<Lock::State> locked =
+            m_lock.take(m_workFolder.get(), m_name + kLockSuffix, true);
+        if (!locked && locked.failure().error != EEXIST)
+            throw Error::fromFailure(locked.failure(), kPathNotFound, workPath);
+        if (!locked || *locked != Lock::State::Taken)
             continue;
         io::Result<io::Fd> folder = io::makeFolder(m_workFolder.get(), m_name);
         if (folder)
@@ -52,10 +53,13 @@ RunFolder::RunFolder(int workFolder, const QString& workPath)
 }
 
 RunFolder::~RunFolder() {
-    if (const Result<void> removed = remove(); !removed)
-        // Lost when standard error cannot be written; nothing else is left to tell.
-        (void)std::fprintf(stderr, "corvane: could not remove the run's folder: %s\n",
-                           removed.failure().plain().toLocal8Bit().constData());
+    try {
+        if (const Result<void> removed = remove(); !removed)
+            // Lost when standard error cannot be written; nothing else is left to tell.
+            (void)std::fprintf(stderr, "corvane: could not remove the run's folder: %s\n",
+                               removed.failure().plain().toLocal8Bit().constData());
+    } catch (...) { // NOLINT(bugprone-empty-catch): out of memory to say it, nothing is left
+    }
 }
 
 Result<void> RunFolder::remove() {

@@ -167,7 +167,9 @@ void WorkFolder::removeLeftovers() {
             (name == run ? !S_ISDIR(info.st_mode) : !S_ISREG(info.st_mode)))
             continue;
         Lock lock;
-        if (lock.take(m_folder.get(), run + RunFolder::kLockSuffix) != Lock::Result::Taken)
+        if (const io::Result<Lock::State> locked =
+                lock.take(m_folder.get(), run + RunFolder::kLockSuffix);
+            !locked || *locked != Lock::State::Taken)
             continue;
         if (::fstatat(m_folder.get(), run.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISDIR(info.st_mode) && info.st_uid == ::geteuid())

@@ -57,10 +57,13 @@ bool openInput(corvane::io::Tree& tree, Input& input) {
     }
     // Non-blocking, so that a FIFO without a writer cannot stall the run.
     corvane::io::Result<Fd> opened = tree.openFile(input.name, O_RDONLY | O_NONBLOCK);
-    if (opened)
+    int error = opened ? 0 : opened.failure().error;
+    if (opened) {
         input.fd = std::move(opened).value();
-    if (!opened || ::fstat(input.fd.get(), &input.st) != 0) {
-        const int error = opened ? errno : opened.failure().error;
+        if (::fstat(input.fd.get(), &input.st) != 0)
+            error = errno;
+    }
+    if (error != 0) {
         complain(input.file + ": " +
                  (error == ELOOP ? std::string("a symbolic link") : std::strerror(error)) +
                  ", not added");
