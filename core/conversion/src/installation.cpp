@@ -41,57 +41,60 @@ bool isOwnFile(int folder, const std::string& name, bool anyKind = false) {
 }
 
 // Swaps the files under `staged` and `target`: at every moment each name holds one of them.
-// Returns 0 or the errno. Where the file system cannot exchange names, the old file is linked
-// aside first, then the new one renamed over it, then the old one renamed to `staged`.
-int exchange(int folder, const std::string& staged, const std::string& target) {
+// Fails with the errno and `target`. Where the file system cannot exchange names, the old file
+// is linked aside first, then the new one renamed over it, then the old one renamed to `staged`.
+io::Result<void> exchange(int folder, const std::string& staged, const std::string& target) {
     if (::renameat2(folder, staged.c_str(), folder, target.c_str(), RENAME_EXCHANGE) == 0)
-        return 0;
+        return {};
     if (errno != EINVAL)
-        return errno;
+        return io::lastFailure(target);
     const std::string aside = staged + kAside;
     if (::linkat(folder, target.c_str(), folder, aside.c_str(), 0) != 0)
-        return errno;
+        return io::lastFailure(target);
     if (::renameat(folder, staged.c_str(), folder, target.c_str()) != 0) {
-        const int error = errno;
+        const io::Failure failure = io::lastFailure(target);
         // A second name of the old archive, under a name of the run's that recover() removes
         // should this fail.
         (void)::unlinkat(folder, aside.c_str(), 0);
-        return error;
+        return failure;
     }
-    return ::renameat(folder, aside.c_str(), folder, staged.c_str()) == 0 ? 0 : errno;
+    if (::renameat(folder, aside.c_str(), folder, staged.c_str()) != 0)
+        return io::lastFailure(target);
+    return {};
 }
 
-// Renames `from` to `to`, where nothing may be: 0 or the errno.
-int moveNew(int folder, const std::string& from, const std::string& to) {
+// Renames `from` to `to`, where nothing may be; fails with the errno and `to`.
+io::Result<void> moveNew(int folder, const std::string& from, const std::string& to) {
     if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL)
-        return errno;
-    if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0)
-        return errno;
+        return {};
+    if (errno != EINVAL || ::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0)
+        return io::lastFailure(to);
     // Not moved while `from` still holds the file.
-    return ::unlinkat(folder, from.c_str(), 0) == 0 ? 0 : errno;
+    if (::unlinkat(folder, from.c_str(), 0) != 0)
+        return io::lastFailure(to);
+    return {};
 }
 
 // Puts back, last first, every target of `swaps` that holds its new archive: the old one from
-// under the run's name, or, where there was none, the new one moved there. 0 or the errno.
-int undoSwaps(int folder, const std::string& id, const std::vector<Swap>& swaps) {
+// under the run's name, or, where there was none, the new one moved there. Fails with the
+// errno and the target that could not be put back.
+io::Result<void> undoSwaps(int folder, const std::string& id, const std::vector<Swap>& swaps) {
     for (auto swap = swaps.rbegin(); swap != swaps.rend(); ++swap) {
         struct stat target;
         if (!exists(folder, swap->name, &target) || target.st_ino != swap->file)
             continue;
         const std::string staged = id + "." + swap->name, aside = staged + kAside;
-        int error = 0;
+        io::Result<void> undone;
         if (exists(folder, staged))
-            error = exchange(folder, staged, swap->name);
+            undone = exchange(folder, staged, swap->name);
         else if (!exists(folder, aside)) // there was no old one: the new one goes aside
-            error = moveNew(folder, swap->name, staged);
+            undone = moveNew(folder, swap->name, staged);
         else if (::renameat(folder, aside.c_str(), folder, swap->name.c_str()) != 0)
-            error = errno; // killed inside an emulated exchange: the old one comes back
-        if (error != 0)
-            return error;
+            undone = io::lastFailure(); // killed inside an emulated exchange: the old one back
+        if (!undone)
+            return io::Failure{undone.failure().error, swap->name};
     }
-    return 0;
+    return {};
 }
 
 // The swaps a journal lists, one "inode name" a line.
@@ -172,9 +175,11 @@ void Installation::recover(int qfbastion, const QString& qfbastionPath) {
     for (const std::string& name : names) {
         if (!io::isUniqueName(name, kPrefix) || !isOwnFile(qfbastion, name))
             continue;
-        if (const int error = undoSwaps(qfbastion, name, readJournal(qfbastion, name)); error != 0)
-            throw Error::fromSystem(error, kFileNotFound,
-                                    qfbastionPath + QChar(kSep) + decodePath(name));
+        if (const io::Result<void> undone =
+                undoSwaps(qfbastion, name, readJournal(qfbastion, name));
+            !undone)
+            throw Error::fromFailure(undone.failure(), kFileNotFound,
+                                     qfbastionPath + QChar(kSep) + decodePath(name));
         // A journal that stays is applied again by the next run, and finds nothing to undo.
         (void)::unlinkat(qfbastion, name.c_str(), 0);
     }
@@ -247,15 +252,16 @@ void Installation::commit() {
         }
     }
     for (const std::string& name : m_placed) {
-        const int error = exists(m_qfbastion, name) ? exchange(m_qfbastion, staged(name), name)
-                                                    : moveNew(m_qfbastion, staged(name), name);
-        if (error == 0)
+        const io::Result<void> swapped = exists(m_qfbastion, name)
+                                             ? exchange(m_qfbastion, staged(name), name)
+                                             : moveNew(m_qfbastion, staged(name), name);
+        if (swapped)
             continue;
         m_failed = name;
-        m_putBack = undoSwaps(m_qfbastion, m_id, swaps) == 0;
+        m_putBack = undoSwaps(m_qfbastion, m_id, swaps).ok();
         if (m_putBack) // a journal that stays finds nothing to undo in the next run
             (void)::unlinkat(m_qfbastion, m_id.c_str(), 0);
-        raise(error, name);
+        raise(swapped.failure().error, name);
     }
     // Done once the journal is gone; the old archives under the run's names go after it. A
     // journal that cannot be deleted (the disk failed) makes the next run put the old archives
