@@ -117,15 +117,15 @@ std::optional<std::size_t> findMember(const std::vector<Entry>& entries, const s
     return std::nullopt;
 }
 
-// Why no member may take the last component `name`: the program's archives and the journals
-// of their updates are never replaced by a pack's contents.
-std::string protectedName(const std::string& name) {
+// No member may take the last component `name` when it would replace one of the program's
+// archives or the journal of an archive's update.
+Checked<void> checkNotProtected(const std::string& name) {
     const std::size_t slash = name.rfind('/');
     const std::string base = lowerAscii(slash == std::string::npos ? name : name.substr(slash + 1));
     if (base.size() > 4 && base.ends_with(".pk3"))
-        return "would replace a .pk3 archive";
+        return Problem{"would replace a .pk3 archive"};
     if (corvane::io::isJournalName(base))
-        return "would replace an archive's journal";
+        return Problem{"would replace an archive's journal"};
     return {};
 }
 
@@ -158,8 +158,8 @@ struct Places {
 Outcome extractMember(Places& places, int archive, const Entry& entry, mode_t mode,
                       std::vector<unsigned char>& buffer) {
     const std::string& name = entry.name;
-    if (const std::string why = protectedName(name); !why.empty()) {
-        complain(name + ": " + why + ", member skipped");
+    if (const Checked<void> allowed = checkNotProtected(name); !allowed) {
+        complain(name + ": " + allowed.failure().why + ", member skipped");
         return Outcome::Skipped;
     }
     corvane::io::Result<corvane::io::Tree::Place> placed = places.of(name);
