@@ -8,6 +8,8 @@
 #include "platform/process.h"
 #include "search/layouts.h"
 
+#include <cstdio>
+
 #include <fcntl.h>
 
 namespace corvane {
@@ -89,6 +91,8 @@ private:
         const io::Fd in(folder.isEmpty()
                             ? -1
                             : open(encodePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!folder.isEmpty() && !in) // else the tool would run in the current folder
+            throw Error::fromSystem(errno, kPathNotFound, folder);
         const ProgramRun result =
             runProgram(m_programFolder + QChar(kSep) + command.tool, command.arguments, in.get());
         if (!result.succeeded())
@@ -132,8 +136,16 @@ QString makeDemoSandbox(const QString& programFolder,
             builder.makeQuake3(inFolder(sandbox, QStringLiteral("Games/Quake 3 Arena")), work);
         }
     } catch (const Error&) {
-        removeFolderTree(work);
-        removeFolderTree(sandbox);
+        // The error that stopped the building is the one to tell: what cannot be removed after
+        // it is only said on standard error, and stays in the temporary folder.
+        for (const QString& folder : {work, sandbox}) {
+            try {
+                removeFolderTree(folder);
+            } catch (const Error& left) {
+                (void)std::fprintf(stderr, "corvane: %s\n", // lost if it cannot be written
+                                   left.plain().toLocal8Bit().constData());
+            }
+        }
         throw;
     }
     removeFolderTree(work);

@@ -40,8 +40,8 @@ bool answersOnSocket(const QByteArray& path) {
     const socklen_t length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(path.size()));
     const bool answered =
         fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0;
-    if (fd >= 0)
-        close(fd);
+    if (fd >= 0) // a socket only tried: nothing is lost when closing it fails
+        (void)close(fd);
     return answered;
 }
 
@@ -74,8 +74,8 @@ bool answersOnTcp(const QByteArray& host, int port) {
     for (addrinfo* at = found; at && !answered; at = at->ai_next) {
         const int fd = socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC, at->ai_protocol);
         answered = fd >= 0 && connectsWithin(fd, at->ai_addr, at->ai_addrlen, kConnectTimeoutMs);
-        if (fd >= 0)
-            close(fd);
+        if (fd >= 0) // a socket only tried: nothing is lost when closing it fails
+            (void)close(fd);
     }
     freeaddrinfo(found);
     return answered;
@@ -126,17 +126,19 @@ QString xServerRefusal(const QByteArray& display) {
         void* connection = connectTo(display.constData(), nullptr);
         const bool refused = hasError(connection) != 0;
         disconnect(connection);
+        // Standard error comes back; should that fail, what the program says there next is
+        // lost with the pipe, and the box still tells.
         if (kept >= 0) {
-            dup2(kept, STDERR_FILENO);
-            close(kept);
+            (void)dup2(kept, STDERR_FILENO);
+            (void)close(kept);
         }
         QByteArray reason;
         char chunk[512];
         for (ssize_t n; captured && (n = read(said[0], chunk, sizeof chunk)) > 0;)
             reason.append(chunk, n);
         for (int end : said)
-            if (end >= 0)
-                close(end);
+            if (end >= 0) // a pipe read to its end
+                (void)close(end);
         if (refused)
             refusal = QString::fromLocal8Bit(reason).simplified();
     }

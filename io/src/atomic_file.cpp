@@ -21,7 +21,7 @@ std::string temporaryName(const std::string& name) {
     return "." + name + std::string(kMarker) + randomLetters(kRandomLength);
 }
 
-bool AtomicFile::create(int folder, std::string name, mode_t mode) {
+Result<void> AtomicFile::create(int folder, std::string name, mode_t mode) {
     discard();
     m_folder = folder;
     m_name = std::move(name);
@@ -33,7 +33,7 @@ bool AtomicFile::create(int folder, std::string name, mode_t mode) {
         errno = EOPNOTSUPP;
     if (!m_fd) {
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-            return false;
+            return lastFailure(m_name);
         // No unnamed files here: write under the temporary name from the start.
         for (int attempt = 0; attempt < 100 && !m_fd; ++attempt) {
             m_temporary = temporaryName(m_name);
@@ -44,7 +44,7 @@ bool AtomicFile::create(int folder, std::string name, mode_t mode) {
         }
         if (!m_fd) {
             m_temporary.clear();
-            return false;
+            return lastFailure(m_name);
         }
     }
     // O_TMPFILE and O_CREAT apply the umask; the caller asked for `mode` as it is. (The umask
@@ -55,12 +55,11 @@ bool AtomicFile::create(int folder, std::string name, mode_t mode) {
         return current;
     }();
     if ((mode & mask) != 0 && ::fchmod(m_fd.get(), mode) != 0) {
-        const int error = errno;
+        const Failure failure = lastFailure(m_name);
         discard();
-        errno = error;
-        return false;
+        return failure;
     }
-    return true;
+    return {};
 }
 
 bool AtomicFile::linkUnder(const std::string& temporary) {
@@ -68,43 +67,43 @@ bool AtomicFile::linkUnder(const std::string& temporary) {
     return ::linkat(AT_FDCWD, self.c_str(), m_folder, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
-bool AtomicFile::commit(Durability durability, Replace replace) {
-    if (!m_fd) {
-        errno = EBADF;
-        return false;
-    }
+Result<void> AtomicFile::commit(Durability durability, Replace replace) {
+    if (!m_fd)
+        return Failure{EBADF, m_name};
     if (durability == Durability::Flush && ::fsync(m_fd.get()) != 0)
-        return false;
+        return lastFailure(m_name);
     if (m_temporary.empty()) {
         // Linked straight under its name when nothing has it: no temporary name at all.
         if (replace == Replace::RemoveFirst && ::unlinkat(m_folder, m_name.c_str(), 0) != 0 &&
             errno != ENOENT)
-            return false;
+            return lastFailure(m_name);
         if (linkUnder(m_name)) {
             m_fd.reset();
-            return true;
+            return {};
         }
         if (errno != EEXIST)
-            return false;
+            return lastFailure(m_name);
     }
     while (m_temporary.empty()) {
         const std::string temporary = temporaryName(m_name);
         if (linkUnder(temporary)) {
             m_temporary = temporary;
         } else if (errno != EEXIST) {
-            return false;
+            return lastFailure(m_name);
         }
     }
     if (::renameat(m_folder, m_temporary.c_str(), m_folder, m_name.c_str()) != 0)
-        return false;
+        return lastFailure(m_name);
     m_temporary.clear();
     m_fd.reset();
-    return true;
+    return {};
 }
 
 void AtomicFile::discard() {
+    // A temporary name that cannot be removed stays; it is one no other file has, and the
+    // caller is already reporting why the file was dropped.
     if (!m_temporary.empty())
-        ::unlinkat(m_folder, m_temporary.c_str(), 0);
+        (void)::unlinkat(m_folder, m_temporary.c_str(), 0);
     m_temporary.clear();
     m_fd.reset();
 }

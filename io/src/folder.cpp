@@ -32,8 +32,8 @@ FolderReader::FolderReader(int folder) {
 }
 
 FolderReader::~FolderReader() {
-    if (m_dir)
-        ::closedir(m_dir);
+    if (m_dir) // a folder only read: nothing is lost when closing it fails
+        (void)::closedir(m_dir);
 }
 
 int FolderReader::fd() const {
@@ -55,14 +55,20 @@ const dirent* FolderReader::next() {
     }
 }
 
-int listNames(int folder, std::vector<std::string>& names) {
+Result<std::vector<std::string>> listNames(int folder) {
+    std::vector<std::string> names;
     FolderReader reader(folder);
     while (const dirent* entry = reader.next())
         names.emplace_back(entry->d_name);
-    return reader.error();
+    if (reader.error() != 0)
+        return Failure{reader.error(), {}};
+    return names;
 }
 
-Fd openPath(const std::string& path, int flags, mode_t mode) {
+namespace {
+
+// openPath, with errno set when the Fd is invalid.
+Fd openLongPath(const std::string& path, int flags, mode_t mode) {
     Fd whole(::open(path.c_str(), flags | O_CLOEXEC, mode));
     if (whole || errno != ENAMETOOLONG)
         return whole;
@@ -84,30 +90,46 @@ Fd openPath(const std::string& path, int flags, mode_t mode) {
     return Fd();
 }
 
-int removeTree(int parent, const std::string& name) {
+} // namespace
+
+Result<Fd> openPath(const std::string& path, int flags, mode_t mode) {
+    Fd file = openLongPath(path, flags, mode);
+    if (!file)
+        return lastFailure(path);
+    return file;
+}
+
+Result<void> removeTree(int parent, const std::string& name) {
     struct stat info;
     if (::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT ? 0 : errno;
+        return errno == ENOENT ? Result<void>() : lastFailure(name);
     if (!S_ISDIR(info.st_mode))
-        return ::unlinkat(parent, name.c_str(), 0) == 0 || errno == ENOENT ? 0 : errno;
-    int first = 0;
+        return ::unlinkat(parent, name.c_str(), 0) == 0 || errno == ENOENT ? Result<void>()
+                                                                           : lastFailure(name);
+    Result<void> first;
     {
         const Fd folder(
             ::openat(parent, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!folder)
-            return errno;
+            return lastFailure(name);
         // A folder of one's own that may not be read or changed is made so first (through the
-        // descriptor: the name might lead elsewhere by now).
+        // descriptor: the name might lead elsewhere by now). Its failure needs no report of its
+        // own: what then cannot be listed or removed below fails.
         if ((info.st_mode & S_IRWXU) != S_IRWXU)
-            ::chmod(("/proc/self/fd/" + std::to_string(folder.get())).c_str(), S_IRWXU);
+            (void)::chmod(("/proc/self/fd/" + std::to_string(folder.get())).c_str(), S_IRWXU);
+        // What could be listed goes even when the listing was cut short.
+        FolderReader reader(folder.get());
         std::vector<std::string> names;
-        first = listNames(folder.get(), names);
+        while (const dirent* entry = reader.next())
+            names.emplace_back(entry->d_name);
+        if (reader.error() != 0)
+            first = Failure{reader.error(), name};
         for (const std::string& entry : names)
-            if (const int error = removeTree(folder.get(), entry); error != 0 && first == 0)
-                first = error;
+            if (Result<void> removed = removeTree(folder.get(), entry); !removed && first)
+                first = Failure{removed.failure().error, name + "/" + removed.failure().what};
     }
-    if (::unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT && first == 0)
-        first = errno;
+    if (::unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT && first)
+        first = lastFailure(name);
     return first;
 }
 
@@ -120,17 +142,18 @@ std::string randomLetters(std::size_t count) {
     return letters;
 }
 
-Fd makeFolder(int parent, const std::string& name, mode_t mode) {
+Result<Fd> makeFolder(int parent, const std::string& name, mode_t mode) {
     if (::mkdirat(parent, name.c_str(), mode) != 0)
-        return Fd();
+        return lastFailure(name);
     // mkdir applies the umask; the folder gets `mode` as it is.
     Fd made(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (made && ::fchmod(made.get(), mode) == 0)
         return made;
-    const int error = errno;
-    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
-    errno = error;
-    return Fd();
+    const Failure failure = lastFailure(name);
+    // The empty folder just made goes again; should that fail too, the first failure is the
+    // one to tell.
+    (void)::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+    return failure;
 }
 
 std::string uniqueName(const std::string& prefix) {

@@ -46,14 +46,20 @@ std::uint32_t checksum(const unsigned char* header, const std::vector<unsigned c
 }
 
 // Puts the saved bytes back at `offset`, restores the length and flushes.
-bool restore(int file, std::uint64_t offset, std::uint64_t length,
-             const std::vector<unsigned char>& saved) {
-    return writeAllAt(file, saved.data(), saved.size(), offset) &&
-           ::ftruncate(file, off_t(length)) == 0 && ::fsync(file) == 0;
+Result<void> restore(int file, const std::string& name, std::uint64_t offset, std::uint64_t length,
+                     const std::vector<unsigned char>& saved) {
+    if (Result<void> written = writeAllAt(file, saved.data(), saved.size(), offset); !written)
+        return Failure{written.failure().error, name};
+    if (::ftruncate(file, off_t(length)) != 0 || ::fsync(file) != 0)
+        return lastFailure(name);
+    return {};
 }
 
-bool removeJournal(int folder, const std::string& name) {
-    return ::unlinkat(folder, journalName(name).c_str(), 0) == 0 || errno == ENOENT;
+Result<void> removeJournal(int folder, const std::string& name) {
+    const std::string journal = journalName(name);
+    if (::unlinkat(folder, journal.c_str(), 0) == 0 || errno == ENOENT)
+        return {};
+    return lastFailure(journal);
 }
 
 } // namespace
@@ -74,18 +80,16 @@ bool isJournalName(std::string_view name) {
     return true;
 }
 
-bool Journal::begin(int folder, std::string name, int file, std::uint64_t offset) {
+Result<void> Journal::begin(int folder, std::string name, int file, std::uint64_t offset) {
     struct stat info;
     if (::fstat(file, &info) != 0)
-        return false;
+        return lastFailure(name);
     const std::uint64_t length = std::uint64_t(info.st_size);
-    if (offset > length || length - offset > kMaxSaved) {
-        errno = EFBIG;
-        return false;
-    }
+    if (offset > length || length - offset > kMaxSaved)
+        return Failure{EFBIG, name};
     m_saved.resize(length - offset);
-    if (!readAllAt(file, m_saved.data(), m_saved.size(), offset))
-        return false;
+    if (Result<void> read = readAllAt(file, m_saved.data(), m_saved.size(), offset); !read)
+        return Failure{read.failure().error, name};
     unsigned char header[kHeaderSize] = {};
     std::memcpy(header, kMagic, sizeof kMagic);
     put64(header + 8, offset);
@@ -97,50 +101,62 @@ bool Journal::begin(int folder, std::string name, int file, std::uint64_t offset
     std::memcpy(header + kCrcAt, &storedCrc, sizeof storedCrc);
 
     const std::string journal = journalName(name);
-    ::unlinkat(folder, journal.c_str(), 0); // a stale one was already recovered or is garbage
+    // A stale one was already recovered or is garbage; one that cannot be removed makes the
+    // exclusive creation below fail, which is reported.
+    (void)::unlinkat(folder, journal.c_str(), 0);
     Fd out(::openat(folder, journal.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                     0600));
+    if (!out)
+        return lastFailure(journal);
     // Flushed before the file is touched. (Journalling file systems put a new file's name on
     // the disk with its first flush; a separate flush of the folder would double the cost.)
-    if (!out || !writeAll(out.get(), header, kHeaderSize) ||
-        !writeAll(out.get(), m_saved.data(), m_saved.size()) || ::fsync(out.get()) != 0) {
-        const int error = errno;
-        ::unlinkat(folder, journal.c_str(), 0);
-        errno = error;
-        return false;
+    Result<void> written = writeAll(out.get(), header, kHeaderSize);
+    if (written)
+        written = writeAll(out.get(), m_saved.data(), m_saved.size());
+    if (written && ::fsync(out.get()) != 0)
+        written = lastFailure();
+    if (!written) {
+        // The file is untouched, so a journal left behind (should this fail too) is only
+        // deleted by the next recover.
+        (void)::unlinkat(folder, journal.c_str(), 0);
+        return Failure{written.failure().error, journal};
     }
     m_folder = folder;
     m_file = file;
     m_name = std::move(name);
     m_offset = offset;
-    return true;
+    return {};
 }
 
-bool Journal::commit(std::uint64_t length) {
+Result<void> Journal::commit(std::uint64_t length) {
     if (::ftruncate(m_file, off_t(length)) != 0 || ::fdatasync(m_file) != 0)
-        return false;
+        return lastFailure(m_name);
     return removeJournal(m_folder, m_name);
 }
 
-bool Journal::rollback() {
-    return restore(m_file, m_offset, m_offset + m_saved.size(), m_saved) &&
-           removeJournal(m_folder, m_name);
+Result<void> Journal::rollback() {
+    if (Result<void> restored =
+            restore(m_file, m_name, m_offset, m_offset + m_saved.size(), m_saved);
+        !restored)
+        return restored;
+    return removeJournal(m_folder, m_name);
 }
 
-int recover(int folder, const std::string& name) {
-    Fd journal(::openat(folder, journalName(name).c_str(),
-                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!journal)
-        return errno == ENOENT ? 0 : errno; // ELOOP: a link has the journal's name
+Result<void> recover(int folder, const std::string& name) {
+    const std::string journalPath = journalName(name);
+    Fd journal(
+        ::openat(folder, journalPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!journal) // ELOOP: a link has the journal's name
+        return errno == ENOENT ? Result<void>() : lastFailure(journalPath);
     struct stat info;
     if (::fstat(journal.get(), &info) != 0)
-        return errno;
-    if (!S_ISREG(info.st_mode))
-        return S_ISDIR(info.st_mode) ? EISDIR : EINVAL; // not ours: leave it to its owner
+        return lastFailure(journalPath);
+    if (!S_ISREG(info.st_mode)) // not ours: leave it to its owner
+        return Failure{S_ISDIR(info.st_mode) ? EISDIR : EINVAL, journalPath};
     unsigned char header[kHeaderSize] = {};
     const std::uint64_t size = std::uint64_t(info.st_size);
     bool whole = size >= kHeaderSize && size - kHeaderSize <= kMaxSaved &&
-                 readAllAt(journal.get(), header, kHeaderSize, 0) &&
+                 readAllAt(journal.get(), header, kHeaderSize, 0).ok() &&
                  std::memcmp(header, kMagic, sizeof kMagic) == 0;
     std::vector<unsigned char> saved;
     const std::uint64_t offset = get64(header + 8), length = get64(header + 16);
@@ -150,7 +166,7 @@ int recover(int folder, const std::string& name) {
         std::memcpy(&crc, header + kCrcAt, sizeof crc);
         crc = le32toh(crc);
         whole = offset <= length && length - offset == saved.size() &&
-                readAllAt(journal.get(), saved.data(), saved.size(), kHeaderSize) &&
+                readAllAt(journal.get(), saved.data(), saved.size(), kHeaderSize).ok() &&
                 checksum(header, saved) == crc;
     }
     if (whole) {
@@ -159,19 +175,20 @@ int recover(int folder, const std::string& name) {
         // in its place, or one shorter than the part the update kept, is not touched.
         Fd file(::openat(folder, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         if (!file && errno != ENOENT && errno != ELOOP)
-            return errno;
+            return lastFailure(name);
         struct stat now;
         if (file && ::fstat(file.get(), &now) != 0)
-            return errno;
+            return lastFailure(name);
         const bool same =
             file && S_ISREG(now.st_mode) && std::uint64_t(now.st_dev) == get64(header + 24) &&
             std::uint64_t(now.st_ino) == get64(header + 32) && std::uint64_t(now.st_size) >= offset;
-        if (same && !restore(file.get(), offset, length, saved))
-            return errno;
+        if (same)
+            if (Result<void> restored = restore(file.get(), name, offset, length, saved); !restored)
+                return restored;
     }
     // A journal cut short was written before the file was touched, and one of another file
     // is of no use: either only goes.
-    return removeJournal(folder, name) ? 0 : errno;
+    return removeJournal(folder, name);
 }
 
 } // namespace corvane::io

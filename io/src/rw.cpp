@@ -20,61 +20,55 @@ bool kernelCopyUnsupported(int error) {
 
 } // namespace
 
-bool writeAll(int fd, const void* data, std::size_t size) {
+Result<void> writeAll(int fd, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
         const ssize_t n = ::write(fd, bytes, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
+            return n == 0 ? Failure{ENOSPC, {}} : lastFailure();
         }
         bytes += n;
         size -= std::size_t(n);
     }
-    return true;
+    return {};
 }
 
-bool writeAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset) {
+Result<void> writeAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
         const ssize_t n = ::pwrite(fd, bytes, size, off_t(offset));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
+            return n == 0 ? Failure{ENOSPC, {}} : lastFailure();
         }
         bytes += n;
         size -= std::size_t(n);
         offset += std::uint64_t(n);
     }
-    return true;
+    return {};
 }
 
-bool readAllAt(int fd, void* data, std::size_t size, std::uint64_t offset) {
+Result<void> readAllAt(int fd, void* data, std::size_t size, std::uint64_t offset) {
     auto* bytes = static_cast<unsigned char*>(data);
     while (size > 0) {
         const ssize_t n = ::pread(fd, bytes, size, off_t(offset));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            if (n == 0)
-                errno = ENODATA;
-            return false;
+            return n == 0 ? Failure{ENODATA, {}} : lastFailure();
         }
         bytes += n;
         size -= std::size_t(n);
         offset += std::uint64_t(n);
     }
-    return true;
+    return {};
 }
 
-bool copyRange(int in, std::uint64_t offset, int out, std::uint64_t length,
-               std::vector<unsigned char>& buffer) {
+Result<void> copyRange(int in, std::uint64_t offset, int out, std::uint64_t length,
+                       std::vector<unsigned char>& buffer) {
     bool inKernel = true;
     while (length > 0) {
         if (inKernel) {
@@ -86,26 +80,26 @@ bool copyRange(int in, std::uint64_t offset, int out, std::uint64_t length,
                 length -= std::uint64_t(n);
                 continue;
             }
-            if (n == 0) {
-                errno = ENODATA;
-                return false;
-            }
+            if (n == 0)
+                return Failure{ENODATA, {}};
             if (errno == EINTR)
                 continue;
             if (!kernelCopyUnsupported(errno))
-                return false;
+                return lastFailure();
             inKernel = false;
         }
         const std::size_t wanted = std::size_t(std::min<std::uint64_t>(length, kBufferSize));
         if (buffer.size() < wanted)
             buffer.resize(wanted);
         const std::size_t chunk = std::size_t(std::min<std::uint64_t>(length, buffer.size()));
-        if (!readAllAt(in, buffer.data(), chunk, offset) || !writeAll(out, buffer.data(), chunk))
-            return false;
+        if (Result<void> read = readAllAt(in, buffer.data(), chunk, offset); !read)
+            return read;
+        if (Result<void> written = writeAll(out, buffer.data(), chunk); !written)
+            return written;
         offset += chunk;
         length -= chunk;
     }
-    return true;
+    return {};
 }
 
 } // namespace corvane::io

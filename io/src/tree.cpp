@@ -74,8 +74,11 @@ bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-Tree Tree::open(const std::string& path, Links links) {
-    return Tree(openPath(path, O_PATH | O_DIRECTORY), links);
+Result<Tree> Tree::open(const std::string& path, Links links) {
+    Result<Fd> root = openPath(path, O_PATH | O_DIRECTORY);
+    if (!root)
+        return root.failure();
+    return Tree(std::move(root).value(), links);
 }
 
 int Tree::folderFlags() const {
@@ -215,67 +218,85 @@ Tree::Entry Tree::find(std::string_view relative) {
     return entry;
 }
 
-Fd Tree::openFile(std::string_view relative, int flags, mode_t mode) {
+namespace {
+
+// `fd`, or the failure of the call that gave the invalid one, with `relative`.
+Result<Fd> opened(Fd fd, std::string_view relative) {
+    if (!fd)
+        return lastFailure(std::string(relative));
+    return fd;
+}
+
+} // namespace
+
+Result<Fd> Tree::openFile(std::string_view relative, int flags, mode_t mode) {
     std::string name, onDisk;
     const int folder = locate(relative, name, onDisk, false, 0);
     if (folder < 0)
-        return Fd();
+        return lastFailure(std::string(relative));
     const int nofollow = m_links == Links::Refuse ? O_NOFOLLOW : 0;
     Fd file(::openat(folder, name.c_str(), flags | O_CLOEXEC | nofollow, mode));
     if (file && (flags & O_CREAT))
         added(parentKey(onDisk), name);
-    return file;
+    return opened(std::move(file), relative);
 }
 
-Fd Tree::openFolder(std::string_view relative) {
+Result<Fd> Tree::openFolder(std::string_view relative) {
     std::string name, onDisk;
     std::vector<std::string> parts;
     if (!split(relative, parts))
-        return Fd();
+        return lastFailure(std::string(relative));
     if (parts.empty())
-        return Fd(::openat(m_root.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        return opened(Fd(::openat(m_root.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+                      relative);
     const int folder = locate(relative, name, onDisk, false, 0);
     if (folder < 0)
-        return Fd();
-    return Fd(::openat(folder, name.c_str(), O_RDONLY | folderFlags()));
+        return lastFailure(std::string(relative));
+    return opened(Fd(::openat(folder, name.c_str(), O_RDONLY | folderFlags())), relative);
 }
 
-Fd Tree::makeFolders(std::string_view relative, mode_t mode) {
+Result<Fd> Tree::makeFolders(std::string_view relative, mode_t mode) {
     std::string name, onDisk;
     std::vector<std::string> parts;
     if (!split(relative, parts))
-        return Fd();
+        return lastFailure(std::string(relative));
     if (parts.empty())
-        return Fd(::openat(m_root.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        return opened(Fd(::openat(m_root.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+                      relative);
     const int folder = locate(relative, name, onDisk, true, mode);
     if (folder < 0)
-        return Fd();
+        return lastFailure(std::string(relative));
     if (::mkdirat(folder, name.c_str(), mode) == 0)
         added(parentKey(onDisk), name);
     else if (errno != EEXIST)
-        return Fd();
+        return lastFailure(std::string(relative));
     Fd made(::openat(folder, name.c_str(), O_RDONLY | folderFlags()));
-    if (!made && (errno == ELOOP || errno == ENOTDIR))
-        errno = EEXIST; // something other than a folder holds the name
-    return made;
+    if (!made && (errno == ELOOP || errno == ENOTDIR)) // something else holds the name
+        return Failure{EEXIST, std::string(relative)};
+    return opened(std::move(made), relative);
 }
 
-Tree::Place Tree::place(std::string_view relative, bool create, mode_t mode) {
+Result<Tree::Place> Tree::place(std::string_view relative, bool create, mode_t mode) {
     Place place;
     std::string onDisk;
     const int folder = locate(relative, place.name, onDisk, create, mode);
-    if (folder >= 0)
-        place.folder.reset(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+    if (folder < 0)
+        return lastFailure(std::string(relative));
+    place.folder.reset(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+    if (!place.folder)
+        return lastFailure(std::string(relative));
     place.folderPath = parentKey(onDisk);
     return place;
 }
 
-Tree::Place Tree::sibling(const Place& place, std::string_view name) {
+Result<Tree::Place> Tree::sibling(const Place& place, std::string_view name) {
     Place next;
+    const std::string relative =
+        place.folderPath.empty() ? std::string(name) : place.folderPath + "/" + std::string(name);
     next.folder.reset(::fcntl(place.folder.get(), F_DUPFD_CLOEXEC, 0));
     next.folderPath = place.folderPath;
-    if (next.folder && !match(next.folder.get(), next.folderPath, std::string(name), next.name))
-        next.folder.reset();
+    if (!next.folder || !match(next.folder.get(), next.folderPath, std::string(name), next.name))
+        return lastFailure(relative);
     return next;
 }
 
@@ -284,33 +305,29 @@ bool isBelow(std::string_view path) {
     return !path.empty() && path.front() != '/' && split(path, parts) && !parts.empty();
 }
 
-int Tree::removeFile(std::string_view relative) {
+Result<void> Tree::removeFile(std::string_view relative) {
     std::string name, onDisk;
     const int folder = locate(relative, name, onDisk, false, 0);
-    if (folder < 0)
-        return errno;
     struct stat info;
-    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno;
+    if (folder < 0 || ::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return lastFailure(std::string(relative));
     if (S_ISDIR(info.st_mode))
-        return EISDIR;
+        return Failure{EISDIR, std::string(relative)};
     if (::unlinkat(folder, name.c_str(), 0) != 0)
-        return errno;
+        return lastFailure(std::string(relative));
     removed(parentKey(onDisk), name);
-    return 0;
+    return {};
 }
 
-int Tree::removeFolder(std::string_view relative) {
+Result<void> Tree::removeFolder(std::string_view relative) {
     std::string name, onDisk;
     const int folder = locate(relative, name, onDisk, false, 0);
-    if (folder < 0)
-        return errno;
-    if (::unlinkat(folder, name.c_str(), AT_REMOVEDIR) != 0)
-        return errno;
+    if (folder < 0 || ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) != 0)
+        return lastFailure(std::string(relative));
     removed(parentKey(onDisk), name);
     // The folder kept open may have been this one or below it.
     m_last = {};
-    return 0;
+    return {};
 }
 
 } // namespace corvane::io

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <utility>
@@ -28,6 +29,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -71,6 +73,41 @@ struct Road {
     bool asUser = false;   // real modes: run as an unprivileged user
     // The conversion runs as the user 65534 among files of other users that root made.
     bool asPlayer = false;
+    // What the run says on standard error about its own folder; none: nothing, it is removed.
+    const char* runFolderLine = nullptr;
+};
+
+// What this process writes to its standard error while the object lives, kept in a file (the
+// tools' messages pass through it too).
+class StandardError {
+public:
+    StandardError() {
+        (void)std::fflush(stderr); // what was written before goes where it went
+        m_saved = ::dup(STDERR_FILENO);
+        const QByteArray name = QFile::encodeName(m_dir.file("stderr"));
+        const int file = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        EXPECT_TRUE(m_saved >= 0 && file >= 0 && ::dup2(file, STDERR_FILENO) == STDERR_FILENO);
+        EXPECT_EQ(::close(file), 0);
+    }
+    ~StandardError() { restore(); }
+    StandardError(const StandardError&) = delete;
+    StandardError& operator=(const StandardError&) = delete;
+
+    QByteArray text() {
+        restore();
+        return readFile(m_dir.file("stderr"));
+    }
+
+private:
+    void restore() {
+        if (m_saved < 0)
+            return;
+        (void)std::fflush(stderr);
+        EXPECT_EQ(::dup2(m_saved, STDERR_FILENO), STDERR_FILENO);
+        EXPECT_EQ(::close(std::exchange(m_saved, -1)), 0);
+    }
+    TempDir m_dir{"corvane-stderr"};
+    int m_saved = -1;
 };
 
 const QStringList kAllCopied = {"PAK0.PK3 was copied to<Q3>qfbastion/pak0.pk3",
@@ -388,6 +425,17 @@ const Road kRoads[] = {
       "No archive was installed: ..."},
      Outcome::NotAllInstalled,
      {}},
+    // The work folder may no longer be written when the run ends: its folder stays, and the
+    // run says so.
+    {"ARunFolderThatCannotBeRemovedIsReported",
+     [](Games& g) {
+         g.logZipRuns("chmod 0555 '" + QFile::encodeName(g.root.file("cache/corvane/work")) + "'");
+         makeDirs(g.root.file("cache/corvane"));
+         useCache(g); // the program folder may not be changed from here on
+     },
+     kAllCopied, Outcome::Installed, kAll, true, false,
+     "corvane: could not remove the run's folder: <ROOT>/cache/corvane/work/.corvane-run-"
+     "...: Permission denied\n"},
     {"AWorkFolderGivenToAnotherUserStopsTheRun",
      [](Games& g) {
          if (!isRoot())
@@ -462,11 +510,23 @@ TEST_P(Roads, TellTheTruthAndTouchNothingOutsideTheRun) {
     Conversion conversion(games.programFolder, games.paths, view);
 
     std::optional<Outcome> outcome;
+    StandardError said;
     const auto convert = [&] {
         EXPECT_EQ(runsToEnd(services, [&] { outcome = conversion.run(); }), !road.outcome);
     };
     road.asPlayer ? asPlayer(convert) : convert();
     EXPECT_EQ(outcome, road.outcome);
+    const QString saidText =
+        QString::fromLocal8Bit(said.text()).replace(games.root.path(), "<ROOT>");
+    const qsizetype line = saidText.indexOf("corvane: could not remove the run's folder");
+    if (!road.runFolderLine) {
+        EXPECT_LT(line, 0) << saidText;
+    } else {
+        const QStringList parts = QString(road.runFolderLine).split("...");
+        EXPECT_TRUE(line >= 0 && saidText.mid(line).startsWith(parts.front()) &&
+                    saidText.indexOf(parts.back(), line) > line)
+            << saidText;
+    }
 
     QStringList prompts = services.prompts();
     for (QString& prompt : prompts)

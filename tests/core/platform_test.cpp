@@ -18,6 +18,8 @@
 #include <tuple>
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -123,9 +125,6 @@ TEST(Commands, ReachTheToolWithItsArgumentsInItsFolderAndTellHowItEnded) {
     EXPECT_EQ(QDir::currentPath(), previous) << "the folder is the child's alone";
     const ProgramRun refused = runProgram("/bin/sh", {"-c", "exit 2"});
     EXPECT_TRUE(refused.started && refused.exitCode == 2 && !refused.succeeded());
-    const ProgramRun missing = runProgram(dir.file("nowhere/pak"), {"-x", "a.pak"});
-    EXPECT_FALSE(missing.started);
-    EXPECT_TRUE(missing.errorOutput.contains("No such file or directory")) << missing.errorOutput;
     const ProgramRun killed = runProgram("/bin/sh", {"-c", "kill -9 $$"});
     EXPECT_EQ(killed.signal, SIGKILL);
     EXPECT_FALSE(killed.succeeded());
@@ -163,6 +162,41 @@ TEST(Commands, StartWithTheSignalsAsAProgramExpectsAndThePassedDescriptor) {
     const ProgramRun notAFolder = runProgram("/bin/sh", {"-c", "exit 0"}, passed.get());
     EXPECT_FALSE(notAFolder.started);
     EXPECT_TRUE(notAFolder.errorOutput.contains(strerror(ENOTDIR))) << notAFolder.errorOutput;
+}
+
+// A tool that cannot be started says why, whatever kept it from starting: the program is
+// missing or no program, or the descriptors to talk to it cannot be had.
+TEST(Commands, AToolThatCannotBeStartedSaysWhy) {
+    TempDir dir;
+    writeFile(dir.file("pak"), "#!/bin/sh\n");
+    setMode(dir.file("pak"), 0600);
+    const struct {
+        const char* name;
+        QString program;
+        bool outOfDescriptors;
+        int cause;
+    } cases[] = {
+        {"missing", dir.file("nowhere/pak"), false, ENOENT},
+        {"not executable", dir.file("pak"), false, EACCES},
+        {"out of descriptors", "/bin/true", true, EMFILE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        rlimit saved{};
+        ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        if (c.outOfDescriptors) {
+            // No descriptor is left below the lowest free one.
+            const int lowest = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            ASSERT_TRUE(lowest >= 0 && ::close(lowest) == 0);
+            const rlimit few{rlim_t(lowest), saved.rlim_max};
+            ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+        }
+        const ProgramRun run = runProgram(c.program, {"-x", "a.pak"});
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        EXPECT_FALSE(run.started);
+        EXPECT_EQ(run.errorOutput, c.program + " could not be started: " +
+                                       QString::fromLocal8Bit(strerror(c.cause)));
+    }
 }
 
 } // namespace

@@ -420,9 +420,11 @@ TEST_P(FolderWalk, HandsEachFolderToItsVisitorAfterItsSubFolders) {
     if (row.deep) {
         ASSERT_TRUE(io::makeFolder(top.get(), "deep", 0755));
         io::Fd folder(::openat(top.get(), "deep", O_PATH | O_DIRECTORY));
-        for (int level = 0; level < kDepth; ++level)
-            folder = io::makeFolder(folder.get(), kDeepName.toStdString(), 0755);
-        ASSERT_TRUE(folder);
+        for (int level = 0; level < kDepth; ++level) {
+            io::Result<io::Fd> made = io::makeFolder(folder.get(), kDeepName.toStdString(), 0755);
+            ASSERT_TRUE(made);
+            folder = std::move(made).value();
+        }
     }
     RecordingVisitor visitor;
     visitor.root = root.path() + '/';
@@ -434,7 +436,7 @@ TEST_P(FolderWalk, HandsEachFolderToItsVisitorAfterItsSubFolders) {
     EXPECT_EQ(visitor.visits, row.visits);
     EXPECT_EQ(visitor.failures, QStringList());
     if (row.deep) { // deeper than a removal by path reaches
-        EXPECT_EQ(io::removeTree(top.get(), "deep"), 0);
+        EXPECT_TRUE(io::removeTree(top.get(), "deep"));
     }
 }
 

@@ -29,6 +29,11 @@ Fd openPath(const QString& path, int flags) {
     return Fd(::open(qPrintable(path), flags | O_CLOEXEC, 0600));
 }
 
+// The errno a call failed with, 0 when it did not.
+template <typename T> int errorOf(const Result<T>& result) {
+    return result ? 0 : result.failure().error;
+}
+
 // A tree beside an outside folder that links point into.
 class TreeTest : public ::testing::Test {
 protected:
@@ -36,8 +41,9 @@ protected:
         makeTree(dir.path(),
                  {"outside/secret.txt", "root/models/items/Tris.MD2", "root/pics/a.pcx",
                   "root/linked -> ../outside", "root/pics/link.pcx -> ../../outside/secret.txt"});
-        tree = Tree::open(dir.file("root").toStdString(), Links::Refuse);
-        ASSERT_TRUE(tree.valid());
+        Result<Tree> opened = Tree::open(dir.file("root").toStdString(), Links::Refuse);
+        ASSERT_TRUE(opened);
+        tree = std::move(opened).value();
     }
     TempDir dir;
     Tree tree;
@@ -66,8 +72,9 @@ TEST_F(TreeTest, FindsEntriesIgnoringCaseAndNeverThroughLinks) {
         EXPECT_EQ(entry.error, 0);
         EXPECT_TRUE(!*c.onDisk || entry.path == c.onDisk) << entry.path;
     }
-    Tree following = Tree::open(dir.file("root").toStdString(), Links::Follow);
-    EXPECT_EQ(following.find("linked/SECRET.TXT").kind, Kind::File);
+    Result<Tree> following = Tree::open(dir.file("root").toStdString(), Links::Follow);
+    ASSERT_TRUE(following);
+    EXPECT_EQ(following->find("linked/SECRET.TXT").kind, Kind::File);
     // Each folder is listed once: a name made since is seen after forget().
     writeFile(dir.file("root/pics/New.pcx"), "new");
     EXPECT_EQ(tree.find("pics/new.pcx").kind, Kind::Missing);
@@ -77,12 +84,12 @@ TEST_F(TreeTest, FindsEntriesIgnoringCaseAndNeverThroughLinks) {
     writeFile(dir.file("root/pics/new.PCX"), "new too");
     tree.forget();
     EXPECT_EQ(tree.find("PICS/NEW.PCX").path, "pics/New.pcx");
-    EXPECT_EQ(tree.removeFile("pics/New.pcx"), 0);
+    EXPECT_TRUE(tree.removeFile("pics/New.pcx"));
     EXPECT_EQ(tree.find("PICS/NEW.PCX").path, "pics/new.PCX");
 }
 
-// Each change in turn, and the error it gives: nothing outside the root or behind a link is
-// reached, and names are found ignoring case.
+// Each change in turn, and the error it gives, naming the path asked for: nothing outside the
+// root or behind a link is reached, and names are found ignoring case.
 TEST_F(TreeTest, ChangesOnlyWhatIsInsideAndSaysWhy) {
     enum Op { Open, Create, MakeFolders, RemoveFile, RemoveFolder };
     const std::tuple<Op, const char*, int> cases[] = {
@@ -105,13 +112,28 @@ TEST_F(TreeTest, ChangesOnlyWhatIsInsideAndSaysWhy) {
     };
     for (const auto& [op, path, expected] : cases) {
         SCOPED_TRACE(path);
-        const int error =
-            op == RemoveFile     ? tree.removeFile(path)
-            : op == RemoveFolder ? tree.removeFolder(path)
-            : op == MakeFolders  ? (tree.makeFolders(path) ? 0 : errno)
-            : tree.openFile(path, op == Create ? O_WRONLY | O_CREAT | O_EXCL : O_RDONLY) ? 0
-                                                                                         : errno;
+        const auto attempt = [&, op = op, path = path]() -> Result<void> {
+            const auto fine = [](const Result<Fd>& fd) {
+                return fd ? Result<void>() : Result<void>(fd.failure());
+            };
+            switch (op) {
+            case RemoveFile:
+                return tree.removeFile(path);
+            case RemoveFolder:
+                return tree.removeFolder(path);
+            case MakeFolders:
+                return fine(tree.makeFolders(path));
+            default:
+                return fine(
+                    tree.openFile(path, op == Create ? O_WRONLY | O_CREAT | O_EXCL : O_RDONLY));
+            }
+        };
+        const Result<void> done = attempt();
+        const int error = errorOf(done);
         EXPECT_EQ(expected < 0 ? -int(error != 0) : error, expected);
+        if (!done) {
+            EXPECT_EQ(done.failure().what, path);
+        }
     }
     EXPECT_EQ(corvane::test::tree(dir.path()),
               (QStringList{"outside/", "outside/secret.txt", "root/",
@@ -127,15 +149,16 @@ TEST_F(TreeTest, GivenPathsBelowTheCurrentFolderNeverPassLinks) {
     EXPECT_FALSE(corvane::tools::openGiven("pics/link.pcx", O_RDONLY));
     EXPECT_TRUE(
         corvane::tools::openGiven("../root/linked/secret.txt", O_RDONLY)); // the user's own choice
-    const Tree::Place place = corvane::tools::placeGiven("MODELS/items/tris.md2");
-    EXPECT_TRUE(place.folder && place.name == "Tris.MD2" && place.folderPath == "models/items");
-    EXPECT_FALSE(corvane::tools::placeGiven("linked/new.pk3").folder);
+    const Result<Tree::Place> place = corvane::tools::placeGiven("MODELS/items/tris.md2");
+    ASSERT_TRUE(place);
+    EXPECT_TRUE(place->folder && place->name == "Tris.MD2" && place->folderPath == "models/items");
+    EXPECT_FALSE(corvane::tools::placeGiven("linked/new.pk3"));
     // Looking for a place makes nothing on the way.
-    EXPECT_FALSE(corvane::tools::placeGiven("sound/boss3/new.wav").folder);
+    EXPECT_FALSE(corvane::tools::placeGiven("sound/boss3/new.wav"));
     EXPECT_FALSE(QFileInfo::exists(dir.file("root/sound")));
     // A path that names a folder, not a file in it.
     for (const char* folder : {"../root/..", "/tmp/", "models/.."})
-        EXPECT_FALSE(corvane::tools::placeGiven(folder).folder) << folder;
+        EXPECT_FALSE(corvane::tools::placeGiven(folder)) << folder;
     QDir::setCurrent(saved);
 }
 
@@ -228,7 +251,7 @@ TEST(Journal, RecoversOnlyFromAWholeJournalOfThatFile) {
             QFile::remove(dir.file("pak0.pk3"));
             QFile::rename(dir.file("other"), dir.file("pak0.pk3"));
         }
-        EXPECT_EQ(recover(folder.get(), "pak0.pk3"), 0);
+        EXPECT_TRUE(recover(folder.get(), "pak0.pk3"));
         EXPECT_EQ(readFile(dir.file("pak0.pk3")), expected);
         EXPECT_FALSE(QFile::exists(saved));
     }

@@ -31,9 +31,10 @@ bool safeName(const std::string& name) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    pak::Header header;
-    if (!pak::parseHeader(data, size, size, header).empty())
+    const pak::Checked<pak::Header> parsed = pak::parseHeader(data, size, size);
+    if (!parsed)
         return 0;
+    const pak::Header& header = *parsed;
     if (std::uint64_t(header.dirOffset) + header.dirLength > size)
         std::abort();
     for (const pak::Entry& e :

@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace corvane::test;
 
@@ -40,6 +43,14 @@ TEST(Pak, CreateListExtractRoundTripAndNamedMembers) {
     makeTree(dir.path(), {"libz.so.1", "keep", "out/empty.txt -> ../keep", "named/"});
     ASSERT_EQ(run(CORVANE_PAK, {"-c", "a.pak", "src"}, dir.path()).exitCode, 0);
     EXPECT_EQ(run(CORVANE_PAK, {"-l", "a.pak"}, dir.path()).out, listing);
+    // A listing that cannot be written whole fails.
+    const Finished full = run(CORVANE_PAK, {"-l", "a.pak"}, dir.path(), {}, [] {
+        const int device = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+        if (device < 0 || ::dup2(device, STDOUT_FILENO) != STDOUT_FILENO)
+            ::_exit(99);
+    });
+    EXPECT_EQ(full.exitCode, 2) << full.err;
+    EXPECT_TRUE(full.err.contains(QByteArray("standard output: ") + strerror(ENOSPC))) << full.err;
     ASSERT_EQ(run(CORVANE_PAK, {"-x", dir.file("a.pak")}, dir.file("out")).exitCode, 0);
     EXPECT_EQ(snapshot(dir.file("out")), snapshot(dir.file("src")));
     // Where the file system has no unnamed files, each member is written under a temporary

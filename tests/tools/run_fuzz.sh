@@ -10,7 +10,7 @@ if [ -z "$clang" ]; then
 fi
 mkdir -p "$work/corpus" "$work/seedtree/pics"
 "$clang" -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -I"$tools/pak_format/include" "$source" "$tools/pak_format/src/format.cpp" \
+    -I"$tools/pak_format/include" -I"$tools/../io/include" "$source" "$tools/pak_format/src/format.cpp" \
     -o "$work/pak_reader_fuzz"
 # A real pack as the first seed.
 printf 'tag' >"$work/seedtree/pics/tag1.pcx"

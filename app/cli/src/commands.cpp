@@ -150,13 +150,13 @@ QString folderPath(const QString& folder) {
 // Whether the file `relative` is in `base`, found ignoring case below `base` as it is spelled.
 bool holds(const QString& base, const QString& relative) {
     struct stat info;
-    const io::Fd file = io::openPath(resolveIn(base, relative), O_PATH);
-    return file && fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
+    const io::Result<io::Fd> file = io::openPath(resolveIn(base, relative), O_PATH);
+    return file && fstat(file->get(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 // Through descriptors, so that a path longer than the system takes at once is one too.
 bool isFolder(const QString& path) {
-    return io::openPath(encodePath(path), O_PATH | O_DIRECTORY).valid();
+    return io::openPath(encodePath(path), O_PATH | O_DIRECTORY).ok();
 }
 
 // Where the Quake 3 data of a home path lies: the folder given, else the system places.
@@ -218,8 +218,9 @@ QString folderRefusal(const GamePaths& paths, const QString& quake3Data) {
             .arg(folder.chopped(1), QLatin1String(known.title), data, pak);
     }
     struct stat info;
-    const io::Fd quake3Folder = io::openPath(encodePath(paths.quake3), O_PATH | O_DIRECTORY);
-    if (fstatat(quake3Folder.get(), "qfbastion", &info, AT_SYMLINK_NOFOLLOW) != 0)
+    const io::Result<io::Fd> quake3Folder =
+        io::openPath(encodePath(paths.quake3), O_PATH | O_DIRECTORY);
+    if (!quake3Folder || fstatat(quake3Folder->get(), "qfbastion", &info, AT_SYMLINK_NOFOLLOW) != 0)
         return QStringLiteral("%1 holds no folder qfbastion, where the archives are installed; "
                               "create it, then run corvane again")
             .arg(paths.quake3.chopped(1));
@@ -372,9 +373,10 @@ private:
         for (const char* pak : {"pak0.pak", "pak1.pak", "pak2.pak"}) {
             const QString stored = QLatin1String(game.baseFolder) + u'/' + QLatin1String(pak);
             // Never blocks: a pipe under the name cannot stall the walk.
-            const io::Fd file = io::openPath(resolveIn(base, stored), O_RDONLY | O_NONBLOCK);
+            const io::Result<io::Fd> file =
+                io::openPath(resolveIn(base, stored), O_RDONLY | O_NONBLOCK);
             releases << QLatin1String(pak) + QStringLiteral(": ") +
-                            (file ? identifyPak(file.get(), encodePath(stored)).described()
+                            (file ? identifyPak(file->get(), encodePath(stored)).described()
                                   : QStringLiteral("missing"));
         }
         return releases.join(QStringLiteral("; "));

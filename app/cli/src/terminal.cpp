@@ -94,7 +94,8 @@ Terminal::Terminal(std::FILE* stream)
     action.sa_handler = onSizeChange;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGWINCH, &action, nullptr);
+    // Fails only for a signal that does not exist; the width is then read once.
+    (void)sigaction(SIGWINCH, &action, nullptr);
 }
 
 int Terminal::room() {

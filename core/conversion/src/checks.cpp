@@ -75,11 +75,11 @@ Conversion::Step Conversion::stopIfAsked() {
 }
 
 Conversion::Step Conversion::lockOrStop(Lock& lock, int folder, const QString& path) {
-    const Lock::Result result = lock.take(folder, folderLockName());
-    if (result == Lock::Result::Taken)
+    const io::Result<Lock::State> result = lock.take(folder, folderLockName());
+    if (result && *result == Lock::State::Taken)
         return {};
-    if (result == Lock::Result::Failed) {
-        const int error = errno;
+    if (!result) {
+        const int error = result.failure().error;
         // A lock that cannot be taken is no sign of another conversion: it is said as it is.
         const QString file = path + QChar(kSep) + QString::fromStdString(folderLockName());
         return stopBeforeWork(
@@ -102,8 +102,8 @@ Conversion::Step Conversion::checkBeforeWork() {
 
 Conversion::Step Conversion::openWorkFolder() {
     m_work = std::make_unique<WorkFolder>();
-    if (std::optional<Notice> refused = m_work->open(m_programFolder))
-        return stopBeforeWork(*refused);
+    if (const io::Result<void, Notice> opened = m_work->open(m_programFolder); !opened)
+        return stopBeforeWork(opened.failure());
     return lockOrStop(m_work->lock(), m_work->fd(), m_work->path());
 }
 
@@ -123,11 +123,12 @@ Conversion::Step Conversion::openQfbastion() {
     // Opened once, by its exact name and never through a link; the archives are installed
     // through this handle, whatever is put at the name later.
     const QString path = qfbastionPath();
-    const io::Fd quake3 = io::openPath(encodePath(m_paths.quake3), O_PATH | O_DIRECTORY);
+    const io::Result<io::Fd> quake3 =
+        io::openPath(encodePath(m_paths.quake3), O_PATH | O_DIRECTORY);
     m_qfbastion.reset(
-        quake3 ? openat(quake3.get(), "qfbastion", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+        quake3 ? openat(quake3->get(), "qfbastion", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
                : -1);
-    const int error = errno;
+    const int error = quake3 ? errno : quake3.failure().error;
     if (!m_qfbastion && (error == ELOOP || error == ENOTDIR))
         return stopBeforeWork({.kind = Notice::Kind::QfbastionNoFolder, .path = path});
     // Out of descriptors, say, is no missing folder.
@@ -150,11 +151,12 @@ Conversion::Step Conversion::openQfbastion() {
 Conversion::Step Conversion::checkTargets() {
     // The archives are installed all or none: one that cannot be replaced stops the run here.
     for (const packs::Pack& pack : packs::kPacks)
-        if (const QString problem = Installation::replaceProblem(m_qfbastion.get(), pack.archive);
-            !problem.isEmpty())
+        if (const Result<void> replaceable =
+                Installation::checkReplaceable(m_qfbastion.get(), pack.archive);
+            !replaceable)
             return stopBeforeWork({.kind = Notice::Kind::TargetKept,
                                    .path = targetOf(QLatin1String(pack.archive)),
-                                   .detail = problem});
+                                   .detail = replaceable.failure().plain()});
     return {};
 }
 
@@ -163,10 +165,12 @@ Conversion::Step Conversion::readPaks() {
     m_paks.resize(std::size(packs::kPacks));
     for (size_t i = 0; i < m_paks.size(); ++i) {
         const QString path = quake2Archive(QLatin1String(packs::kPacks[i].pak));
-        if (const QString problem = readPakContents(encodePath(path), m_paks[i]);
-            !problem.isEmpty())
-            return stopBeforeWork(
-                {.kind = Notice::Kind::PakUnreadable, .path = path, .detail = problem});
+        Result<PakContents> contents = readPakContents(encodePath(path));
+        if (!contents)
+            return stopBeforeWork({.kind = Notice::Kind::PakUnreadable,
+                                   .path = path,
+                                   .detail = contents.failure().plain()});
+        m_paks[i] = std::move(contents).value();
     }
     return {};
 }

@@ -41,55 +41,60 @@ bool isOwnFile(int folder, const std::string& name, bool anyKind = false) {
 }
 
 // Swaps the files under `staged` and `target`: at every moment each name holds one of them.
-// Returns 0 or the errno. Where the file system cannot exchange names, the old file is linked
-// aside first, then the new one renamed over it, then the old one renamed to `staged`.
-int exchange(int folder, const std::string& staged, const std::string& target) {
+// Fails with the errno and `target`. Where the file system cannot exchange names, the old file
+// is linked aside first, then the new one renamed over it, then the old one renamed to `staged`.
+io::Result<void> exchange(int folder, const std::string& staged, const std::string& target) {
     if (::renameat2(folder, staged.c_str(), folder, target.c_str(), RENAME_EXCHANGE) == 0)
-        return 0;
+        return {};
     if (errno != EINVAL)
-        return errno;
+        return io::lastFailure(target);
     const std::string aside = staged + kAside;
     if (::linkat(folder, target.c_str(), folder, aside.c_str(), 0) != 0)
-        return errno;
+        return io::lastFailure(target);
     if (::renameat(folder, staged.c_str(), folder, target.c_str()) != 0) {
-        const int error = errno;
-        ::unlinkat(folder, aside.c_str(), 0);
-        return error;
+        const io::Failure failure = io::lastFailure(target);
+        // A second name of the old archive, under a name of the run's that recover() removes
+        // should this fail.
+        (void)::unlinkat(folder, aside.c_str(), 0);
+        return failure;
     }
-    return ::renameat(folder, aside.c_str(), folder, staged.c_str()) == 0 ? 0 : errno;
+    if (::renameat(folder, aside.c_str(), folder, staged.c_str()) != 0)
+        return io::lastFailure(target);
+    return {};
 }
 
-// Renames `from` to `to`, where nothing may be: 0 or the errno.
-int moveNew(int folder, const std::string& from, const std::string& to) {
+// Renames `from` to `to`, where nothing may be; fails with the errno and `to`.
+io::Result<void> moveNew(int folder, const std::string& from, const std::string& to) {
     if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL)
-        return errno;
-    if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0)
-        return errno;
-    ::unlinkat(folder, from.c_str(), 0);
-    return 0;
+        return {};
+    if (errno != EINVAL || ::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0)
+        return io::lastFailure(to);
+    // Not moved while `from` still holds the file.
+    if (::unlinkat(folder, from.c_str(), 0) != 0)
+        return io::lastFailure(to);
+    return {};
 }
 
 // Puts back, last first, every target of `swaps` that holds its new archive: the old one from
-// under the run's name, or, where there was none, the new one moved there. 0 or the errno.
-int undoSwaps(int folder, const std::string& id, const std::vector<Swap>& swaps) {
+// under the run's name, or, where there was none, the new one moved there. Fails with the
+// errno and the target that could not be put back.
+io::Result<void> undoSwaps(int folder, const std::string& id, const std::vector<Swap>& swaps) {
     for (auto swap = swaps.rbegin(); swap != swaps.rend(); ++swap) {
         struct stat target;
         if (!exists(folder, swap->name, &target) || target.st_ino != swap->file)
             continue;
         const std::string staged = id + "." + swap->name, aside = staged + kAside;
-        int error = 0;
+        io::Result<void> undone;
         if (exists(folder, staged))
-            error = exchange(folder, staged, swap->name);
+            undone = exchange(folder, staged, swap->name);
         else if (!exists(folder, aside)) // there was no old one: the new one goes aside
-            error = moveNew(folder, swap->name, staged);
+            undone = moveNew(folder, swap->name, staged);
         else if (::renameat(folder, aside.c_str(), folder, swap->name.c_str()) != 0)
-            error = errno; // killed inside an emulated exchange: the old one comes back
-        if (error != 0)
-            return error;
+            undone = io::lastFailure(); // killed inside an emulated exchange: the old one back
+        if (!undone)
+            return io::Failure{undone.failure().error, swap->name};
     }
-    return 0;
+    return {};
 }
 
 // The swaps a journal lists, one "inode name" a line.
@@ -126,22 +131,23 @@ Installation::~Installation() {
         return;
     for (const std::string& name : m_placed)
         for (const std::string& left : {staged(name), staged(name) + kAside})
-            if (isOwnFile(m_qfbastion, left, m_done))
-                ::unlinkat(m_qfbastion, left.c_str(), 0);
+            if (isOwnFile(m_qfbastion, left, m_done)) // else the next run's recover() tries
+                (void)::unlinkat(m_qfbastion, left.c_str(), 0);
 }
 
 void Installation::raise(int error, const std::string& name) const {
     throw Error::fromSystem(error, kPathNotFound, m_path + QChar(kSep) + decodePath(name));
 }
 
-QString Installation::replaceProblem(int qfbastion, const std::string& name) {
+Result<void> Installation::checkReplaceable(int qfbastion, const std::string& name) {
+    const auto refused = [](const QString& why) { return Error(kPathFileAccessError, {}, 0, why); };
     struct stat target, folder;
     if (!exists(qfbastion, name, &target))
         return {};
     if (S_ISDIR(target.st_mode))
-        return QStringLiteral("is a folder");
+        return refused(QStringLiteral("is a folder"));
     if (S_ISREG(target.st_mode) && isReadOnly(target))
-        return QStringLiteral("is read-only");
+        return refused(QStringLiteral("is read-only"));
     const io::Fd file(
         S_ISREG(target.st_mode)
             ? ::openat(qfbastion, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
@@ -149,27 +155,33 @@ QString Installation::replaceProblem(int qfbastion, const std::string& name) {
     int flags = 0;
     if (file && ::ioctl(file.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
         (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)))
-        return flags & FS_IMMUTABLE_FL ? QStringLiteral("is immutable (chattr +i)")
-                                       : QStringLiteral("is append-only (chattr +a)");
+        return refused(flags & FS_IMMUTABLE_FL ? QStringLiteral("is immutable (chattr +i)")
+                                               : QStringLiteral("is append-only (chattr +a)"));
     // In a folder with the sticky bit, only the owner of a file or of the folder renames it.
     const uid_t user = ::geteuid();
     if (::fstat(qfbastion, &folder) == 0 && (folder.st_mode & S_ISVTX) && user != 0 &&
         target.st_uid != user && folder.st_uid != user)
-        return QStringLiteral("belongs to another user, and only its owner may replace it in "
-                              "this shared folder");
+        return refused(QStringLiteral("belongs to another user, and only its owner may replace "
+                                      "it in this shared folder"));
     return {};
 }
 
 void Installation::recover(int qfbastion, const QString& qfbastionPath) {
-    std::vector<std::string> names;
-    io::listNames(qfbastion, names);
+    // A journal missed would leave an installation half done.
+    const io::Result<std::vector<std::string>> listed = io::listNames(qfbastion);
+    if (!listed)
+        throw Error::fromFailure(listed.failure(), kPathNotFound, qfbastionPath);
+    const std::vector<std::string>& names = *listed;
     for (const std::string& name : names) {
         if (!io::isUniqueName(name, kPrefix) || !isOwnFile(qfbastion, name))
             continue;
-        if (const int error = undoSwaps(qfbastion, name, readJournal(qfbastion, name)); error != 0)
-            throw Error::fromSystem(error, kFileNotFound,
-                                    qfbastionPath + QChar(kSep) + decodePath(name));
-        ::unlinkat(qfbastion, name.c_str(), 0);
+        if (const io::Result<void> undone =
+                undoSwaps(qfbastion, name, readJournal(qfbastion, name));
+            !undone)
+            throw Error::fromFailure(undone.failure(), kFileNotFound,
+                                     qfbastionPath + QChar(kSep) + decodePath(name));
+        // A journal that stays is applied again by the next run, and finds nothing to undo.
+        (void)::unlinkat(qfbastion, name.c_str(), 0);
     }
     // Then what is left: the archives placed or put aside, journals half written, and the
     // temporary names of the versions that renamed archives one by one.
@@ -177,12 +189,12 @@ void Installation::recover(int qfbastion, const QString& qfbastionPath) {
         const bool earlier = name.starts_with(".pak") && name.find(".pk3.tmp-") == 5 &&
                              io::isUniqueName(name, name.substr(0, 14));
         if ((name.starts_with(kPrefix) || earlier) && isOwnFile(qfbastion, name))
-            ::unlinkat(qfbastion, name.c_str(), 0);
+            (void)::unlinkat(qfbastion, name.c_str(), 0); // else the next run tries again
     }
 }
 
 void Installation::place(const std::string& name) {
-    if (!replaceProblem(m_qfbastion, name).isEmpty())
+    if (!checkReplaceable(m_qfbastion, name))
         throw Error(kPathFileAccessError, m_path + QChar(kSep) + decodePath(name));
     const std::string placed = staged(name);
     m_placed.push_back(name);
@@ -198,9 +210,13 @@ void Installation::place(const std::string& name) {
                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                    info.st_mode & 0777));
         std::vector<unsigned char> buffer;
-        if (!copy ||
-            !io::copyRange(source.get(), 0, copy.get(), std::uint64_t(info.st_size), buffer) ||
-            ::fsync(copy.get()) != 0)
+        if (!copy)
+            raise(errno, name);
+        if (const io::Result<void> copied =
+                io::copyRange(source.get(), 0, copy.get(), std::uint64_t(info.st_size), buffer);
+            !copied)
+            raise(copied.failure().error, name);
+        if (::fsync(copy.get()) != 0)
             raise(errno, name);
     }
     struct stat info;
@@ -221,28 +237,36 @@ void Installation::commit() {
     {
         const io::Fd file(::openat(m_qfbastion, written.c_str(),
                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!file || !io::writeAll(file.get(), journal.data(), journal.size()) ||
-            ::fsync(file.get()) != 0 ||
-            ::renameat(m_qfbastion, written.c_str(), m_qfbastion, m_id.c_str()) != 0) {
-            const int error = errno;
-            ::unlinkat(m_qfbastion, written.c_str(), 0);
+        io::Result<void> done = file ? io::Result<void>() : io::lastFailure();
+        if (done)
+            done = io::writeAll(file.get(), journal.data(), journal.size());
+        if (done && (::fsync(file.get()) != 0 ||
+                     ::renameat(m_qfbastion, written.c_str(), m_qfbastion, m_id.c_str()) != 0))
+            done = io::lastFailure();
+        if (!done) {
+            const int error = done.failure().error;
+            // Half written under a name of the run's, which recover() removes should this fail.
+            (void)::unlinkat(m_qfbastion, written.c_str(), 0);
             m_failed = m_placed.front();
             raise(error, m_failed);
         }
     }
     for (const std::string& name : m_placed) {
-        const int error = exists(m_qfbastion, name) ? exchange(m_qfbastion, staged(name), name)
-                                                    : moveNew(m_qfbastion, staged(name), name);
-        if (error == 0)
+        const io::Result<void> swapped = exists(m_qfbastion, name)
+                                             ? exchange(m_qfbastion, staged(name), name)
+                                             : moveNew(m_qfbastion, staged(name), name);
+        if (swapped)
             continue;
         m_failed = name;
-        m_putBack = undoSwaps(m_qfbastion, m_id, swaps) == 0;
-        if (m_putBack)
-            ::unlinkat(m_qfbastion, m_id.c_str(), 0);
-        raise(error, name);
+        m_putBack = undoSwaps(m_qfbastion, m_id, swaps).ok();
+        if (m_putBack) // a journal that stays finds nothing to undo in the next run
+            (void)::unlinkat(m_qfbastion, m_id.c_str(), 0);
+        raise(swapped.failure().error, name);
     }
-    // Done once the journal is gone; the old archives under the run's names go after it.
-    ::unlinkat(m_qfbastion, m_id.c_str(), 0);
+    // Done once the journal is gone; the old archives under the run's names go after it. A
+    // journal that cannot be deleted (the disk failed) makes the next run put the old archives
+    // back: still all or none.
+    (void)::unlinkat(m_qfbastion, m_id.c_str(), 0);
     m_done = true;
 }
 

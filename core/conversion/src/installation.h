@@ -11,6 +11,7 @@
 // its own work, then removes what the killed run left.
 
 #include "io/fd.h"
+#include "platform/error.h"
 
 #include <QString>
 
@@ -28,9 +29,10 @@ public:
     Installation(const Installation&) = delete;
     Installation& operator=(const Installation&) = delete;
 
-    // Why this user cannot replace the archive `name` in the open folder `qfbastion`, in words
-    // that follow its path ("is read-only"); empty when it can, or when there is none.
-    static QString replaceProblem(int qfbastion, const std::string& name);
+    // Whether this user can replace the archive `name` in the open folder `qfbastion` (also
+    // when there is none); fails with why not, whose plain() is words that follow its path
+    // ("is read-only").
+    static Result<void> checkReplaceable(int qfbastion, const std::string& name);
     // Puts back what installations killed among their swaps had swapped, then removes what
     // runs of this user left in `qfbastion`: only regular files of the user under the
     // program's names. Raises Error when something swapped cannot be put back.

@@ -35,7 +35,7 @@ Lock& Lock::operator=(Lock&& other) noexcept {
     return *this;
 }
 
-Lock::Result Lock::take(int folder, std::string name, bool fresh) {
+io::Result<Lock::State> Lock::take(int folder, std::string name, bool fresh) {
     release();
     // A holder that lets go deletes the file: a name that leads elsewhere by the time the lock
     // is taken is tried again.
@@ -48,24 +48,20 @@ Lock::Result Lock::take(int folder, std::string name, bool fresh) {
             file.reset(::openat(folder, name.c_str(), flags, 0600));
         }
         struct stat info, named;
-        if (!file || ::fstat(file.get(), &info) != 0) {
-            if (errno == ELOOP) // a link under the name
-                errno = EPERM;
-            return Result::Failed;
-        }
-        if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
-            errno = EPERM;
-            return Result::Failed;
-        }
+        if (!file || ::fstat(file.get(), &info) != 0) // ELOOP: a link under the name
+            return io::Failure{errno == ELOOP ? EPERM : errno, name};
+        if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
+            return io::Failure{EPERM, name};
         struct flock whole {};
         whole.l_type = F_WRLCK;
         whole.l_whence = SEEK_SET;
         if (::fcntl(file.get(), F_OFD_SETLK, &whole) != 0) {
             const int error = errno;
-            if (made)
-                ::unlinkat(folder, name.c_str(), 0);
-            errno = error;
-            return error == EAGAIN || error == EACCES ? Result::Busy : Result::Failed;
+            if (made) // a lock file left unlocked is taken by the next one who asks
+                (void)::unlinkat(folder, name.c_str(), 0);
+            if (error == EAGAIN || error == EACCES)
+                return State::Busy;
+            return io::Failure{error, name};
         }
         if (::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
             !sameFile(info, named))
@@ -73,10 +69,9 @@ Lock::Result Lock::take(int folder, std::string name, bool fresh) {
         m_folder = folder;
         m_name = std::move(name);
         m_file = std::move(file);
-        return Result::Taken;
+        return State::Taken;
     }
-    errno = EAGAIN;
-    return Result::Failed;
+    return io::Failure{EAGAIN, name};
 }
 
 void Lock::release() {
@@ -86,7 +81,9 @@ void Lock::release() {
     if (::fstat(m_file.get(), &info) == 0 &&
         ::fstatat(m_folder, m_name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
         sameFile(info, named))
-        ::unlinkat(m_folder, m_name.c_str(), 0);
+        // One that stays is no lock once let go: the next run takes it (and the work folder's
+        // leftovers go with their run's lock).
+        (void)::unlinkat(m_folder, m_name.c_str(), 0);
     m_file.reset();
 }
 

@@ -8,6 +8,7 @@
 // the name still leads to the file it locked.
 
 #include "io/fd.h"
+#include "io/result.h"
 
 #include <string>
 
@@ -15,7 +16,7 @@ namespace corvane {
 
 class Lock {
 public:
-    enum class Result { Taken, Busy, Failed };
+    enum class State { Taken, Busy };
 
     Lock() = default;
     ~Lock() { release(); }
@@ -24,9 +25,10 @@ public:
 
     // Takes the lock file `name` in the open folder `folder`, which must stay open while the
     // lock is held; made (mode 0600) when missing, and with `fresh` only when it was not there
-    // before. Failed leaves errno: the lock call's own (ENOLCK, EINTR...), or EPERM for a file
-    // that is not a regular file of the user, or EEXIST when `fresh` and the name is taken.
-    Result take(int folder, std::string name, bool fresh = false);
+    // before. Taken, or Busy when someone else holds it; fails with the lock call's own errno
+    // (ENOLCK, EINTR...), or EPERM for a file that is not a regular file of the user, or EEXIST
+    // when `fresh` and the name is taken, and the name.
+    io::Result<State> take(int folder, std::string name, bool fresh = false);
     bool held() const { return m_file.valid(); }
     // Deletes the lock file, if its name still leads to it, and lets go.
     void release();

@@ -7,6 +7,7 @@
 #include "conversion/packs.h"
 #include "io/fd.h"
 #include "pak_format/format.h"
+#include "platform/error.h"
 
 #include <QString>
 
@@ -26,8 +27,8 @@ struct PakContents {
     qint64 unpackedBytes(const packs::Pack& pack) const;
 };
 
-// Opens the pack at `path` (a path for the system) and reads its directory into `contents`.
-// Returns why the pack cannot be unpacked, for the user's eyes, or an empty text.
-QString readPakContents(const std::string& path, PakContents& contents);
+// Opens the pack at `path` (a path for the system) and reads its directory; fails with why the
+// pack cannot be unpacked, whose plain() is for the user's eyes.
+Result<PakContents> readPakContents(const std::string& path);
 
 } // namespace corvane

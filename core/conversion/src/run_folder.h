@@ -14,6 +14,7 @@
 
 #include "io/tree.h"
 #include "lock.h"
+#include "platform/error.h"
 
 #include <QString>
 
@@ -26,6 +27,7 @@ public:
     // Makes a new folder in the open folder `workFolder`, known as `workPath`; raises the
     // error that kept it from being made.
     RunFolder(int workFolder, const QString& workPath);
+    // Removes the folder as remove() does; a folder that stays is reported on standard error.
     ~RunFolder();
     RunFolder(const RunFolder&) = delete;
     RunFolder& operator=(const RunFolder&) = delete;
@@ -53,13 +55,17 @@ public:
     void removeFolder(const QString& relative);
     // Forgets the folder listings read so far: a tool changed the tree.
     void forget() { m_tree.forget(); }
+    // Removes the folder with everything in it, and lets go of its lock; fails with the error
+    // that kept something there, naming its full path. Once done, the object holds no folder.
+    Result<void> remove();
 
 private:
     [[noreturn]] void raise(int error, int notFound, const QString& relative) const;
 
     io::Fd m_workFolder;
     Lock m_lock;
-    std::string m_name;
+    std::string m_name; // empty once removed
+    QString m_workPath;
     QString m_path;
     io::Tree m_tree;
 };

@@ -13,6 +13,7 @@
 #include "conversion/notice.h"
 #include "io/fd.h"
 #include "lock.h"
+#include "platform/error.h"
 
 #include <QString>
 
@@ -30,14 +31,14 @@ public:
     WorkFolder(const WorkFolder&) = delete;
     WorkFolder& operator=(const WorkFolder&) = delete;
 
-    // Chooses and opens the work folder for the program in `programFolder`. Returns nothing,
-    // or the notice that says why no folder can be used.
-    std::optional<Notice> open(const QString& programFolder);
+    // Chooses and opens the work folder for the program in `programFolder`; fails with the
+    // notice that says why no folder can be used.
+    io::Result<void, Notice> open(const QString& programFolder);
 
     const QString& path() const { return m_path; }
     int fd() const { return m_folder.get(); }
     // The run starts: the folders made for it stay, and the program's own folders in the cache
-    // are made the user's alone (mode 0700).
+    // are made the user's alone (mode 0700); raises the error when one cannot be.
     void keep();
     // A folder open() made: its parent (none: a path) and its name.
     struct Made {
@@ -52,13 +53,17 @@ public:
 
 private:
     // Opens the cache's work folder, making what is missing; the notice when it cannot.
-    std::optional<Notice> openInCache(const QString& programFolder);
+    io::Result<void, Notice> openInCache(const QString& programFolder);
 
     QString m_path;
     io::Fd m_folder;
     Lock m_lock; // let go before the folder is closed
     std::vector<Made> m_made;
-    std::vector<io::Fd> m_private; // the program's own folders in the cache
+    struct Private {
+        io::Fd fd;
+        QString path;
+    };
+    std::vector<Private> m_private; // the program's own folders in the cache
     bool m_kept = false;
 };
 

@@ -242,16 +242,19 @@ std::string resolve(const QString& path) {
     const std::string relative = absolute ? exact.substr(1) : exact;
     if (relative.empty())
         return exact;
-    io::Tree tree = io::Tree::open(absolute ? "/" : ".", io::Links::Follow);
-    return lookUp(tree, absolute ? "/" : "", relative);
+    io::Result<io::Tree> tree = io::Tree::open(absolute ? "/" : ".", io::Links::Follow);
+    // A root that cannot be opened: the path as given, for the call that uses it to fail on.
+    return tree ? lookUp(*tree, absolute ? "/" : "", relative) : exact;
 }
 
 std::string resolveIn(const QString& folder, const QString& relative) {
     std::string base = encodePath(folder);
     if (!base.empty() && base.back() != '/')
         base += '/';
-    io::Tree tree = io::Tree::open(base.empty() ? "." : base, io::Links::Follow);
-    return lookUp(tree, base, normalized(relative));
+    io::Result<io::Tree> tree = io::Tree::open(base.empty() ? "." : base, io::Links::Follow);
+    const std::string given = normalized(relative);
+    // A folder that cannot be opened: the path as given, for the call that uses it to fail on.
+    return tree ? lookUp(*tree, base, given) : base + given;
 }
 
 QString Dir(const QString& path, int attributes) {
@@ -324,8 +327,12 @@ void makeFolders(const QString& path) {
 void writeWholeFile(const QString& path, const QByteArray& contents) {
     const std::string resolved = resolve(path);
     const io::Fd file(open(resolved.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!file || !io::writeAll(file.get(), contents.constData(), size_t(contents.size())))
+    if (!file)
         raise(errno, kPathNotFound, resolved);
+    if (const io::Result<void> written =
+            io::writeAll(file.get(), contents.constData(), size_t(contents.size()));
+        !written)
+        raise(written.failure().error, kPathNotFound, resolved);
 }
 
 void removeFolderTree(const QString& path) {

@@ -53,17 +53,19 @@ bool drain(int pipe, QByteArray& kept) {
             return n < 0 && errno == EAGAIN;
         if (kept.size() < kKeptErrorOutput)
             kept.append(chunk, std::min<qsizetype>(n, kKeptErrorOutput - kept.size()));
-        io::writeAll(STDERR_FILENO, chunk, size_t(n));
+        (void)io::writeAll(STDERR_FILENO, chunk, size_t(n)); // lost when that is closed
     }
 }
 
 // Ends a child asked to stop: politely first, then for good. `handle` (its process descriptor,
 // -1 when there is none) becomes readable once it has ended.
 void stopChild(pid_t pid, int handle) {
-    kill(pid, SIGTERM);
+    // kill fails only for a child that has ended already, which is what is wanted; a failed
+    // poll only shortens the grace.
+    (void)kill(pid, SIGTERM);
     pollfd ended{handle, POLLIN, 0};
     if (poll(&ended, 1, kStopGraceMs) <= 0)
-        kill(pid, SIGKILL);
+        (void)kill(pid, SIGKILL);
 }
 
 // Whether windows wait for their turns while a tool runs (the command line shows none).
@@ -74,33 +76,39 @@ bool hasWindows() {
 
 // Waits for the child, collecting its standard error, while the windows keep painting: they get
 // a turn at least every 20 ms. A stop request ends the child.
-int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput) {
+int waitFor(pid_t pid, int errorPipe, QByteArray& errorOutput, int& waitError) {
     // Wakes the wait as soon as the child ends; where there is none, the turns still come.
     const io::Fd handle(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
     const bool windows = hasWindows();
     // Without windows, the end of the child, its output or a stop signal alone wake the wait.
     const int turnMs = windows || !handle ? kTurnMs : -1;
     bool pipeOpen = true, stopping = false;
-    int status = -1; // a child that cannot be waited for counts as one that did not end well
+    int status = 0; // read only when the child could be waited for
     for (;;) {
         // A negative descriptor is passed over: the pipe once closed, the stop once seen.
         pollfd watched[] = {{pipeOpen ? errorPipe : -1, POLLIN, 0},
                             {handle.get(), POLLIN, 0},
                             {stopping ? -1 : stopSignalDescriptor(), POLLIN, 0}};
-        poll(watched, std::size(watched), turnMs);
+        // A failed poll (EINTR) only makes this turn come early.
+        (void)poll(watched, std::size(watched), turnMs);
         if (pipeOpen)
             pipeOpen = drain(errorPipe, errorOutput);
         if (!stopping && stopRequested() != 0) {
             stopping = true;
             stopChild(pid, handle.get());
         }
-        if (TEMP_FAILURE_RETRY(waitpid(pid, &status, WNOHANG)) != 0)
-            break; // it has ended (or cannot be waited for)
+        const auto waited = TEMP_FAILURE_RETRY(waitpid(pid, &status, WNOHANG));
+        if (waited < 0) {
+            waitError = errno;
+            break; // it cannot be waited for
+        }
+        if (waited != 0)
+            break; // it has ended
         if (windows)
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
     if (pipeOpen)
-        drain(errorPipe, errorOutput);
+        (void)drain(errorPipe, errorOutput); // all it holds: the child has closed its end
     return status;
 }
 
@@ -119,7 +127,8 @@ struct ChildSetup {
 // leaves its errno in `setup.error`.
 int becomeTool(void* argument) {
     ChildSetup& setup = *static_cast<ChildSetup*>(argument);
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // Nothing here can fail with the arguments given; an exec that fails is reported below.
+    (void)prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != setup.parent)
         _exit(127);
     // Our handlers would run here, in our memory: every signal caught is set back to its
@@ -130,12 +139,12 @@ int becomeTool(void* argument) {
     for (int signal = 1; signal < NSIG; ++signal)
         if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_DFL &&
             current.sa_handler != SIG_IGN)
-            sigaction(signal, &standard, nullptr);
+            (void)sigaction(signal, &standard, nullptr);
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-        sigaction(signal, &standard, nullptr);
+        (void)sigaction(signal, &standard, nullptr);
     sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
+    (void)sigemptyset(&none);
+    (void)sigprocmask(SIG_SETMASK, &none, nullptr);
     if (dup2(setup.errorPipe, STDERR_FILENO) < 0 ||
         (setup.folder >= 0 && fchdir(setup.folder) != 0) ||
         (setup.passed >= 0 && fcntl(setup.passed, F_SETFD, 0) != 0))
@@ -177,8 +186,8 @@ ProgramRun runProgram(const QString& program, const QStringList& arguments, int 
 
     // A program that cannot be started says why, out of descriptors or processes too.
     const auto notStarted = [&](int error) {
-        run.errorOutput =
-            QStringLiteral("%1: %2").arg(program, QString::fromLocal8Bit(strerror(error)));
+        run.errorOutput = QStringLiteral("%1 could not be started: %2")
+                              .arg(program, QString::fromLocal8Bit(strerror(error)));
         return run;
     };
     int errorEnds[2];
@@ -186,7 +195,8 @@ ProgramRun runProgram(const QString& program, const QStringList& arguments, int 
         return notStarted(errno);
     io::Fd readEnd(errorEnds[0]), writeEnd(errorEnds[1]);
     // The child's end blocks as usual; only ours must never stall the windows.
-    fcntl(writeEnd.get(), F_SETFL, 0);
+    if (fcntl(writeEnd.get(), F_SETFL, 0) != 0)
+        return notStarted(errno);
     // The child's stack, enough for the calls above and the sanitizers' frames.
     const auto stack = std::make_unique_for_overwrite<std::byte[]>(kChildStack);
     ChildSetup setup{argv.data(), folder, writeEnd.get(), passed, getpid(), 0};
@@ -194,15 +204,22 @@ ProgramRun runProgram(const QString& program, const QStringList& arguments, int 
     const pid_t pid = startChild(setup, {stack.get(), kChildStack});
     writeEnd.reset();
     const int failed = pid < 0 ? errno : setup.error;
-    if (pid > 0 && failed != 0)
-        waitpid(pid, nullptr, 0);
+    if (pid > 0 && failed != 0)         // the child has exited; should it not be waited for, it is
+        (void)waitpid(pid, nullptr, 0); // reaped at our end
     if (failed != 0)
         return notStarted(failed);
     run.started = true;
     QByteArray errorOutput;
-    const int status = waitFor(pid, readEnd.get(), errorOutput);
+    int waitError = 0;
+    const int status = waitFor(pid, readEnd.get(), errorOutput, waitError);
     run.errorOutput = QString::fromUtf8(errorOutput);
+    // Its end unknown, the run failed: the reason is said, rather than an exit code of -1.
+    if (waitError != 0)
+        run.errorOutput += QStringLiteral("%1 could not be waited for: %2\n")
+                               .arg(program, QString::fromLocal8Bit(strerror(waitError)));
     run.stoppedFor = stopRequested();
+    if (waitError != 0)
+        return run;
     if (WIFEXITED(status))
         run.exitCode = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))

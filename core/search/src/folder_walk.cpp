@@ -211,9 +211,10 @@ private:
 };
 
 bool Walk::root(const std::string& path) {
-    io::Fd fd = io::openPath(path, O_PATH | O_DIRECTORY);
-    if (!fd)
+    io::Result<io::Fd> opened = io::openPath(path, O_PATH | O_DIRECTORY);
+    if (!opened)
         return true;
+    io::Fd fd = std::move(opened).value();
     const Opener opener(fd.get());
     m_opener = &opener;
     m_driveLost = false;
@@ -378,8 +379,8 @@ bool WalkedFolder::leadsToFile(const std::string& name) const {
     struct stat info;
     if (fd >= 0)
         return fstatat(fd, name.c_str(), &info, 0) == 0 && S_ISREG(info.st_mode);
-    const io::Fd file = io::openPath(path + name, O_PATH);
-    return file && fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode);
+    const io::Result<io::Fd> file = io::openPath(path + name, O_PATH);
+    return file && fstat(file->get(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 void walkFolders(const std::vector<std::string>& roots, FolderVisitor& visitor) {

@@ -40,11 +40,11 @@ QStringList systemData(Game game) {
 bool holdsData(Game game, const QString& folder) {
     const GameFacts& known = facts(game);
     // Below `folder` as it is spelled, its names found ignoring case.
-    const io::Fd pack = io::openPath(
+    const io::Result<io::Fd> pack = io::openPath(
         resolveIn(folder, QLatin1String(known.baseFolder) + u'/' + QLatin1String(known.dataPack)),
         O_PATH);
     struct stat info;
-    return pack && fstat(pack.get(), &info) == 0 && S_ISREG(info.st_mode);
+    return pack && fstat(pack->get(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 bool holdsModFolder(Game game, const QString& folder) {

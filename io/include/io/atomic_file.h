@@ -8,6 +8,7 @@
 // name from the start. Temporary names are ".NAME.tmp-XXXXXX", which no other file has.
 
 #include "fd.h"
+#include "result.h"
 
 #include <string>
 #include <string_view>
@@ -27,18 +28,19 @@ public:
     ~AtomicFile() { discard(); }
 
     // Starts the file `name` in the open folder `folder`, which must stay open until commit()
-    // or discard(). The file gets `mode` as it is (no umask applied). Returns false with errno.
-    bool create(int folder, std::string name, mode_t mode);
+    // or discard(). The file gets `mode` as it is (no umask applied). Fails with `name`.
+    Result<void> create(int folder, std::string name, mode_t mode);
     int fd() const { return m_fd.get(); }
 
     // Puts the file in place under its name, with Flush after writing its data to the disk
     // first. A file already under the name is replaced: Atomic renames over it, so that one or
     // the other is always there, but a process killed at that moment can leave the temporary
     // name; RemoveFirst deletes it first, so that a kill leaves no temporary name, but may
-    // leave neither file. False with errno when that fails; the old file is then untouched.
+    // leave neither file. Fails with the name when that fails; the old file is then untouched.
     enum class Durability { Flush, NoFlush };
     enum class Replace { Atomic, RemoveFirst };
-    bool commit(Durability durability = Durability::Flush, Replace replace = Replace::Atomic);
+    Result<void> commit(Durability durability = Durability::Flush,
+                        Replace replace = Replace::Atomic);
     // Drops the file; the old file of that name is untouched.
     void discard();
 

@@ -26,10 +26,12 @@ public:
     bool valid() const { return m_fd >= 0; }
     explicit operator bool() const { return valid(); }
 
-    // Closes the descriptor held and takes `fd` instead.
+    // Closes the descriptor held and takes `fd` instead. A failed close is not reported: the
+    // descriptor is gone either way (Linux frees it even on EINTR), and data that must reach
+    // the disk is flushed (fsync) and checked before its file is closed.
     void reset(int fd = -1) {
         if (m_fd >= 0)
-            ::close(m_fd);
+            (void)::close(m_fd);
         m_fd = fd;
     }
     // Gives up ownership without closing.

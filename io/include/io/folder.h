@@ -6,6 +6,7 @@
 // the folder: a listing cut short by an error is an error, never a shorter folder.
 
 #include "fd.h"
+#include "result.h"
 
 #include <string>
 #include <vector>
@@ -37,26 +38,27 @@ private:
     int m_error = 0;
 };
 
-// The names in `folder`, other than "." and "..", in the order the folder gives them. Returns
-// 0, or the errno of the failure (the names read so far are then incomplete).
-int listNames(int folder, std::vector<std::string>& names);
+// The names in `folder`, other than "." and "..", in the order the folder gives them; a
+// listing cut short fails.
+Result<std::vector<std::string>> listNames(int folder);
 
 // Opens `path` with `flags` (O_CLOEXEC is added) as open() does, also when it is longer than
 // the system takes in one call: then a stretch of folders at a time, each through the last.
-Fd openPath(const std::string& path, int flags, mode_t mode = 0);
+// Fails with `path`.
+Result<Fd> openPath(const std::string& path, int flags, mode_t mode = 0);
 
 // Removes `name` in `parent` with everything below it; a link is removed, never followed. A
 // folder in it that may not be read is given its owner's rights first (only its owner can).
-// Returns 0 (also when nothing has the name), or the errno of the first failure; whatever
-// could be removed is gone then.
-int removeTree(int parent, const std::string& name);
+// Succeeds also when nothing has the name; fails with the first failure (and the name below
+// `parent` that failed), whatever could be removed being gone then.
+Result<void> removeTree(int parent, const std::string& name);
 
 // `count` random ASCII letters or digits, for names no one else has.
 std::string randomLetters(std::size_t count);
 
-// Makes the new folder `name` in `parent` with `mode` as it is and opens it (O_RDONLY). Returns
-// an invalid Fd with errno set (EEXIST when the name is taken) when it cannot.
-Fd makeFolder(int parent, const std::string& name, mode_t mode = 0700);
+// Makes the new folder `name` in `parent` with `mode` as it is and opens it (O_RDONLY). Fails
+// with `name` (EEXIST when the name is taken) when it cannot.
+Result<Fd> makeFolder(int parent, const std::string& name, mode_t mode = 0700);
 // `prefix` followed by six random letters or digits: a name no one else has.
 std::string uniqueName(const std::string& prefix);
 // Whether `name` is one that uniqueName gives for `prefix`.

@@ -11,6 +11,8 @@
 // deleted; one written for another file than the one now under the name (the file was
 // replaced since) is deleted without touching that file.
 
+#include "result.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -29,17 +31,17 @@ public:
     Journal& operator=(const Journal&) = delete;
 
     // Saves the bytes of `file` (open for reading and writing; `name` in the open folder
-    // `folder`, which must stay open) from `offset` to its end in a flushed journal. False with
-    // errno when that fails; the file is then untouched.
-    bool begin(int folder, std::string name, int file, std::uint64_t offset);
+    // `folder`, which must stay open) from `offset` to its end in a flushed journal. Fails with
+    // the journal's name when that fails; the file is then untouched.
+    Result<void> begin(int folder, std::string name, int file, std::uint64_t offset);
     // The saved bytes, which start at offset() of the file as it was.
     const std::vector<unsigned char>& saved() const { return m_saved; }
     std::uint64_t offset() const { return m_offset; }
 
     // Cuts the file at `length`, flushes it and deletes the journal: the update is done.
-    bool commit(std::uint64_t length);
+    Result<void> commit(std::uint64_t length);
     // Puts the saved bytes and the old length back, flushes the file, deletes the journal.
-    bool rollback();
+    Result<void> rollback();
 
 private:
     int m_folder = -1;
@@ -50,9 +52,9 @@ private:
 };
 
 // Puts `name` in `folder` back as its journal says, when there is one, and deletes the journal.
-// Returns 0, or the errno of what failed (the journal is then kept for the next try): ELOOP
-// when a symbolic link has the journal's name, EISDIR a folder, EINVAL anything else that is
-// not a file.
-int recover(int folder, const std::string& name);
+// Fails with the errno of what failed (the journal is then kept for the next try): ELOOP when
+// a symbolic link has the journal's name, EISDIR a folder, EINVAL anything else that is not a
+// file.
+Result<void> recover(int folder, const std::string& name);
 
 } // namespace corvane::io

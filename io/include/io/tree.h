@@ -10,9 +10,10 @@
 // ignoring ASCII case (the smallest matching name in byte order wins), and each folder is
 // listed at most once until forget(): call it after something else changed the tree.
 //
-// Functions that can fail return an errno value (0 on success) or an invalid Fd with errno set.
+// Functions that can fail give a Result, failing with the errno and the path asked for.
 
 #include "fd.h"
+#include "result.h"
 
 #include <optional>
 #include <string>
@@ -39,7 +40,7 @@ public:
     // The tree below the folder `root`, which the tree keeps open.
     Tree(Fd root, Links links) : m_root(std::move(root)), m_links(links) {}
     // Opens the folder at `path` (following links to it: the caller chose it) as a tree root.
-    static Tree open(const std::string& path, Links links);
+    static Result<Tree> open(const std::string& path, Links links);
 
     bool valid() const { return m_root.valid(); }
     int root() const { return m_root.get(); }
@@ -55,17 +56,17 @@ public:
 
     // Opens the file at `relative` with `flags` (O_CLOEXEC is added; O_NOFOLLOW too when links
     // are refused). Creating (O_CREAT) uses the name as given when no name matches.
-    Fd openFile(std::string_view relative, int flags, mode_t mode = 0666);
+    Result<Fd> openFile(std::string_view relative, int flags, mode_t mode = 0666);
     // Opens the folder at `relative` for listing ("" is the root itself).
-    Fd openFolder(std::string_view relative);
+    Result<Fd> openFolder(std::string_view relative);
     // Opens the folder at `relative`, creating the missing folders on the way with `mode`.
-    Fd makeFolders(std::string_view relative, mode_t mode = 0777);
+    Result<Fd> makeFolders(std::string_view relative, mode_t mode = 0777);
 
     // Deletes the file (or link) at `relative`; ENOENT when there is none, EISDIR for a folder.
-    int removeFile(std::string_view relative);
+    Result<void> removeFile(std::string_view relative);
     // Removes the empty folder at `relative`; ENOENT when there is none, ENOTDIR for a file or
     // link, ENOTEMPTY when something is still in it.
-    int removeFolder(std::string_view relative);
+    Result<void> removeFolder(std::string_view relative);
 
     // Forgets the folder listings read so far and the folder kept open.
     void forget() {
@@ -76,15 +77,15 @@ public:
     // Where `relative` is: the open folder (O_PATH) that holds its last component, reached like
     // the rest of the tree and with the missing folders on the way made with `mode` when
     // `create`; that component's name as on disk (as given when nothing matches); and the
-    // folder's path on disk. The folder is invalid, with errno set, when it cannot be reached.
+    // folder's path on disk. Fails when the folder cannot be reached.
     struct Place {
         Fd folder;
         std::string name;
         std::string folderPath;
     };
-    Place place(std::string_view relative, bool create = false, mode_t mode = 0777);
+    Result<Place> place(std::string_view relative, bool create = false, mode_t mode = 0777);
     // The place of `name`, one component, in the folder of `place`, without walking to it again.
-    Place sibling(const Place& place, std::string_view name);
+    Result<Place> sibling(const Place& place, std::string_view name);
     // Keeps the listings true after `place.name` was made in `place.folder` by other means.
     void created(const Place& place) { added(place.folderPath, place.name); }
 

@@ -24,6 +24,12 @@ namespace minizip {
 namespace {
 
 using corvane::io::Fd;
+using corvane::io::Result;
+
+// A file that ended early while it was read shrank under the reader: an input/output error.
+int shrankIsIo(int error) {
+    return error == ENODATA ? EIO : error;
+}
 
 // Past this, the end of the archive is not saved to a journal: a new archive is written.
 constexpr zip_uint64_t kMaxSaved = zip_uint64_t(4) << 20;
@@ -48,21 +54,20 @@ public:
     zip_uint64_t end() const { return m_end; }
     void seek(zip_uint64_t at) { m_cursor = at; }
 
-    bool write(const void* data, std::size_t length) {
-        if (m_cursor + length > kMaxLength) {
-            errno = EFBIG;
-            return false;
-        }
+    Result<void> write(const void* data, std::size_t length) {
+        if (m_cursor + length > kMaxLength)
+            return corvane::io::Failure{EFBIG, {}};
         const auto* bytes = static_cast<const unsigned char*>(data);
         if (m_cursor < m_base || m_cursor > m_base + m_data.size() ||
             m_cursor + length > m_base + kBufferSize) {
-            if (!flush())
-                return false;
+            if (Result<void> flushed = flush(); !flushed)
+                return flushed;
             m_base = m_cursor;
         }
         if (length >= kBufferSize) {
-            if (!corvane::io::writeAllAt(m_fd, bytes, length, m_cursor))
-                return false;
+            if (Result<void> written = corvane::io::writeAllAt(m_fd, bytes, length, m_cursor);
+                !written)
+                return written;
             m_base = m_cursor += length;
         } else {
             const std::size_t at = std::size_t(m_cursor - m_base);
@@ -72,15 +77,17 @@ public:
             m_cursor += length;
         }
         m_end = std::max(m_end, m_cursor);
-        return true;
+        return {};
     }
 
-    bool flush() {
-        if (!corvane::io::writeAllAt(m_fd, m_data.data(), m_data.size(), m_base))
-            return false;
+    Result<void> flush() {
+        if (Result<void> written =
+                corvane::io::writeAllAt(m_fd, m_data.data(), m_data.size(), m_base);
+            !written)
+            return written;
         m_base += m_data.size();
         m_data.clear();
-        return true;
+        return {};
     }
 
 private:
@@ -132,15 +139,15 @@ struct Archive {
 
     // Reads the archive as it was. Once it is being updated in place, the bytes from the
     // journal's offset on may be written over already: they come from the saved copy.
-    bool readOld(unsigned char* data, zip_uint64_t length, zip_uint64_t at) {
+    Result<void> readOld(unsigned char* data, zip_uint64_t length, zip_uint64_t at) {
         const zip_uint64_t saved = writing == Writing::InPlace ? journal.offset() : size;
         const std::size_t fromFile = std::size_t(std::min(length, saved - std::min(saved, at)));
-        if (!corvane::io::readAllAt(readFd.get(), data, fromFile, at))
-            return false;
+        if (Result<void> read = corvane::io::readAllAt(readFd.get(), data, fromFile, at); !read)
+            return read;
         if (length > fromFile)
             std::memcpy(data + fromFile, journal.saved().data() + (at + fromFile - saved),
                         std::size_t(length - fromFile));
-        return true;
+        return {};
     }
 
     // Reads at the read position. libzip reads a large central directory a few bytes at a
@@ -152,8 +159,10 @@ struct Archive {
             const bool direct = wanted >= kCacheSize;
             if (!direct)
                 cache.resize(std::size_t(std::min(kCacheSize, size - readAt)));
-            if (!readOld(direct ? bytes : cache.data(), direct ? wanted : cache.size(), readAt))
-                return fail(ZIP_ER_READ, errno == ENODATA ? EIO : errno);
+            if (const Result<void> old =
+                    readOld(direct ? bytes : cache.data(), direct ? wanted : cache.size(), readAt);
+                !old)
+                return fail(ZIP_ER_READ, shrankIsIo(old.failure().error));
             if (direct) {
                 readAt += wanted;
                 return zip_int64_t(wanted);
@@ -178,7 +187,7 @@ struct Archive {
         if (!inPlace || ::fstat(readFd.get(), &reading) != 0 ||
             ::fstat(inPlace.get(), &writingTo) != 0 || reading.st_dev != writingTo.st_dev ||
             reading.st_ino != writingTo.st_ino ||
-            !journal.begin(folder.get(), name, inPlace.get(), kept)) {
+            !journal.begin(folder.get(), name, inPlace.get(), kept).ok()) {
             inPlace.reset();
             return false;
         }
@@ -191,11 +200,12 @@ struct Archive {
     // Writes a new archive beside the old one, starting with a copy of its first `kept` bytes.
     zip_int64_t beginBeside(zip_uint64_t kept) {
         std::vector<unsigned char> buffer;
-        if (!beside.create(folder.get(), name, newMode()) ||
-            (kept > 0 && !corvane::io::copyRange(readFd.get(), 0, beside.fd(), kept, buffer))) {
-            const int why = errno == ENODATA ? EIO : errno;
+        Result<void> started = beside.create(folder.get(), name, newMode());
+        if (started && kept > 0)
+            started = corvane::io::copyRange(readFd.get(), 0, beside.fd(), kept, buffer);
+        if (!started) {
             beside.discard();
-            return fail(ZIP_ER_TMPOPEN, why);
+            return fail(ZIP_ER_TMPOPEN, shrankIsIo(started.failure().error));
         }
         writing = Writing::Beside;
         out.start(beside.fd(), kept);
@@ -204,12 +214,12 @@ struct Archive {
     }
 
     zip_int64_t commit() {
-        const bool done = out.flush() && (writing == Writing::InPlace ? journal.commit(out.end())
-                                                                      : beside.commit());
+        Result<void> done = out.flush();
+        if (done)
+            done = writing == Writing::InPlace ? journal.commit(out.end()) : beside.commit();
         if (!done) {
-            const int why = errno;
             rollback();
-            return fail(ZIP_ER_WRITE, why);
+            return fail(ZIP_ER_WRITE, done.failure().error);
         }
         writing = Writing::No;
         inPlace.reset();
@@ -217,8 +227,9 @@ struct Archive {
     }
 
     void rollback() {
+        // On failure the journal stays, for the next run to recover (which minizip does first).
         if (writing == Writing::InPlace)
-            journal.rollback(); // on failure the journal stays, for the next run to recover
+            (void)journal.rollback();
         beside.discard();
         inPlace.reset();
         writing = Writing::No;
@@ -276,8 +287,9 @@ struct Archive {
         case ZIP_SOURCE_BEGIN_WRITE_CLONING:
             return beginInPlace(length) ? 0 : beginBeside(length);
         case ZIP_SOURCE_WRITE:
-            return out.write(data, std::size_t(length)) ? zip_int64_t(length)
-                                                        : fail(ZIP_ER_WRITE, errno);
+            if (const Result<void> written = out.write(data, std::size_t(length)); !written)
+                return fail(ZIP_ER_WRITE, written.failure().error);
+            return zip_int64_t(length);
         case ZIP_SOURCE_SEEK_WRITE: {
             const zip_int64_t at =
                 zip_source_seek_compute_offset(out.tell(), out.end(), data, length, &error);

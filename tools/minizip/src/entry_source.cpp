@@ -51,8 +51,9 @@ struct EntryData {
             readAt += n;
             return zip_int64_t(n);
         }
-        if (pendingLength == 0 && !stream->next(pending, pendingLength))
-            return fail(errno);
+        if (pendingLength == 0)
+            if (const auto next = stream->next(pending, pendingLength); !next)
+                return fail(next.failure().error);
         if (pendingLength == 0 &&
             (stream->crc() != input->crc || stream->produced() != input->length))
             return fail(kChanged);

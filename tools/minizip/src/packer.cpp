@@ -119,8 +119,9 @@ std::vector<Packed> Packer::pack(const std::vector<PackJob>& jobs) {
             p.error = ENOMEM;
             return;
         }
-        if (!corvane::io::readAllAt(jobs[i].fd, bytes, size, 0)) {
-            p.error = errno == ENODATA ? EIO : errno; // the file shrank while we read it
+        if (const auto read = corvane::io::readAllAt(jobs[i].fd, bytes, size, 0); !read) {
+            const int error = read.failure().error;
+            p.error = error == ENODATA ? EIO : error; // the file shrank while we read it
             return;
         }
         p.crc = std::uint32_t(libdeflate_crc32(0, bytes, size));
@@ -148,8 +149,8 @@ std::vector<Packed> Packer::measure(const std::vector<PackJob>& jobs) {
         const unsigned char* data = nullptr;
         std::size_t length = 0;
         do {
-            if (!deflater.next(data, length)) {
-                p.error = errno;
+            if (const auto next = deflater.next(data, length); !next) {
+                p.error = next.failure().error;
                 return;
             }
         } while (length > 0);
@@ -175,18 +176,17 @@ FileDeflater::~FileDeflater() {
         deflateEnd(&m_z);
 }
 
-bool FileDeflater::next(const unsigned char*& data, std::size_t& length) {
+corvane::io::Result<void> FileDeflater::next(const unsigned char*& data, std::size_t& length) {
     length = 0;
-    if (m_deflate && m_out.empty()) {
-        errno = ENOMEM;
-        return false;
-    }
+    if (m_deflate && m_out.empty())
+        return corvane::io::Failure{ENOMEM, {}};
     while (length == 0 && !m_finished) {
         if (m_z.avail_in == 0 && m_read < m_size) {
             const std::size_t n = std::size_t(std::min<std::uint64_t>(kChunk, m_size - m_read));
-            if (!corvane::io::readAllAt(m_fd, m_in.data(), n, m_read)) {
-                errno = errno == ENODATA ? EIO : errno; // the file shrank while we read it
-                return false;
+            if (const auto read = corvane::io::readAllAt(m_fd, m_in.data(), n, m_read); !read) {
+                const int error = read.failure().error;
+                // The file shrank while it was read.
+                return corvane::io::Failure{error == ENODATA ? EIO : error, {}};
             }
             m_crc = crc32(m_crc, m_in.data(), uInt(n));
             m_read += n;
@@ -208,7 +208,7 @@ bool FileDeflater::next(const unsigned char*& data, std::size_t& length) {
         }
     }
     m_produced += length;
-    return true;
+    return {};
 }
 
 } // namespace minizip

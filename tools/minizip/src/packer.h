@@ -3,6 +3,8 @@
 // Files deflated on every core: small ones read whole into memory that is reused for each part
 // of a run's files, large ones a piece at a time.
 
+#include "io/result.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -53,9 +55,9 @@ public:
     FileDeflater& operator=(const FileDeflater&) = delete;
     ~FileDeflater();
 
-    // The next bytes of the entry, none at the end. False with errno when the file cannot be
-    // read or ends early.
-    bool next(const unsigned char*& data, std::size_t& length);
+    // The next bytes of the entry, none at the end. Fails when the file cannot be read or
+    // ends early (EIO).
+    corvane::io::Result<void> next(const unsigned char*& data, std::size_t& length);
     std::uint32_t crc() const { return std::uint32_t(m_crc); }
     std::uint64_t produced() const { return m_produced; }
 

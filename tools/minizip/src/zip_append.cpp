@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 
@@ -23,6 +24,12 @@ namespace {
 
 using corvane::io::Fd;
 using corvane::io::lowerAscii;
+
+// Why a file or an archive is refused, in words for a message.
+struct Problem {
+    std::string why;
+};
+template <typename T> using Checked = corvane::io::Result<T, Problem>;
 
 // Past these a zip archive needs ZIP64 records, which Quake 3-engine readers refuse.
 constexpr zip_uint64_t kMaxEntries = 0xfffe;
@@ -46,19 +53,53 @@ void complainOfJournal(const std::string& archive, int error) {
         complain(archive + ": cannot restore it from its journal: " + std::strerror(error));
 }
 
+// The entry name for a FILE argument: '\' turned into '/', empty and '.' parts dropped; refused
+// when the path is absolute or climbs with "..".
+Checked<std::string> entryName(std::string_view file) {
+    const bool drive = file.size() >= 2 && file[1] == ':';
+    if (file.empty() || file.front() == '/' || file.front() == '\\' || drive) {
+        return Problem{"not a relative path"};
+    }
+    std::string name;
+    std::size_t start = 0;
+    while (start <= file.size()) {
+        std::size_t end = file.find_first_of("/\\", start);
+        if (end == std::string_view::npos)
+            end = file.size();
+        const std::string_view part = file.substr(start, end - start);
+        if (part == "..") {
+            return Problem{"'..' in path"};
+        }
+        if (!part.empty() && part != ".") {
+            if (!name.empty())
+                name += '/';
+            name += part;
+        }
+        start = end + 1;
+    }
+    if (name.empty())
+        return Problem{"no file name"};
+    return name;
+}
+
 // Opens the file named by a FILE argument below the current folder, never through a link,
 // and checks that it is a regular file; complains and returns false when it cannot be added.
 bool openInput(corvane::io::Tree& tree, Input& input) {
-    std::string problem;
-    input.name = entryName(input.file, problem);
-    if (!problem.empty()) {
-        complain(input.file + ": " + problem + ", not added");
+    Checked<std::string> name = entryName(input.file);
+    if (!name) {
+        complain(input.file + ": " + name.failure().why + ", not added");
         return false;
     }
+    input.name = std::move(name).value();
     // Non-blocking, so that a FIFO without a writer cannot stall the run.
-    input.fd = tree.openFile(input.name, O_RDONLY | O_NONBLOCK);
-    if (!input.fd || ::fstat(input.fd.get(), &input.st) != 0) {
-        const int error = errno;
+    corvane::io::Result<Fd> opened = tree.openFile(input.name, O_RDONLY | O_NONBLOCK);
+    int error = opened ? 0 : opened.failure().error;
+    if (opened) {
+        input.fd = std::move(opened).value();
+        if (::fstat(input.fd.get(), &input.st) != 0)
+            error = errno;
+    }
+    if (error != 0) {
         complain(input.file + ": " +
                  (error == ELOOP ? std::string("a symbolic link") : std::strerror(error)) +
                  ", not added");
@@ -86,36 +127,37 @@ struct Archive {
     }
 };
 
-// Opens the archive `old` (-1 when there is none yet) through libzip. Returns why it cannot be
-// used, or an empty text. Where an archive from elsewhere holds a name twice, the earlier copies
-// are deleted: Quake 3 reads the last one, and the result holds each name once.
-std::string open(const corvane::io::Tree::Place& place, int old, Archive& archive) {
+// Opens the archive `old` (-1 when there is none yet) through libzip, or says why it cannot be
+// used. Where an archive from elsewhere holds a name twice, the earlier copies are deleted:
+// Quake 3 reads the last one, and the result holds each name once.
+Checked<void> open(const corvane::io::Tree::Place& place, int old, Archive& archive) {
     zip_error_t why;
     zip_error_init(&why);
     zip_source_t* source = archiveSource(place.folder.get(), place.name, old, &why);
     archive.zip = source ? zip_open_from_source(source, ZIP_CREATE, &why) : nullptr;
-    std::string problem;
     if (!archive.zip) {
-        problem = zip_error_strerror(&why);
+        Problem problem{zip_error_strerror(&why)};
         zip_source_free(source);
+        zip_error_fini(&why);
+        return problem;
     }
     zip_error_fini(&why);
-    const zip_int64_t count = archive.zip ? zip_get_num_entries(archive.zip, 0) : 0;
+    const zip_int64_t count = zip_get_num_entries(archive.zip, 0);
     if (zip_uint64_t(count) > kMaxEntries)
-        return "a ZIP64 archive, which Quake 3 cannot read";
+        return Problem{"a ZIP64 archive, which Quake 3 cannot read"};
     for (zip_int64_t i = 0; i < count; ++i) {
         zip_stat_t st;
         if (zip_stat_index(archive.zip, zip_uint64_t(i), ZIP_FL_ENC_RAW, &st) != 0)
-            return zip_strerror(archive.zip);
+            return Problem{zip_strerror(archive.zip)};
         if (st.size > kMaxSize || st.comp_size > kMaxSize)
-            return "a ZIP64 archive, which Quake 3 cannot read";
+            return Problem{"a ZIP64 archive, which Quake 3 cannot read"};
         auto [it, added] = archive.index.try_emplace(lowerAscii(st.name), zip_uint64_t(i));
         if (!added) {
             zip_delete(archive.zip, it->second);
             it->second = zip_uint64_t(i);
         }
     }
-    return problem;
+    return {};
 }
 
 // Adds the entry of `input`; complains and returns false when libzip refuses it. An entry of
@@ -168,35 +210,6 @@ bool dropFailed(std::vector<Input*>& inputs) {
 
 } // namespace
 
-std::string entryName(std::string_view file, std::string& problem) {
-    const bool drive = file.size() >= 2 && file[1] == ':';
-    if (file.empty() || file.front() == '/' || file.front() == '\\' || drive) {
-        problem = "not a relative path";
-        return {};
-    }
-    std::string name;
-    std::size_t start = 0;
-    while (start <= file.size()) {
-        std::size_t end = file.find_first_of("/\\", start);
-        if (end == std::string_view::npos)
-            end = file.size();
-        const std::string_view part = file.substr(start, end - start);
-        if (part == "..") {
-            problem = "'..' in path";
-            return {};
-        }
-        if (!part.empty() && part != ".") {
-            if (!name.empty())
-                name += '/';
-            name += part;
-        }
-        start = end + 1;
-    }
-    if (name.empty())
-        problem = "no file name";
-    return name;
-}
-
 namespace {
 
 // The archive as it stands, once its journal, if any, has put it right. `old` is invalid when
@@ -210,15 +223,16 @@ struct Target {
 // Recovers the archive from its journal and opens it; complains and returns false when it must
 // be left alone.
 bool openTarget(const std::string& archive, Target& target) {
-    target.place = corvane::tools::placeGiven(archive);
-    if (!target.place.folder) {
-        complain(archive + ": " + std::strerror(errno));
+    corvane::io::Result<corvane::io::Tree::Place> placed = corvane::tools::placeGiven(archive);
+    if (!placed) {
+        complain(archive + ": " + std::strerror(placed.failure().error));
         return false;
     }
+    target.place = std::move(placed).value();
     // A run cut short before may have left the archive half updated: that is undone first.
-    if (const int error = corvane::io::recover(target.place.folder.get(), target.place.name);
-        error != 0) {
-        complainOfJournal(archive, error);
+    if (const auto recovered = corvane::io::recover(target.place.folder.get(), target.place.name);
+        !recovered) {
+        complainOfJournal(archive, recovered.failure().error);
         return false;
     }
     target.old.reset(::openat(target.place.folder.get(), target.place.name.c_str(),
@@ -239,7 +253,10 @@ bool openTarget(const std::string& archive, Target& target) {
 // add, a name given twice only once (the last wins); `partial` tells whether any was left out.
 std::vector<Input*> openInputs(std::vector<Input>& inputs, const std::vector<std::string>& files,
                                bool& partial) {
-    corvane::io::Tree tree = corvane::io::Tree::open(".", corvane::io::Links::Refuse);
+    // A current folder that cannot be opened leaves an invalid tree: each file is then reported.
+    corvane::io::Result<corvane::io::Tree> opened =
+        corvane::io::Tree::open(".", corvane::io::Links::Refuse);
+    corvane::io::Tree tree = opened ? std::move(opened).value() : corvane::io::Tree();
     inputs.resize(files.size());
     std::unordered_map<std::string, std::size_t> latest;
     for (std::size_t i = 0; i < files.size(); ++i) {
@@ -263,15 +280,17 @@ int writeArchive(const std::string& archive, const Target& target, std::vector<I
     Parts parts(std::max(1u, std::thread::hardware_concurrency()));
     for (bool first = true; !chosen.empty(); first = false) {
         // A failed try whose rollback failed too left the journal: the archive is put right.
-        if (const int error =
-                first ? 0 : corvane::io::recover(target.place.folder.get(), target.place.name)) {
-            complainOfJournal(archive, error);
+        if (const auto recovered =
+                first ? corvane::io::Result<void>()
+                      : corvane::io::recover(target.place.folder.get(), target.place.name);
+            !recovered) {
+            complainOfJournal(archive, recovered.failure().error);
             return kExitRefused;
         }
         Archive zip;
-        if (const std::string why = open(target.place, target.old.get(), zip); !why.empty()) {
+        if (const Checked<void> opened = open(target.place, target.old.get(), zip); !opened) {
             // NOLINTNEXTLINE(performance-inefficient-string-concatenation): once, on failure
-            complain(archive + ": " + why + ", left alone");
+            complain(archive + ": " + opened.failure().why + ", left alone");
             return kExitRefused;
         }
         if (first) {

@@ -63,10 +63,19 @@ struct OpenPak {
 // false when the whole archive is refused.
 bool openPak(const std::string& archive, OpenPak& pak, int fd = -1) {
     // Non-blocking, so that a FIFO without a writer cannot stall the run.
-    pak.fd = fd >= 0 ? Fd(fd) : corvane::tools::openGiven(archive, O_RDONLY | O_NONBLOCK);
+    if (fd >= 0) {
+        pak.fd = Fd(fd);
+    } else if (corvane::io::Result<Fd> opened =
+                   corvane::tools::openGiven(archive, O_RDONLY | O_NONBLOCK)) {
+        pak.fd = std::move(opened).value();
+    } else {
+        const int error = opened.failure().error;
+        complain(error == ELOOP ? archive + ": is a symbolic link" : errorText(archive, error));
+        return false;
+    }
     struct stat st {};
-    if (!pak.fd || ::fstat(pak.fd.get(), &st) != 0) {
-        complain(errno == ELOOP ? archive + ": is a symbolic link" : errorText(archive));
+    if (::fstat(pak.fd.get(), &st) != 0) {
+        complain(errorText(archive));
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
@@ -76,18 +85,21 @@ bool openPak(const std::string& archive, OpenPak& pak, int fd = -1) {
     const std::uint64_t fileSize = pak.size = std::uint64_t(st.st_size);
     unsigned char head[kHeaderSize] = {};
     const std::size_t headRead = fileSize < kHeaderSize ? 0 : kHeaderSize;
-    if (!corvane::io::readAllAt(pak.fd.get(), head, headRead, 0)) {
-        complain(errorText(archive));
+    if (const auto read = corvane::io::readAllAt(pak.fd.get(), head, headRead, 0); !read) {
+        complain(errorText(archive, read.failure().error));
         return false;
     }
-    Header& header = pak.header;
-    if (const std::string why = parseHeader(head, headRead, fileSize, header); !why.empty()) {
-        complain(archive + ": " + why);
+    const Checked<Header> parsed = parseHeader(head, headRead, fileSize);
+    if (!parsed) {
+        complain(archive + ": " + parsed.failure().why);
         return false;
     }
+    const Header& header = pak.header = *parsed;
     std::vector<unsigned char> dir(header.dirLength);
-    if (!corvane::io::readAllAt(pak.fd.get(), dir.data(), dir.size(), header.dirOffset)) {
-        complain(errorText(archive));
+    if (const auto read =
+            corvane::io::readAllAt(pak.fd.get(), dir.data(), dir.size(), header.dirOffset);
+        !read) {
+        complain(errorText(archive, read.failure().error));
         return false;
     }
     pak.entries = parseDirectory(dir.data(), dir.size(), fileSize);
@@ -105,15 +117,15 @@ std::optional<std::size_t> findMember(const std::vector<Entry>& entries, const s
     return std::nullopt;
 }
 
-// Why no member may take the last component `name`: the program's archives and the journals
-// of their updates are never replaced by a pack's contents.
-std::string protectedName(const std::string& name) {
+// No member may take the last component `name` when it would replace one of the program's
+// archives or the journal of an archive's update.
+Checked<void> checkNotProtected(const std::string& name) {
     const std::size_t slash = name.rfind('/');
     const std::string base = lowerAscii(slash == std::string::npos ? name : name.substr(slash + 1));
     if (base.size() > 4 && base.ends_with(".pk3"))
-        return "would replace a .pk3 archive";
+        return Problem{"would replace a .pk3 archive"};
     if (corvane::io::isJournalName(base))
-        return "would replace an archive's journal";
+        return Problem{"would replace an archive's journal"};
     return {};
 }
 
@@ -126,14 +138,17 @@ struct Places {
     std::string folder; // of the last member, as named in the pack
     corvane::io::Tree::Place last;
 
-    corvane::io::Tree::Place of(const std::string& name) {
+    corvane::io::Result<corvane::io::Tree::Place> of(const std::string& name) {
         const std::size_t slash = name.rfind('/');
         const std::string folderName = slash == std::string::npos ? "" : name.substr(0, slash);
         if (last.folder && folderName == folder)
             return tree.sibling(last, slash == std::string::npos ? name : name.substr(slash + 1));
-        corvane::io::Tree::Place place = tree.place(name, true);
-        folder = place.folder ? folderName : "";
-        last = tree.sibling(place, place.name);
+        corvane::io::Result<corvane::io::Tree::Place> place = tree.place(name, true);
+        folder = place ? folderName : "";
+        last = {};
+        if (place)
+            if (auto kept = tree.sibling(*place, place->name))
+                last = std::move(kept).value();
         return place;
     }
 };
@@ -143,13 +158,13 @@ struct Places {
 Outcome extractMember(Places& places, int archive, const Entry& entry, mode_t mode,
                       std::vector<unsigned char>& buffer) {
     const std::string& name = entry.name;
-    if (const std::string why = protectedName(name); !why.empty()) {
-        complain(name + ": " + why + ", member skipped");
+    if (const Checked<void> allowed = checkNotProtected(name); !allowed) {
+        complain(name + ": " + allowed.failure().why + ", member skipped");
         return Outcome::Skipped;
     }
-    corvane::io::Tree::Place place = places.of(name);
-    if (!place.folder) {
-        const int error = errno;
+    corvane::io::Result<corvane::io::Tree::Place> placed = places.of(name);
+    if (!placed) {
+        const int error = placed.failure().error;
         if (error == ENOENT) {
             complain(name + ": a symbolic link or a file stands where a folder is needed, "
                             "member skipped");
@@ -159,6 +174,7 @@ Outcome extractMember(Places& places, int archive, const Entry& entry, mode_t mo
                  (writeFailure(error) ? "" : ", member skipped"));
         return writeFailure(error) ? Outcome::Failed : Outcome::Skipped;
     }
+    const corvane::io::Tree::Place& place = *placed;
     struct stat st {};
     const bool exists =
         ::fstatat(place.folder.get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
@@ -171,22 +187,26 @@ Outcome extractMember(Places& places, int archive, const Entry& entry, mode_t mo
         return Outcome::Skipped;
     }
     corvane::io::AtomicFile out;
-    if (!out.create(place.folder.get(), place.name, mode)) {
-        const int error = errno;
+    if (const auto created = out.create(place.folder.get(), place.name, mode); !created) {
+        const int error = created.failure().error;
         complain(errorText(name + ": cannot create the file", error) +
                  (writeFailure(error) ? "" : ", member skipped"));
         return writeFailure(error) ? Outcome::Failed : Outcome::Skipped;
     }
-    if (!corvane::io::copyRange(archive, entry.offset, out.fd(), entry.length, buffer)) {
-        complain(errorText(name + ": cannot copy the data"));
+    if (const auto copied =
+            corvane::io::copyRange(archive, entry.offset, out.fd(), entry.length, buffer);
+        !copied) {
+        complain(errorText(name + ": cannot copy the data", copied.failure().error));
         return Outcome::Failed;
     }
     // Members are many and each can be extracted again: no flush to the disk per member, and
     // an old file goes first, so that a killed run leaves no temporary name behind.
     using corvane::io::AtomicFile;
-    if (!out.commit(AtomicFile::Durability::NoFlush,
-                    exists ? AtomicFile::Replace::RemoveFirst : AtomicFile::Replace::Atomic)) {
-        complain(errorText(name + ": cannot put the file in place"));
+    if (const auto committed =
+            out.commit(AtomicFile::Durability::NoFlush,
+                       exists ? AtomicFile::Replace::RemoveFirst : AtomicFile::Replace::Atomic);
+        !committed) {
+        complain(errorText(name + ": cannot put the file in place", committed.failure().error));
         return Outcome::Failed;
     }
     places.tree.created(place);
@@ -205,15 +225,17 @@ int extract(const std::string& archive, const std::vector<std::string>& members,
     std::vector<Entry> sound;
     std::copy_if(pak.entries.begin(), pak.entries.end(), std::back_inserter(sound),
                  [](const Entry& entry) { return entry.problem.empty(); });
-    if (const std::string why = layoutProblem(sound, pak.header, pak.size); !why.empty()) {
-        complain(archive + ": " + why);
+    if (const Checked<void> laid = checkLayout(sound, pak.header, pak.size); !laid) {
+        complain(archive + ": " + laid.failure().why);
         return kExitRefused;
     }
-    corvane::io::Tree tree = corvane::io::Tree::open(destination, corvane::io::Links::Refuse);
-    if (!tree.valid()) {
-        complain(errorText(destination));
+    corvane::io::Result<corvane::io::Tree> opened =
+        corvane::io::Tree::open(destination, corvane::io::Links::Refuse);
+    if (!opened) {
+        complain(errorText(destination, opened.failure().error));
         return kExitRefused;
     }
+    corvane::io::Tree& tree = *opened;
     int result = kExitOk;
     std::vector<std::size_t> chosen;
     if (members.empty()) {
@@ -268,11 +290,17 @@ int list(const std::string& archive) {
     int result = kExitOk;
     for (const Entry& entry : pak.entries) {
         if (entry.problem.empty()) {
-            std::printf("%s\t%u\n", entry.name.c_str(), unsigned(entry.length));
+            // Checked once, below: a stream that fails stays failed.
+            (void)std::printf("%s\t%u\n", entry.name.c_str(), unsigned(entry.length));
         } else {
             complain(archive + ": " + printable(entry.name) + ": " + entry.problem);
             result = kExitPartial;
         }
+    }
+    // A listing that cannot be written whole is no listing.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        complain(errorText("standard output"));
+        return kExitRefused;
     }
     return result;
 }
@@ -313,8 +341,8 @@ bool collectFiles(int folder, const std::string& prefix, std::vector<SourceFile>
         } else if (name.size() >= kNameSize) {
             complain(printable(name) + ": name longer than 55 bytes");
             ok = false;
-        } else if (const std::string why = nameProblem(name); !why.empty()) {
-            complain(printable(name) + ": " + why);
+        } else if (const Checked<void> named = checkName(name); !named) {
+            complain(printable(name) + ": " + named.failure().why);
             ok = false;
         } else {
             files.push_back({name, std::uint64_t(st.st_size)});
@@ -333,8 +361,8 @@ bool writePak(int out, corvane::io::Tree& tree, const std::vector<SourceFile>& f
     std::vector<unsigned char> dir(files.size() * kEntrySize);
     std::vector<unsigned char> buffer;
     unsigned char head[kHeaderSize] = {'P', 'A', 'C', 'K'};
-    if (!corvane::io::writeAll(out, head, kHeaderSize)) {
-        complain(errorText("cannot write the pack"));
+    if (const auto written = corvane::io::writeAll(out, head, kHeaderSize); !written) {
+        complain(errorText("cannot write the pack", written.failure().error));
         return false;
     }
     std::uint64_t offset = kHeaderSize;
@@ -344,9 +372,12 @@ bool writePak(int out, corvane::io::Tree& tree, const std::vector<SourceFile>& f
             complain(file.name + ": the pack would pass 4 GiB");
             return false;
         }
-        const Fd in = tree.openFile(file.name, O_RDONLY | O_NONBLOCK);
-        if (!in || !corvane::io::copyRange(in.get(), 0, out, file.size, buffer)) {
-            complain(errorText(file.name));
+        const corvane::io::Result<Fd> in = tree.openFile(file.name, O_RDONLY | O_NONBLOCK);
+        const corvane::io::Result<void> copied =
+            in ? corvane::io::copyRange(in->get(), 0, out, file.size, buffer)
+               : corvane::io::Result<void>(in.failure());
+        if (!copied) {
+            complain(errorText(file.name, copied.failure().error));
             return false;
         }
         unsigned char* raw = dir.data() + i * kEntrySize;
@@ -363,9 +394,11 @@ bool writePak(int out, corvane::io::Tree& tree, const std::vector<SourceFile>& f
     }
     writeLe32(head + 4, std::uint32_t(offset));
     writeLe32(head + 8, std::uint32_t(dir.size()));
-    if (!corvane::io::writeAll(out, dir.data(), dir.size()) ||
-        !corvane::io::writeAllAt(out, head, kHeaderSize, 0)) {
-        complain(errorText("cannot write the pack"));
+    corvane::io::Result<void> written = corvane::io::writeAll(out, dir.data(), dir.size());
+    if (written)
+        written = corvane::io::writeAllAt(out, head, kHeaderSize, 0);
+    if (!written) {
+        complain(errorText("cannot write the pack", written.failure().error));
         return false;
     }
     return true;
@@ -374,11 +407,12 @@ bool writePak(int out, corvane::io::Tree& tree, const std::vector<SourceFile>& f
 } // namespace
 
 int create(const std::string& archive, const std::string& folder) {
-    const Fd root = corvane::tools::openGiven(folder, O_PATH | O_DIRECTORY);
-    if (!root) {
-        complain(errorText(folder));
+    const corvane::io::Result<Fd> opened = corvane::tools::openGiven(folder, O_PATH | O_DIRECTORY);
+    if (!opened) {
+        complain(errorText(folder, opened.failure().error));
         return kExitPartial;
     }
+    const Fd& root = *opened;
     std::vector<SourceFile> files;
     if (!collectFiles(root.get(), "", files))
         return kExitPartial;
@@ -389,16 +423,19 @@ int create(const std::string& archive, const std::string& folder) {
     std::sort(files.begin(), files.end(),
               [](const SourceFile& a, const SourceFile& b) { return a.name < b.name; });
     corvane::io::Tree tree(Fd(::fcntl(root.get(), F_DUPFD_CLOEXEC, 0)), corvane::io::Links::Refuse);
-    const corvane::io::Tree::Place place = corvane::tools::placeGiven(archive);
+    const corvane::io::Result<corvane::io::Tree::Place> place = corvane::tools::placeGiven(archive);
     corvane::io::AtomicFile out;
-    if (!place.folder || !out.create(place.folder.get(), place.name, newFileMode())) {
-        complain(errorText(archive));
+    const corvane::io::Result<void> created =
+        place ? out.create(place->folder.get(), place->name, newFileMode())
+              : corvane::io::Result<void>(place.failure());
+    if (!created) {
+        complain(errorText(archive, created.failure().error));
         return kExitPartial;
     }
     if (!writePak(out.fd(), tree, files))
         return kExitPartial;
-    if (!out.commit()) {
-        complain(errorText(archive));
+    if (const auto committed = out.commit(); !committed) {
+        complain(errorText(archive, committed.failure().error));
         return kExitPartial;
     }
     return kExitOk;

@@ -15,21 +15,20 @@ void writeLe32(unsigned char* p, std::uint32_t value) {
         p[i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
-std::string parseHeader(const unsigned char* bytes, std::size_t size, std::uint64_t fileSize,
-                        Header& header) {
+Checked<Header> parseHeader(const unsigned char* bytes, std::size_t size, std::uint64_t fileSize) {
     if (size < kHeaderSize || std::memcmp(bytes, "PACK", 4) != 0)
-        return "not a pack file";
+        return Problem{"not a pack file"};
     const Header h{readLe32(bytes + 4), readLe32(bytes + 8)};
     if (h.dirLength % kEntrySize != 0)
-        return "directory length " + std::to_string(h.dirLength) + " is not a multiple of 64";
+        return Problem{"directory length " + std::to_string(h.dirLength) +
+                       " is not a multiple of 64"};
     if (h.dirLength / kEntrySize > kMaxEntries)
-        return "directory claims " + std::to_string(h.dirLength / kEntrySize) + " members";
+        return Problem{"directory claims " + std::to_string(h.dirLength / kEntrySize) + " members"};
     if (std::uint64_t(h.dirOffset) + h.dirLength > fileSize)
-        return "directory lies past the end of the file";
+        return Problem{"directory lies past the end of the file"};
     if (h.dirLength != 0 && h.dirOffset < kHeaderSize)
-        return "directory overlaps the header";
-    header = h;
-    return {};
+        return Problem{"directory overlaps the header"};
+    return h;
 }
 
 std::vector<Entry> parseDirectory(const unsigned char* bytes, std::size_t size,
@@ -45,8 +44,8 @@ std::vector<Entry> parseDirectory(const unsigned char* bytes, std::size_t size,
         e.length = readLe32(raw + kNameSize + 4);
         if (!end)
             e.problem = "name has no terminating NUL";
-        else
-            e.problem = nameProblem(e.name);
+        else if (const Checked<void> named = checkName(e.name); !named)
+            e.problem = named.failure().why;
         if (e.problem.empty() && std::uint64_t(e.offset) + e.length > fileSize)
             e.problem = "data lies past the end of the archive";
         entries.push_back(std::move(e));
@@ -54,7 +53,7 @@ std::vector<Entry> parseDirectory(const unsigned char* bytes, std::size_t size,
     return entries;
 }
 
-std::string layoutProblem(const std::vector<Entry>& entries, const Header& header,
+Checked<void> checkLayout(const std::vector<Entry>& entries, const Header& header,
                           std::uint64_t fileSize) {
     std::vector<const Entry*> byOffset;
     for (const Entry& entry : entries)
@@ -68,44 +67,44 @@ std::string layoutProblem(const std::vector<Entry>& entries, const Header& heade
         const std::uint64_t start = entry->offset, end = start + entry->length;
         const std::string name = "member " + printable(entry->name);
         if (end > fileSize)
-            return name + " lies past the end of the file";
+            return Problem{name + " lies past the end of the file"};
         if (start < kHeaderSize)
-            return name + " lies over the header";
+            return Problem{name + " lies over the header"};
         if (start < dirEnd && dirStart < end)
-            return name + " lies over the directory";
+            return Problem{name + " lies over the directory"};
         if (reaching && start < std::uint64_t(reaching->offset) + reaching->length)
-            return "members " + printable(reaching->name) + " and " + printable(entry->name) +
-                   " share their bytes";
+            return Problem{"members " + printable(reaching->name) + " and " +
+                           printable(entry->name) + " share their bytes"};
         if (!reaching || end > std::uint64_t(reaching->offset) + reaching->length)
             reaching = entry;
     }
     return {};
 }
 
-std::string nameProblem(std::string_view name) {
+Checked<void> checkName(std::string_view name) {
     if (name.empty())
-        return "empty name";
+        return Problem{"empty name"};
     for (const char byte : name) {
         const auto c = static_cast<unsigned char>(byte);
         if (c < 0x20 || c == 0x7f)
-            return "control character in name";
+            return Problem{"control character in name"};
         // Pack names always use '/'; a backslash is a separator on some systems.
         if (c == '\\')
-            return "backslash in name";
+            return Problem{"backslash in name"};
         // Drive letters and alternate data streams.
         if (c == ':')
-            return "colon in name";
+            return Problem{"colon in name"};
     }
     if (name.front() == '/')
-        return "absolute path";
+        return Problem{"absolute path"};
     std::size_t start = 0;
     while (true) {
         const std::size_t slash = name.find('/', start);
         const std::string_view part = name.substr(start, slash - start);
         if (part.empty())
-            return "empty path component";
+            return Problem{"empty path component"};
         if (part == "." || part == "..")
-            return "'.' or '..' path component";
+            return Problem{"'.' or '..' path component"};
         if (slash == std::string_view::npos)
             return {};
         start = slash + 1;

@@ -4,6 +4,12 @@
 // error number the wizard knows it by (its boxes and some of its choices depend on it), the
 // path involved and the system's reason. The wizard shows description(), in the runtime's own
 // words; the command line says plain(), in its own.
+//
+// What the core does that can fail in ways its caller must handle, where a value fits better
+// than an exception, gives a Result holding the value or the Error. A failure of io becomes an
+// Error where the core calls io (fromFailure).
+
+#include "io/result.h"
 
 #include <QString>
 
@@ -32,6 +38,11 @@ public:
     // The error of a failed system call with the errno `cause`; `notFound` is the number for a
     // path that does not exist: 53 for files, 76 for folders.
     static Error fromSystem(int cause, int notFound, const QString& path);
+    // The same for a failure of io, about `path` (the failure itself names the path in the
+    // system's bytes, or only part of it).
+    static Error fromFailure(const io::Failure& failure, int notFound, const QString& path) {
+        return fromSystem(failure.error, notFound, path);
+    }
 
     int number() const { return m_number; }
     const QString& path() const { return m_path; }
@@ -49,5 +60,8 @@ private:
     QString m_detail;
     std::string m_what;
 };
+
+// A value, or the Error why there is none.
+template <typename T> using Result = io::Result<T, Error>;
 
 } // namespace corvane

@@ -6,6 +6,7 @@
 // and is used as given.
 
 #include "io/fd.h"
+#include "io/result.h"
 #include "io/tree.h"
 
 #include <string>
@@ -13,8 +14,8 @@
 namespace corvane::tools {
 
 // Opens the path with `flags` (O_CLOEXEC is added).
-io::Fd openGiven(const std::string& path, int flags);
+io::Result<io::Fd> openGiven(const std::string& path, int flags);
 // Where the path is; for a path not below, its folder as given and its last component.
-io::Tree::Place placeGiven(const std::string& path);
+io::Result<io::Tree::Place> placeGiven(const std::string& path);
 
 } // namespace corvane::tools
