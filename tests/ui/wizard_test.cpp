@@ -56,9 +56,7 @@ protected:
 TEST_F(Demo, TheWizardConvertsTheSandboxFromTheDisclaimerToQfbastion) {
     Wizard wizard(*services);
     wizard.start();
-    EXPECT_EQ(wizard.search(), nullptr);
     wizard.startup()->OKButton->click();
-    EXPECT_FALSE(wizard.startup()->isVisible());
     ASSERT_TRUE(wizard.search()->isVisible());
     EXPECT_FALSE(wizard.search()->cmdNext->isEnabled());
 
@@ -77,7 +75,6 @@ TEST_F(Demo, TheWizardConvertsTheSandboxFromTheDisclaimerToQfbastion) {
     wizard.search()->cmdNext->click();
     Extractnpak* conversion = wizard.conversion();
     ASSERT_TRUE(conversion && conversion->isVisible());
-    EXPECT_FALSE(wizard.search()->isVisible());
     EXPECT_EQ(conversion->lblq2path->caption(), sandbox + "/Games/Quake 2/");
     EXPECT_EQ(conversion->lblq3path->caption(), sandbox + "/Games/Quake 3 Arena/");
 
@@ -276,15 +273,6 @@ TEST(Wizard, TheConversionWindowCannotBeClosedWhileTheConversionRuns) {
     EXPECT_TRUE(screen.isVisible());
     screen.setScreenEnabled(true);
     EXPECT_TRUE(runsToEnd(services, [&] { screen.close(); }));
-}
-
-// The texts wrap instead of being cut off, and Continue has the focus.
-TEST(Disclaimer, TextsWrapAndContinueHasTheFocus) {
-    FakeServices services;
-    Startup startup(services);
-    startup.show();
-    EXPECT_TRUE(startup.Label1->wordWrap() && startup.Label3->wordWrap()) << "text cut off";
-    EXPECT_EQ(startup.focusWidget(), startup.OKButton);
 }
 
 // A polite kill ends the wizard at once, with the status a shell reports for the signal.
