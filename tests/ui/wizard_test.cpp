@@ -275,6 +275,14 @@ TEST(Wizard, TheConversionWindowCannotBeClosedWhileTheConversionRuns) {
     EXPECT_TRUE(runsToEnd(services, [&] { screen.close(); }));
 }
 
+// Continue has the focus as soon as the disclaimer shows, before its window is active.
+TEST(Disclaimer, ContinueHasTheFocusAtOnce) {
+    FakeServices services;
+    Startup startup(services);
+    startup.show();
+    EXPECT_EQ(startup.focusWidget(), startup.OKButton);
+}
+
 // A polite kill ends the wizard at once, with the status a shell reports for the signal.
 TEST(Program, APoliteKillEndsTheWizardWithTheSignalsStatus) {
     for (const int signal : {SIGTERM, SIGHUP}) {
