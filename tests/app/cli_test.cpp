@@ -181,6 +181,9 @@ const Road kRoads[] = {
      "  pak2.pk3  ",
      3,
      [](Games& g) { moveTo(g.quake2, g, "Quake \"2\" " + decodePath("\xff\xfe")); }},
+    {"DryRunChecksAndChangesNothing", kDryRun, 0,
+     "corvane: dry run: every check passed and nothing was changed."},
+    // The dry run says why the run could not start, with the run's status.
     {"DryRunOfAConversionThatCannotStart",
      {"convert", "<Q2>", "--dry-run", "<Q3>"},
      6,
@@ -313,6 +316,13 @@ const Road kRoads[] = {
     {"APakOfAKnownReleasesSizeWithOtherBytes", kConvert, 7,
      "corvane: pak2.pak has the size of Quake 2's point-release patch but other contents", 3,
      [](Games& g) { g.padPak("pak2.pak", 45055); }},
+    // The command line's own words for a pak0.pak with fewer files than the classic game's.
+    {"AnotherGamesPak0", kConvert, 7, "corvane: pak0.pak holds ", 3,
+     [](Games& g) {
+         Members members = classicPak(0);
+         members.resize(40);
+         g.writePak("pak0.pak", members);
+     }},
     {"FailedTool", kConvert, 4, "corvane: pak0.pak could not be unpacked:", 0,
      [](Games& g) { writeFile(g.programFolder + "/pak", "#!/bin/sh\nexit 2\n"); }},
     {"NotAllInstalled", kConvert, 5, "  pak1.pk3  not made", 0,

@@ -83,6 +83,7 @@ TEST_F(Demo, TheWizardConvertsTheSandboxFromTheDisclaimerToQfbastion) {
     EXPECT_EQ(conversion->caption(), "Total files: " + QString::number(classicFileCount()));
     EXPECT_EQ(QDir(sandbox + "/Games/Quake 3 Arena/qfbastion").entryList(QDir::Files),
               (QStringList{"pak0.pk3", "pak1.pk3", "pak2.pk3"}));
+    // The conversion's notices reach the user as boxes.
     EXPECT_TRUE(services->prompts().back().startsWith("PAK2.PK3 was copied to"));
 }
 
@@ -219,10 +220,7 @@ TEST_F(Demo, TheWizardConvertsDebiansLayoutIntoTheEnginesHomePath) {
     EXPECT_TRUE(runsToEnd(*services, [&] { wizard.conversion()->OKButton->click(); }));
     EXPECT_EQ(QDir(home + "qfbastion").entryList(QDir::Files),
               (QStringList{"pak0.pk3", "pak1.pk3", "pak2.pk3"}));
-    EXPECT_TRUE(services->prompts().back().startsWith("PAK2.PK3 was copied to"));
     EXPECT_EQ(snapshot(drive + "/usr"), data);
-    for (const QString& folder : readOnly)
-        setMode(folder, 0755);
 }
 
 TEST_F(Demo, ClosingTheWindowDuringTheSearchEndsTheProgram) {
