@@ -165,6 +165,11 @@ void splitQuake3(Games& g, const QString& dataFolder, bool systemPlaces) {
             QFile::encodeName(systemPlaces ? g.root.file("usr/share") : g.root.file("none")));
 }
 
+// The words of `line`, split at each blank.
+QStringList words(const QString& line) {
+    return line.split(' ');
+}
+
 const QStringList kConvert = {"convert", "<Q2>", "<Q3>"};
 const QStringList kDryRun = {"convert", "--dry-run", "<Q2>", "<Q3>"};
 
@@ -184,11 +189,8 @@ const Road kRoads[] = {
     {"DryRunChecksAndChangesNothing", kDryRun, 0,
      "corvane: dry run: every check passed and nothing was changed."},
     // The dry run says why the run could not start, with the run's status.
-    {"DryRunOfAConversionThatCannotStart",
-     {"convert", "<Q2>", "--dry-run", "<Q3>"},
-     6,
-     "corvane: Another conversion is running in ",
-     0,
+    {"DryRunOfAConversionThatCannotStart", words("convert <Q2> --dry-run <Q3>"), 6,
+     "corvane: Another conversion is running in ", 0,
      [](Games& g) { g.lockAsAnotherRun(g.programFolder); }},
     // The dry run refuses what the run would refuse, in the same words, and makes no folder.
     {"DryRunRefusesAnArchiveTheRunCouldNotReplace", kDryRun, 3,
@@ -204,97 +206,60 @@ const Road kRoads[] = {
          qputenv("XDG_CACHE_HOME", QFile::encodeName(g.root.file("xdg")));
      }},
     // A lock call that fails is said, and is no other conversion.
-    {"ALockThatCannotBeTaken",
-     kConvert,
-     3,
-     "corvane: cannot lock ",
-     0,
-     {},
-     {},
+    {"ALockThatCannotBeTaken", kConvert, 3, "corvane: cannot lock ", 0, nullptr, QStringList(),
      [] { failSystemCall(__NR_fcntl, 1, F_OFD_SETLK, ENOLCK); }},
-    {"AFileSystemThatCannotExchangeNames",
-     kConvert,
-     0,
-     "  pak2.pk3  ",
-     3,
+    {"AFileSystemThatCannotExchangeNames", kConvert, 0, "  pak2.pk3  ", 3,
      [](Games& g) {
          for (const char* archive : {"pak0.pk3", "pak1.pk3", "pak2.pk3"})
              writeFile(g.quake3 + "qfbastion/" + archive, "an older one");
      },
-     {},
-     [] { failSystemCall(__NR_renameat2, 4, RENAME_EXCHANGE, EINVAL); }},
+     QStringList(), [] { failSystemCall(__NR_renameat2, 4, RENAME_EXCHANGE, EINVAL); }},
     // Names are names: a backslash is part of one, ".." goes up from where a link leads, and
     // nothing in a name can steer the terminal.
-    {"ABackslashIsPartOfAName",
-     {"convert", "<ROOT>/q2\\x", "<Q3>"},
-     0,
-     "  pak2.pk3  ",
-     3,
+    {"ABackslashIsPartOfAName", words("convert <ROOT>/q2\\x <Q3>"), 0, "  pak2.pk3  ", 3,
      [](Games& g) {
          moveTo(g.quake2, g, "q2\\x");
          makeTree(g.root.path(), {"q2/x/baseq2/pak0.pak"});
      }},
-    {"DotDotAfterALinkIsTheKernels",
-     {"convert", "<ROOT>/link/..", "<Q3>"},
-     0,
-     "  pak2.pk3  ",
-     3,
+    {"DotDotAfterALinkIsTheKernels", words("convert <ROOT>/link/.. <Q3>"), 0, "  pak2.pk3  ", 3,
      [](Games& g) { makeTree(g.root.path(), {"link -> " + g.quake2 + "baseq2"}); }},
     {"AnEmptyName", {"convert", "", "<Q3>"}, 2, "corvane: a folder name cannot be empty"},
     {"ControlCharactersAreShownEscaped",
-     {"convert", "<Q2>", "<ROOT>/q3\x1b]0;title\a" + decodePath("\xff")},
-     3,
-     "corvane: <ROOT>/q3\\x1b]0;title\\x07\\xff holds no folder qfbastion",
-     0,
+     words("convert <Q2> <ROOT>/q3\x1b]0;title\a" + decodePath("\xff")), 3,
+     "corvane: <ROOT>/q3\\x1b]0;title\\x07\\xff holds no folder qfbastion", 0,
      [](Games& g) {
          QDir(g.quake3 + "qfbastion").removeRecursively();
          moveTo(g.quake3, g, "q3\x1b]0;title\a" + decodePath("\xff"));
      }},
     {"NoProc", kConvert, 0, "  pak2.pk3  ", 3, {}, {}, withoutProc},
     {"PathsLongerThanTheSystemTakesAtOnce",
-     {"convert", "<ROOT>" + kDeep + "/q2", "<ROOT>" + kDeep + "/q3"},
-     0,
-     "  pak2.pk3  ",
-     0,
+     words("convert <ROOT>" + kDeep + "/q2 <ROOT>" + kDeep + "/q3"), 0, "  pak2.pk3  ", 0,
      moveDeep},
-    {"Help", {"--help"}, 0, "Usage: corvane [--demo]"},
-    {"DemoTakesNothingElse", {"--demo", "--help"}, 2, "corvane: --demo takes no other argument"},
+    {"Help", words("--help"), 0, "Usage: corvane [--demo]"},
+    {"DemoTakesNothingElse", words("--demo --help"), 2, "corvane: --demo takes no other argument"},
     // The wizard with no display, or with one that does not answer, locally or over the
     // network: a clear message, no abort of the toolkit.
     {"NoDisplay", {}, 1, "corvane: no display found"},
     {"NoXServer", {}, 1, "corvane: no display found", 0, {}, {"DISPLAY=:97"}},
-    {"NoXServerOverTheNetwork",
-     {},
-     1,
-     "corvane: no display found",
-     0,
-     {},
-     {"DISPLAY=localhost:97.0"}},
-    {"NoPlatformPlugin",
-     {},
-     1,
-     "corvane: Qt has no platform plugin \"nowhere\" (QT_QPA_PLATFORM=nowhere): unset",
-     0,
-     {},
-     {"QT_QPA_PLATFORM=nowhere"}},
+    {"NoXServerOverTheNetwork", QStringList(), 1, "corvane: no display found", 0, nullptr,
+     words("DISPLAY=localhost:97.0")},
+    {"NoPlatformPlugin", QStringList(), 1,
+     "corvane: Qt has no platform plugin \"nowhere\" (QT_QPA_PLATFORM=nowhere): unset", 0, nullptr,
+     words("QT_QPA_PLATFORM=nowhere")},
     {"NoWaylandServer", {}, 1, "corvane: no display found", 0, {}, {"WAYLAND_DISPLAY=nowhere-97"}},
-    {"ConvertHelp", {"convert", "-h"}, 0, "Usage: corvane convert [--dry-run]"},
-    {"FindHelp", {"find", "--help"}, 0, "Usage: corvane find [--null]"},
-    {"Version", {"--version"}, 0, "corvane 1."},
-    {"FindNothing", {"find", "<ROOT>/outside"}, 1, "corvane: no Quake 2 or Quake 3 folder found"},
-    {"UnknownOption", {"find", "--json", "<Q2>"}, 2, "corvane: unknown option --json"},
-    {"UnknownCommand", {"--bogus"}, 2, "corvane: unknown option --bogus"},
-    {"OneFolder", {"convert", "<Q2>"}, 2, "corvane: convert takes two folders"},
-    {"NoSuchFolder", {"convert", "<ROOT>/none", "<Q3>"}, 3, "corvane: <ROOT>/none: no such folder"},
-    {"FoldersSwapped", {"convert", "<Q3>", "<Q2>"}, 3, "corvane: the two folders look swapped: "},
-    {"Baseq2ForItsGame",
-     {"convert", "<Q2>/baseq2", "<Q3>"},
-     3,
+    {"ConvertHelp", words("convert -h"), 0, "Usage: corvane convert [--dry-run]"},
+    {"FindHelp", words("find --help"), 0, "Usage: corvane find [--null]"},
+    {"Version", words("--version"), 0, "corvane 1."},
+    {"FindNothing", words("find <ROOT>/outside"), 1, "corvane: no Quake 2 or Quake 3 folder found"},
+    {"UnknownOption", words("find --json <Q2>"), 2, "corvane: unknown option --json"},
+    {"UnknownCommand", words("--bogus"), 2, "corvane: unknown option --bogus"},
+    {"OneFolder", words("convert <Q2>"), 2, "corvane: convert takes two folders"},
+    {"NoSuchFolder", words("convert <ROOT>/none <Q3>"), 3, "corvane: <ROOT>/none: no such folder"},
+    {"FoldersSwapped", words("convert <Q3> <Q2>"), 3, "corvane: the two folders look swapped: "},
+    {"Baseq2ForItsGame", words("convert <Q2>/baseq2 <Q3>"), 3,
      "corvane: <Q2>/baseq2 is the game's baseq2 folder; give the Quake 2 folder that holds it, "
      "<Q2>"},
-    {"NoQuake2Folder",
-     {"convert", "<Q3>", "<Q3>"},
-     3,
+    {"NoQuake2Folder", words("convert <Q3> <Q3>"), 3,
      "corvane: <Q3> is no Quake 2 folder: it holds no baseq2/pak0.pak"},
     {"HomePathWithTheDataInASystemPlace", kConvert, 0,
      "  Quake 3's data: <ROOT>/usr/share/games/quake3/baseq3, for the home path <Q3>", 3,
@@ -308,9 +273,7 @@ const Road kRoads[] = {
     {"HomePathWithoutQuake3DataAnywhere", kConvert, 3,
      "corvane: <Q3> holds qfbastion but no Quake 3 data: ", 0,
      [](Games& g) { splitQuake3(g, g.root.file("elsewhere"), false); }},
-    {"DataGivenThatIsNone",
-     {"convert", "--quake3-data=<Q2>", "<Q2>", "<Q3>"},
-     3,
+    {"DataGivenThatIsNone", words("convert --quake3-data=<Q2> <Q2> <Q3>"), 3,
      "corvane: <Q2> holds no baseq3/pak0.pk3: it is no Quake 3 data folder"},
     // Each outcome of the conversion has its status; the words are the conversion's own.
     {"APakOfAKnownReleasesSizeWithOtherBytes", kConvert, 7,
