@@ -55,14 +55,16 @@ QString forPrintf(const QByteArray& bytes) {
 
 struct Road {
     const char* name;
-    std::function<QStringList(Games&)> arguments; // once the games are made
+    // <Q2>, <Q3> and <ROOT> stand for the folders, here as in what is said.
+    QStringList arguments;
     int exitCode;
-    // The start of a line on standard error or output, with <Q2>, <Q3> and <ROOT> for the
-    // folders; none when they go to a pipe that is closed early.
+    // The start of a line on standard error or output; none when they go to a pipe that is
+    // closed early.
     const char* said;
-    int installed = 0;            // archives in qfbastion afterwards
-    QStringList environment = {}; // besides no display
-    void (*inChild)() = nullptr;  // in the shell, before it starts corvane
+    int installed = 0;                        // archives in qfbastion afterwards
+    std::function<void(Games&)> prepare = {}; // once the games are made
+    QStringList environment = {};             // besides no display
+    void (*inChild)() = nullptr;              // in the shell, before it starts corvane
 };
 
 class CommandLine : public ::testing::TestWithParam<Road> {
@@ -75,12 +77,17 @@ protected:
 TEST_P(CommandLine, ExitsWithItsStatusSaysWhyAndTouchesNothingElse) {
     const ScopedEnvironment dataDirs("XDG_DATA_DIRS", "/nonexistent");
     Games games(true);
-    const QStringList arguments = GetParam().arguments(games);
+    if (GetParam().prepare)
+        GetParam().prepare(games);
     const auto before = outsideTheRun(snapshot(games.root.path()));
     QStringList words;
-    for (const QString& argument : arguments)
+    for (QString argument : GetParam().arguments) {
+        argument.replace("<Q2>", games.quake2.chopped(1))
+            .replace("<Q3>", games.quake3.chopped(1))
+            .replace("<ROOT>", games.root.path());
         words << "\"$(printf %b '" + forPrintf(QByteArray::fromStdString(encodePath(argument))) +
                      "')\"";
+    }
     const QString line = "set -o pipefail; exec 3>&1; \"$0\" " + words.join(' ') +
                          (GetParam().said ? " 2>&1" : " 2>&1 >&3 | head -c 1 >/dev/null");
     const Finished run = corvane::test::run(
@@ -118,30 +125,33 @@ void withoutProc() {
         ::mount("none", "/proc", "tmpfs", 0, nullptr);
 }
 
-// Moves the two game folders below `root`, 22 folders of 200 bytes down: paths longer than the
-// system takes at once. Returns the command converting them.
-QStringList convertDeep(Games& g) {
+// 22 folders of 200 bytes down: paths longer than the system takes at once.
+const QString kDeep = QString('/' + QString(200, 'd')).repeated(22);
+
+// Moves the two game folders to "q2" and "q3" below <ROOT> + kDeep.
+void moveDeep(Games& g) {
     io::Fd at(::open(QFile::encodeName(g.root.path()).constData(), O_PATH | O_DIRECTORY));
-    QString path = g.root.path();
     const QByteArray part(200, 'd');
-    for (int i = 0; i < 22; ++i, path += '/' + part) {
+    for (int i = 0; i < 22; ++i) {
         ::mkdirat(at.get(), part.constData(), 0755);
         at.reset(::openat(at.get(), part.constData(), O_PATH | O_DIRECTORY));
     }
     for (const char* game : {"q2", "q3"})
         ::renameat(AT_FDCWD, QFile::encodeName(game[1] == '2' ? g.quake2 : g.quake3).constData(),
                    at.get(), game);
-    return {"convert", path + "/q2", path + "/q3"};
+}
+
+// Renames a game folder to <ROOT>/`name`.
+void moveTo(const QString& folder, const Games& g, const QString& name) {
+    EXPECT_EQ(
+        ::rename(QFile::encodeName(folder).constData(), encodePath(g.root.file(name)).c_str()), 0);
 }
 
 // Stops corvane on the third run of the zip tool, while it packs.
-QStringList stopWhilePacking(Games& g, const char* signal) {
-    g.logZipRuns(QByteArray("[ $(wc -l <\"$log\") -eq 3 ] && kill -") + signal + " $PPID");
-    return {"convert", g.quake2, g.quake3};
-}
-
-QStringList convert(Games& g) {
-    return {"convert", g.quake2, g.quake3};
+std::function<void(Games&)> stopWhilePacking(const char* signal) {
+    return [signal](Games& g) {
+        g.logZipRuns(QByteArray("[ $(wc -l <\"$log\") -eq 3 ] && kill -") + signal + " $PPID");
+    };
 }
 
 // Makes the Quake 3 folder an engine's home path: its data moves to `dataFolder`, below which
@@ -155,259 +165,137 @@ void splitQuake3(Games& g, const QString& dataFolder, bool systemPlaces) {
             QFile::encodeName(systemPlaces ? g.root.file("usr/share") : g.root.file("none")));
 }
 
+// The words of `line`, split at each blank.
+QStringList words(const QString& line) {
+    return line.split(' ');
+}
+
+const QStringList kConvert = {"convert", "<Q2>", "<Q3>"};
+const QStringList kDryRun = {"convert", "--dry-run", "<Q2>", "<Q3>"};
+
 const Road kRoads[] = {
-    {"AllThreeInstalled",
+    {"AllThreeInstalled", kConvert, 0, "  pak0.pk3  ", 3,
      [](Games& g) {
          // A library planted in the program folder is never loaded.
          for (const char* library : {"libQt6Core.so.6", "libc.so.6", "libzip.so.4"})
              writeFile(g.programFolder + '/' + library, "not a library");
-         return convert(g);
-     },
-     0, "  pak0.pk3  ", 3},
+     }},
     {"FolderNamesAreBytes",
-     [](Games& g) {
-         const QString renamed = g.root.file("Quake \"2\" ") + decodePath("\xff\xfe");
-         EXPECT_EQ(::rename(QFile::encodeName(g.quake2).constData(), encodePath(renamed).c_str()),
-                   0);
-         return QStringList{"convert", renamed, g.quake3};
-     },
-     0, "  pak2.pk3  ", 3},
-    {"DryRunChecksAndChangesNothing",
-     [](Games& g) {
-         return QStringList{"convert", "--dry-run", g.quake2, g.quake3};
-     },
-     0, "corvane: dry run: every check passed and nothing was changed."},
-    {"DryRunOfAConversionThatCannotStart",
-     [](Games& g) {
-         g.lockAsAnotherRun(g.programFolder);
-         return QStringList{"convert", g.quake2, "--dry-run", g.quake3};
-     },
-     6, "corvane: Another conversion is running in "},
-    // The dry run refuses what the run would refuse, in the same words, and makes no folder.
-    {"DryRunRefusesAnArchiveTheRunCouldNotReplace",
-     [](Games& g) {
-         writeFile(g.quake3 + "qfbastion/pak2.pk3", "the user's own");
-         setMode(g.quake3 + "qfbastion/pak2.pk3", 0444);
-         return QStringList{"convert", "--dry-run", g.quake2, g.quake3};
-     },
-     3, "corvane: <Q3>/qfbastion/pak2.pk3 is read-only.", 1},
-    {"DryRunMakesNoFolderInTheCache",
-     [](Games& g) {
-         setMode(g.programFolder, 0777); // others may change it: no work folder
-         qputenv("XDG_CACHE_HOME", QFile::encodeName(g.root.file("xdg")));
-         return QStringList{"convert", "--dry-run", g.quake2, g.quake3};
-     },
-     0, "It would unpack, into a folder of its own in <ROOT>/xdg/corvane/work:"},
-    // A lock call that fails is said, and is no other conversion.
-    {"ALockThatCannotBeTaken",
-     convert,
-     3,
-     "corvane: cannot lock ",
-     0,
-     {},
-     [] { failSystemCall(__NR_fcntl, 1, F_OFD_SETLK, ENOLCK); }},
-    {"AFileSystemThatCannotExchangeNames",
-     [](Games& g) {
-         for (const char* archive : {"pak0.pk3", "pak1.pk3", "pak2.pk3"})
-             writeFile(g.quake3 + "qfbastion/" + archive, "an older one");
-         return convert(g);
-     },
+     {"convert", "<ROOT>/Quake \"2\" " + decodePath("\xff\xfe"), "<Q3>"},
      0,
      "  pak2.pk3  ",
      3,
-     {},
-     [] { failSystemCall(__NR_renameat2, 4, RENAME_EXCHANGE, EINVAL); }},
+     [](Games& g) { moveTo(g.quake2, g, "Quake \"2\" " + decodePath("\xff\xfe")); }},
+    {"DryRunChecksAndChangesNothing", kDryRun, 0,
+     "corvane: dry run: every check passed and nothing was changed."},
+    // The dry run says why the run could not start, with the run's status.
+    {"DryRunOfAConversionThatCannotStart", words("convert <Q2> --dry-run <Q3>"), 6,
+     "corvane: Another conversion is running in ", 0,
+     [](Games& g) { g.lockAsAnotherRun(g.programFolder); }},
+    // The dry run refuses what the run would refuse, in the same words, and makes no folder.
+    {"DryRunRefusesAnArchiveTheRunCouldNotReplace", kDryRun, 3,
+     "corvane: <Q3>/qfbastion/pak2.pk3 is read-only.", 1,
+     [](Games& g) {
+         writeFile(g.quake3 + "qfbastion/pak2.pk3", "the user's own");
+         setMode(g.quake3 + "qfbastion/pak2.pk3", 0444);
+     }},
+    {"DryRunMakesNoFolderInTheCache", kDryRun, 0,
+     "It would unpack, into a folder of its own in <ROOT>/xdg/corvane/work:", 0,
+     [](Games& g) {
+         setMode(g.programFolder, 0777); // others may change it: no work folder
+         qputenv("XDG_CACHE_HOME", QFile::encodeName(g.root.file("xdg")));
+     }},
+    // A lock call that fails is said, and is no other conversion.
+    {"ALockThatCannotBeTaken", kConvert, 3, "corvane: cannot lock ", 0, nullptr, QStringList(),
+     [] { failSystemCall(__NR_fcntl, 1, F_OFD_SETLK, ENOLCK); }},
+    {"AFileSystemThatCannotExchangeNames", kConvert, 0, "  pak2.pk3  ", 3,
+     [](Games& g) {
+         for (const char* archive : {"pak0.pk3", "pak1.pk3", "pak2.pk3"})
+             writeFile(g.quake3 + "qfbastion/" + archive, "an older one");
+     },
+     QStringList(), [] { failSystemCall(__NR_renameat2, 4, RENAME_EXCHANGE, EINVAL); }},
     // Names are names: a backslash is part of one, ".." goes up from where a link leads, and
     // nothing in a name can steer the terminal.
-    {"ABackslashIsPartOfAName",
+    {"ABackslashIsPartOfAName", words("convert <ROOT>/q2\\x <Q3>"), 0, "  pak2.pk3  ", 3,
      [](Games& g) {
-         const QString named = g.root.file("q2\\x");
-         EXPECT_EQ(::rename(QFile::encodeName(g.quake2).constData(),
-                            QFile::encodeName(named).constData()),
-                   0);
+         moveTo(g.quake2, g, "q2\\x");
          makeTree(g.root.path(), {"q2/x/baseq2/pak0.pak"});
-         return QStringList{"convert", named, g.quake3};
-     },
-     0, "  pak2.pk3  ", 3},
-    {"DotDotAfterALinkIsTheKernels",
-     [](Games& g) {
-         makeTree(g.root.path(), {"link -> " + g.quake2 + "baseq2"});
-         return QStringList{"convert", g.root.file("link/.."), g.quake3};
-     },
-     0, "  pak2.pk3  ", 3},
-    {"AnEmptyName",
-     [](Games& g) {
-         return QStringList{"convert", "", g.quake3};
-     },
-     2, "corvane: a folder name cannot be empty"},
+     }},
+    {"DotDotAfterALinkIsTheKernels", words("convert <ROOT>/link/.. <Q3>"), 0, "  pak2.pk3  ", 3,
+     [](Games& g) { makeTree(g.root.path(), {"link -> " + g.quake2 + "baseq2"}); }},
+    {"AnEmptyName", {"convert", "", "<Q3>"}, 2, "corvane: a folder name cannot be empty"},
     {"ControlCharactersAreShownEscaped",
+     words("convert <Q2> <ROOT>/q3\x1b]0;title\a" + decodePath("\xff")), 3,
+     "corvane: <ROOT>/q3\\x1b]0;title\\x07\\xff holds no folder qfbastion", 0,
      [](Games& g) {
-         const QString named = g.root.file("q3\x1b]0;title\a") + decodePath("\xff");
          QDir(g.quake3 + "qfbastion").removeRecursively();
-         EXPECT_EQ(::rename(QFile::encodeName(g.quake3).constData(), encodePath(named).c_str()), 0);
-         return QStringList{"convert", g.quake2, named};
-     },
-     3, "corvane: <ROOT>/q3\\x1b]0;title\\x07\\xff holds no folder qfbastion"},
-    {"NoProc", convert, 0, "  pak2.pk3  ", 3, {}, withoutProc},
-    {"PathsLongerThanTheSystemTakesAtOnce", convertDeep, 0, "  pak2.pk3  "},
-    {"Help", [](Games&) { return QStringList{"--help"}; }, 0, "Usage: corvane [--demo]"},
-    {"DemoTakesNothingElse",
-     [](Games&) {
-         return QStringList{"--demo", "--help"};
-     },
-     2, "corvane: --demo takes no other argument"},
+         moveTo(g.quake3, g, "q3\x1b]0;title\a" + decodePath("\xff"));
+     }},
+    {"NoProc", kConvert, 0, "  pak2.pk3  ", 3, {}, {}, withoutProc},
+    {"PathsLongerThanTheSystemTakesAtOnce",
+     words("convert <ROOT>" + kDeep + "/q2 <ROOT>" + kDeep + "/q3"), 0, "  pak2.pk3  ", 0,
+     moveDeep},
+    {"Help", words("--help"), 0, "Usage: corvane [--demo]"},
+    {"DemoTakesNothingElse", words("--demo --help"), 2, "corvane: --demo takes no other argument"},
     // The wizard with no display, or with one that does not answer, locally or over the
     // network: a clear message, no abort of the toolkit.
-    {"NoDisplay", [](Games&) { return QStringList{}; }, 1, "corvane: no display found"},
-    {"NoXServer",
-     [](Games&) { return QStringList{}; },
-     1,
-     "corvane: no display found",
-     0,
-     {"DISPLAY=:97"}},
-    {"NoXServerOverTheNetwork",
-     [](Games&) { return QStringList{}; },
-     1,
-     "corvane: no display found",
-     0,
-     {"DISPLAY=localhost:97.0"}},
-    {"NoPlatformPlugin",
-     [](Games&) { return QStringList{}; },
-     1,
-     "corvane: Qt has no platform plugin \"nowhere\" (QT_QPA_PLATFORM=nowhere): unset",
-     0,
-     {"QT_QPA_PLATFORM=nowhere"}},
-    {"NoWaylandServer",
-     [](Games&) { return QStringList{}; },
-     1,
-     "corvane: no display found",
-     0,
-     {"WAYLAND_DISPLAY=nowhere-97"}},
-    {"ConvertHelp",
-     [](Games&) {
-         return QStringList{"convert", "-h"};
-     },
-     0, "Usage: corvane convert [--dry-run]"},
-    {"FindHelp",
-     [](Games&) {
-         return QStringList{"find", "--help"};
-     },
-     0, "Usage: corvane find [--null]"},
-    {"Version", [](Games&) { return QStringList{"--version"}; }, 0, "corvane 1."},
-    {"FindNothing",
-     [](Games& g) {
-         return QStringList{"find", g.outside};
-     },
-     1, "corvane: no Quake 2 or Quake 3 folder found"},
-    {"UnknownOption",
-     [](Games& g) {
-         return QStringList{"find", "--json", g.quake2};
-     },
-     2, "corvane: unknown option --json"},
-    {"UnknownCommand", [](Games&) { return QStringList{"--bogus"}; }, 2,
-     "corvane: unknown option --bogus"},
-    {"OneFolder",
-     [](Games& g) {
-         return QStringList{"convert", g.quake2};
-     },
-     2, "corvane: convert takes two folders"},
-    {"NoSuchFolder",
-     [](Games& g) {
-         return QStringList{"convert", g.root.file("none"), g.quake3};
-     },
-     3, "corvane: <ROOT>/none: no such folder"},
-    {"FoldersSwapped",
-     [](Games& g) {
-         return QStringList{"convert", g.quake3, g.quake2};
-     },
-     3, "corvane: the two folders look swapped: "},
-    {"Baseq2ForItsGame",
-     [](Games& g) {
-         return QStringList{"convert", g.quake2 + "baseq2", g.quake3};
-     },
-     3,
+    {"NoDisplay", {}, 1, "corvane: no display found"},
+    {"NoXServer", {}, 1, "corvane: no display found", 0, {}, {"DISPLAY=:97"}},
+    {"NoXServerOverTheNetwork", QStringList(), 1, "corvane: no display found", 0, nullptr,
+     words("DISPLAY=localhost:97.0")},
+    {"NoPlatformPlugin", QStringList(), 1,
+     "corvane: Qt has no platform plugin \"nowhere\" (QT_QPA_PLATFORM=nowhere): unset", 0, nullptr,
+     words("QT_QPA_PLATFORM=nowhere")},
+    {"NoWaylandServer", {}, 1, "corvane: no display found", 0, {}, {"WAYLAND_DISPLAY=nowhere-97"}},
+    {"ConvertHelp", words("convert -h"), 0, "Usage: corvane convert [--dry-run]"},
+    {"FindHelp", words("find --help"), 0, "Usage: corvane find [--null]"},
+    {"Version", words("--version"), 0, "corvane 1."},
+    {"FindNothing", words("find <ROOT>/outside"), 1, "corvane: no Quake 2 or Quake 3 folder found"},
+    {"UnknownOption", words("find --json <Q2>"), 2, "corvane: unknown option --json"},
+    {"UnknownCommand", words("--bogus"), 2, "corvane: unknown option --bogus"},
+    {"OneFolder", words("convert <Q2>"), 2, "corvane: convert takes two folders"},
+    {"NoSuchFolder", words("convert <ROOT>/none <Q3>"), 3, "corvane: <ROOT>/none: no such folder"},
+    {"FoldersSwapped", words("convert <Q3> <Q2>"), 3, "corvane: the two folders look swapped: "},
+    {"Baseq2ForItsGame", words("convert <Q2>/baseq2 <Q3>"), 3,
      "corvane: <Q2>/baseq2 is the game's baseq2 folder; give the Quake 2 folder that holds it, "
      "<Q2>"},
-    {"NoQuake2Folder",
-     [](Games& g) {
-         return QStringList{"convert", g.quake3, g.quake3};
-     },
-     3, "corvane: <Q3> is no Quake 2 folder: it holds no baseq2/pak0.pak"},
-    {"NoQfbastion",
-     [](Games& g) {
-         QDir(g.quake3 + "qfbastion").removeRecursively();
-         return convert(g);
-     },
-     3, "corvane: <Q3> holds no folder qfbastion"},
-    // Debian's layout: the data in a system place, qfbastion in the engine's home path; the
-    // data folders stay byte for byte as they were.
-    {"HomePathWithTheDataInASystemPlace",
-     [](Games& g) {
-         splitQuake3(g, g.root.file("usr/share/games/quake3"), true);
-         return convert(g);
-     },
-     0, "  Quake 3's data: <ROOT>/usr/share/games/quake3/baseq3, for the home path <Q3>", 3},
+    {"NoQuake2Folder", words("convert <Q3> <Q3>"), 3,
+     "corvane: <Q3> is no Quake 2 folder: it holds no baseq2/pak0.pak"},
+    {"HomePathWithTheDataInASystemPlace", kConvert, 0,
+     "  Quake 3's data: <ROOT>/usr/share/games/quake3/baseq3, for the home path <Q3>", 3,
+     [](Games& g) { splitQuake3(g, g.root.file("usr/share/games/quake3"), true); }},
     {"HomePathWithTheDataGiven",
-     [](Games& g) {
-         splitQuake3(g, g.root.file("q3 data"), false);
-         return QStringList{"convert", "--dry-run", "--quake3-data", g.root.file("q3 data"),
-                            g.quake2,  g.quake3};
-     },
-     0, "Quake 3's data: <ROOT>/q3 data/baseq3, for the home path <Q3>"},
-    {"HomePathWithoutQuake3DataAnywhere",
-     [](Games& g) {
-         splitQuake3(g, g.root.file("elsewhere"), false);
-         return convert(g);
-     },
-     3, "corvane: <Q3> holds qfbastion but no Quake 3 data: "},
-    {"DataGivenThatIsNone",
-     [](Games& g) {
-         return QStringList{"convert", "--quake3-data=" + g.quake2, g.quake2, g.quake3};
-     },
-     3, "corvane: <Q2> holds no baseq3/pak0.pk3: it is no Quake 3 data folder"},
-    {"APakOfAKnownReleasesSizeWithOtherBytes",
-     [](Games& g) {
-         g.padPak("pak2.pak", 45055);
-         return convert(g);
-     },
-     7, "corvane: pak2.pak has the size of Quake 2's point-release patch but other contents", 3},
-    {"FailedTool",
-     [](Games& g) {
-         writeFile(g.programFolder + "/pak", "#!/bin/sh\nexit 2\n");
-         return convert(g);
-     },
-     4, "corvane: pak0.pak could not be unpacked:"},
-    {"NotAllInstalled",
-     [](Games& g) {
-         g.writePak("pak1.pak", {{"pics/other.pcx", "other"}});
-         return convert(g);
-     },
-     5, "  pak1.pk3  not made"},
-    {"AnotherConversionRunning",
-     [](Games& g) {
-         g.lockAsAnotherRun(g.programFolder);
-         return convert(g);
-     },
-     6, "corvane: Another conversion is running in "},
-    {"AModsFileInEveryFolderOfThePak",
-     [](Games& g) {
-         g.writePak("pak0.pak", withAFileMoreInEveryFolder(classicPak(0)));
-         return convert(g);
-     },
-     0, "  pak0.pk3  ", 3},
-    {"AnotherGamesPak0",
+     {"convert", "--dry-run", "--quake3-data", "<ROOT>/q3 data", "<Q2>", "<Q3>"},
+     0,
+     "Quake 3's data: <ROOT>/q3 data/baseq3, for the home path <Q3>",
+     0,
+     [](Games& g) { splitQuake3(g, g.root.file("q3 data"), false); }},
+    {"HomePathWithoutQuake3DataAnywhere", kConvert, 3,
+     "corvane: <Q3> holds qfbastion but no Quake 3 data: ", 0,
+     [](Games& g) { splitQuake3(g, g.root.file("elsewhere"), false); }},
+    {"DataGivenThatIsNone", words("convert --quake3-data=<Q2> <Q2> <Q3>"), 3,
+     "corvane: <Q2> holds no baseq3/pak0.pk3: it is no Quake 3 data folder"},
+    // Each outcome of the conversion has its status; the words are the conversion's own.
+    {"APakOfAKnownReleasesSizeWithOtherBytes", kConvert, 7,
+     "corvane: pak2.pak has the size of Quake 2's point-release patch but other contents", 3,
+     [](Games& g) { g.padPak("pak2.pak", 45055); }},
+    // The command line's own words for a pak0.pak with fewer files than the classic game's.
+    {"AnotherGamesPak0", kConvert, 7, "corvane: pak0.pak holds ", 3,
      [](Games& g) {
          Members members = classicPak(0);
          members.resize(40);
          g.writePak("pak0.pak", members);
-         return convert(g);
-     },
-     7, "corvane: pak0.pak holds ", 3},
-    {"CtrlCWhilePacking", [](Games& g) { return stopWhilePacking(g, "INT"); }, 130,
-     "corvane: stopped by SIGINT"},
-    {"TerminalClosedWhilePacking", [](Games& g) { return stopWhilePacking(g, "HUP"); }, 129,
-     "corvane: stopped by SIGHUP"},
-    {"OutputToAPipeClosedEarly", convert, 0, nullptr, 3},
+     }},
+    {"FailedTool", kConvert, 4, "corvane: pak0.pak could not be unpacked:", 0,
+     [](Games& g) { writeFile(g.programFolder + "/pak", "#!/bin/sh\nexit 2\n"); }},
+    {"NotAllInstalled", kConvert, 5, "  pak1.pk3  not made", 0,
+     [](Games& g) {
+         g.writePak("pak1.pak", {{"pics/other.pcx", "other"}});
+     }},
+    {"CtrlCWhilePacking", kConvert, 130, "corvane: stopped by SIGINT", 0, stopWhilePacking("INT")},
+    {"TerminalClosedWhilePacking", kConvert, 129, "corvane: stopped by SIGHUP", 0,
+     stopWhilePacking("HUP")},
+    {"OutputToAPipeClosedEarly", kConvert, 0, nullptr, 3},
 };
 
 INSTANTIATE_TEST_SUITE_P(Arguments, CommandLine, ::testing::ValuesIn(kRoads), kRowName);
@@ -468,7 +356,7 @@ TEST(CommandLine, TheEngineLoadsTheArchivesInstalledIntoItsHomePath) {
     const QString data = games.root.file("usr/share/games/quake3");
     splitQuake3(games, data, true);
     writeFile(data + "/baseq3/pak0.pk3", QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0'));
-    const Finished conversion = corvane(games, convert(games));
+    const Finished conversion = corvane(games, {"convert", games.quake2, games.quake3});
     ASSERT_EQ(conversion.exitCode, 0) << conversion.err;
     const Finished loaded =
         run(engine,
