@@ -56,7 +56,7 @@ QString Conversion::quake2Archive(const QString& name) const {
     return decodePath(resolveIn(m_paths.quake2, QStringLiteral("baseq2/") + name));
 }
 
-Outcome Conversion::stopBeforeWork(Notice notice) {
+Outcome Conversion::stopBeforeWork(const Notice& notice) {
     m_view.notice(notice);
     return Outcome::CheckFailed;
 }

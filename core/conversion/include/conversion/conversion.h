@@ -150,7 +150,7 @@ private:
     Step checkFreeSpace();
     // Takes `lock` in the open folder `folder`, known as `path`.
     Step lockOrStop(Lock& lock, int folder, const QString& path);
-    Outcome stopBeforeWork(Notice notice);
+    Outcome stopBeforeWork(const Notice& notice);
     // A stop signal ends the run between its steps, and so does a work folder given to another
     // user.
     Step stopIfAsked();
