@@ -25,6 +25,7 @@
 
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 
@@ -201,6 +202,23 @@ TEST_F(Search, TheWizardCountsSubFoldersIn16BitsFindCountsThemAll) {
     EXPECT_EQ(find.err, "");
     EXPECT_EQ(find.out.count('\n'), 3) << find.out;
     EXPECT_TRUE(find.out.contains(QFile::encodeName(drive.file("Big/Inner/")))) << find.out;
+}
+
+// A bind mount shows a folder of the same disk again, elsewhere: the wizard's walk takes it for
+// another file system, as it does a disk of its own, and does not go into it.
+TEST(DiskFolders, ABindMountIsNoSubFolder) {
+    TempDir root;
+    makeTree(root.path(), {"A/", "B/"});
+    struct statx info {};
+    if (statx(AT_FDCWD, QFile::encodeName(root.path()).constData(), 0, STATX_MNT_ID, &info) != 0 ||
+        (info.stx_mask & STATX_MNT_ID) == 0)
+        GTEST_SKIP() << "this kernel tells no mount ids";
+    const QByteArray a = QFile::encodeName(root.file("A")), b = QFile::encodeName(root.file("B"));
+    if (::mount(a.constData(), b.constData(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "this process may not mount a folder: " << strerror(errno);
+    const QStringList listed = DiskFolders().subFolders(root.path());
+    ::umount2(b.constData(), MNT_DETACH);
+    EXPECT_EQ(listed, QStringList{"A"});
 }
 
 // The drives of the machine: the root once and first, then each drive that can hold the user's
