@@ -5,6 +5,23 @@
 
 namespace corvane {
 
+bool meansDriveLost(int cause) {
+    switch (cause) {
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+    case ENOMEDIUM:
+    case ESTALE:
+    case ENOTCONN:
+    case ETIMEDOUT:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+        return true;
+    default:
+        return false;
+    }
+}
+
 namespace {
 
 // The runtime's text for an error number.
@@ -56,6 +73,8 @@ QString plainText(int number) {
 }
 
 int numberFor(int cause, int notFound) {
+    if (meansDriveLost(cause))
+        return kDeviceUnavailable;
     switch (cause) {
     case ENOENT:
     case ENOTDIR:
@@ -71,16 +90,6 @@ int numberFor(int cause, int notFound) {
         return kDiskFull;
     case ENOMEM:
         return kOutOfMemory;
-    case EIO:
-    case ENXIO:
-    case ENODEV:
-    case ENOMEDIUM:
-    case ESTALE:
-    case ENOTCONN:
-    case ETIMEDOUT:
-    case EHOSTDOWN:
-    case EHOSTUNREACH:
-        return kDeviceUnavailable;
     default:
         return kPathFileAccessError;
     }

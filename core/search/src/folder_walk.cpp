@@ -2,6 +2,7 @@
 
 #include "io/fd.h"
 #include "io/folder.h"
+#include "platform/error.h"
 #include "platform/files.h"
 
 #include <algorithm>
@@ -46,18 +47,8 @@ Failure failureOf(int error) {
         return Failure::PassedOver;
     case ENOMEM:
         return Failure::OutOfMemory;
-    case EIO:
-    case ENXIO:
-    case ENODEV:
-    case ENOMEDIUM:
-    case ESTALE:
-    case ENOTCONN:
-    case ETIMEDOUT:
-    case EHOSTDOWN:
-    case EHOSTUNREACH:
-        return Failure::DriveLost;
     default:
-        return Failure::Other;
+        return meansDriveLost(error) ? Failure::DriveLost : Failure::Other;
     }
 }
 

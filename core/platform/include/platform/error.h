@@ -61,6 +61,10 @@ private:
     std::string m_what;
 };
 
+// Whether the errno `cause` says the drive cannot be reached any more: a medium pulled out, a
+// network share gone.
+bool meansDriveLost(int cause);
+
 // A value, or the Error why there is none.
 template <typename T> using Result = io::Result<T, Error>;
 
