@@ -366,8 +366,11 @@ struct RecordingVisitor : FolderVisitor {
     QStringList visits, failures;
 };
 
-const QString kDeepName = "a-folder-of-a-deep-tree";
-constexpr int kDepth = 300; // past the open folders kept, and past the longest path at once
+// Past the 64 folders the walk keeps open, sub-folders are opened by their path below the last
+// one kept. 17 names of 240 bytes with their separators are 4097 bytes: one such path is
+// exactly as long as the system refuses at once.
+const QString kDeepName = QString(240, 'd');
+constexpr int kDepth = 100; // past the open folders kept, and past the longest path at once
 
 // The visits of a chain of kDepth folders below "deep": the deepest first.
 QStringList deepVisits() {
