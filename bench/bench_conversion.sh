@@ -6,7 +6,9 @@
 # (/dev/shm) and on the disk. The two roads take turns, run after run, so that a machine busy
 # with other work slows both alike; times are medians of 5. Also counts the bytes the
 # conversion writes against the unpacked tree plus the final archives, and the system calls of
-# the program itself (its tools left out) per unpacked file. Prints each ratio with PASS or FAIL.
+# the program itself (its tools left out) per unpacked file. Prints each ratio with PASS or FAIL,
+# and, in the same turns, the floor: the unpacking and deletion by hand with one start of the
+# zip tool per run the conversion makes, which no conversion that keeps its runs can beat.
 # Usage: bench/bench_conversion.sh [generated|real|small ...]   (all three when none is given;
 # builds into $CORVANE_BUILD_DIR or build, or takes corvane, pak and minizip from
 # $CORVANE_BENCH_BIN; needs bench/setup.sh for the real content and strace)
@@ -60,8 +62,23 @@ bench_on() {
             rm -r env models pics sound sprites textures maps demos ./*.cfg maps.lst)
     }
     prepare_hand() { rm -rf "$work/hand" && mkdir "$work/hand"; }
+    # What the conversion cannot do without: the same unpacking and deletion as by hand, and
+    # one start of the zip tool per run it makes (30 files a run for pak0.pk3, one last run,
+    # one each for pak1.pk3 and pak2.pk3), each adding one empty file: no program that unpacks
+    # the whole of pak0.pak and packs 30 files per zip run can be faster.
+    local zip_runs
+    floor() {
+        (cd "$work/hand" &&
+            "$bin/pak" -x "$q2/baseq2/pak0.pak" >/dev/null &&
+            "$bin/pak" -x "$q2/baseq2/pak1.pak" pics/tag1.pcx pics/tag2.pcx >/dev/null &&
+            "$bin/pak" -x "$q2/baseq2/pak2.pak" >/dev/null && : >empty &&
+            for ((run = 0; run < zip_runs; run++)); do
+                "$bin/minizip" -a floor.zip empty >/dev/null || return
+            done &&
+            rm -r env models pics sound sprites textures maps demos ./*.cfg maps.lst)
+    }
     # The two roads take turns: each run of the program is followed by one by hand.
-    local program_times=() by_hand_times=() baseline_times=() i
+    local program_times=() by_hand_times=() floor_times=() baseline_times=() i
     for ((i = 0; i < runs; i++)); do
         if [[ -n ${CORVANE_BENCH_BASELINE:-} ]]; then
             program_folder "$CORVANE_BENCH_BASELINE" && sync
@@ -72,10 +89,14 @@ bench_on() {
         [[ -f $q3/qfbastion/pak2.pk3 ]] || { cat "$work/convert.log" >&2; exit 1; }
         prepare_hand && sync
         by_hand_times+=("$(seconds_of by_hand)")
+        zip_runs=$(($(unzip -Z1 "$q3/qfbastion/pak0.pk3" | wc -l) / 30 + 3))
+        prepare_hand && sync
+        floor_times+=("$(seconds_of floor)")
     done
-    local program_time by_hand_time
+    local program_time by_hand_time floor_time
     program_time=$(median "${program_times[@]}")
     by_hand_time=$(median "${by_hand_times[@]}")
+    floor_time=$(median "${floor_times[@]}")
     check_archive "$q3/qfbastion/pak0.pk3" "$(unzip -Z1 "$q3/qfbastion/pak0.pk3" | wc -l)"
 
     program_folder
@@ -93,6 +114,8 @@ bench_on() {
         baseline_time=$(median "${baseline_times[@]}")
         echo "baseline$label: ${baseline_time}s, $(ratio "$baseline_time" "$by_hand_time")x by hand"
     fi
+    echo "floor$label: ${floor_time}s (unpacking, $zip_runs zip runs of an empty file, deleting):" \
+        "$(ratio "$floor_time" "$by_hand_time")x by hand"
     verdict "whole conversion / by hand$label" "$(ratio "$program_time" "$by_hand_time")" 0.6
     verdict "own system calls per unpacked file$label" "$(ratio "$calls" "$files")" 3
     verdict "bytes written / (unpacked tree + archives)$label" \
