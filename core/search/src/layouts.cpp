@@ -1,6 +1,7 @@
 #include "search/layouts.h"
 
 #include "io/folder.h"
+#include "io/tree.h"
 #include "platform/files.h"
 
 #include <QDir>
@@ -59,17 +60,10 @@ bool holdsModFolder(Game game, const QString& folder) {
 
 namespace {
 
-char asciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Whether `name` (UTF-8) is `ascii` in any case, as the wizard's lists compare names.
 bool sameIgnoringCase(const std::string& name, const char* ascii) {
-    const std::string_view known(ascii);
     if (std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; }))
-        return name.size() == known.size() &&
-               std::equal(name.begin(), name.end(), known.begin(),
-                          [](char a, char b) { return asciiLower(a) == asciiLower(b); });
+        return io::equalIgnoringAsciiCase(name, ascii);
     return QString::fromUtf8(name.data(), qsizetype(name.size()))
                .compare(QLatin1String(ascii), Qt::CaseInsensitive) == 0;
 }
