@@ -60,6 +60,10 @@ TEST(Files, LookUpPathsIgnoringCaseAndSeparatorRuns) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(Dir(c.path, c.attributes), c.expected) << c.path;
+    const QString previous = QDir::currentPath(); // a relative path starts at the current folder
+    ASSERT_TRUE(QDir::setCurrent(root));
+    EXPECT_EQ(Dir("BASE DIR\\sub \u00fc/file.txt", 0), "File.TXT");
+    ASSERT_TRUE(QDir::setCurrent(previous));
     // The file list's wildcards: '*' any run, '?' one character, ASCII case ignored.
     for (const auto& [name, pattern, matches] : {std::tuple{"Quake2.EXE", "*.exe", true},
                                                  {".exe", "*.exe", true},
