@@ -101,10 +101,16 @@ TEST(Names, ComeBackByteForByteAndOnlyValidUtf8IsShown) {
 }
 
 TEST(Guarded, AnUnhandledErrorShowsTheRuntimeMessageAndEnds) {
-    FakeServices services;
-    EXPECT_TRUE(
-        runsToEnd(services, [] { throw Error::fromSystem(ENOSPC, kFileNotFound, "/q3/a.pk3"); }));
-    EXPECT_EQ(services.prompts(), QStringList{"Run-time error '61':\r\n\r\nDisk full: /q3/a.pk3"});
+    for (const auto& [cause, notFound, message] :
+         {std::tuple{ENOSPC, kFileNotFound, "Run-time error '61':\r\n\r\nDisk full: /q3/a.pk3"},
+          {ENOENT, kFileNotFound, "Run-time error '53':\r\n\r\nFile not found: /q3/a.pk3"},
+          {ENOENT, kPathNotFound, "Run-time error '76':\r\n\r\nPath not found: /q3/a.pk3"}}) {
+        FakeServices services;
+        EXPECT_TRUE(runsToEnd(services, [cause = cause, notFound = notFound] {
+            throw Error::fromSystem(cause, notFound, "/q3/a.pk3");
+        }));
+        EXPECT_EQ(services.prompts(), QStringList{message});
+    }
 }
 
 // A probe tool in a folder whose name holds blanks and quotes gets exactly its arguments, bytes
