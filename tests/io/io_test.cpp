@@ -216,12 +216,13 @@ TEST(Rw, CopiesRangesWhereTheKernelCannotAndStopsAtTheEnd) {
 // cut short (then the file was never touched and the journal only goes), or another file has
 // taken the name since (then that file is not touched either).
 TEST(Journal, RecoversOnlyFromAWholeJournalOfThatFile) {
-    enum Since { Kept, Replaced, Removed };
+    enum Since { Kept, Replaced, Linked, Removed };
     const std::tuple<bool, qint64, Since, const char*> cases[] = {
         {true, 0, Kept, "head+new, longer tail"},  // committed
         {false, 0, Kept, "head+old tail"},         // the process died while updating
         {false, 3, Kept, "head+new, longer tail"}, // the journal is cut short
         {false, 0, Replaced, "someone else's"},    // the archive was replaced since
+        {false, 0, Linked, "someone else's"},      // by a link, which is not followed
         {false, 0, Removed, nullptr},              // or removed
     };
     for (const auto& [commit, cutShort, since, expected] : cases) {
@@ -248,12 +249,14 @@ TEST(Journal, RecoversOnlyFromAWholeJournalOfThatFile) {
         EXPECT_EQ(QFile::exists(saved), !commit);
         if (cutShort)
             QFile::resize(saved, QFileInfo(saved).size() - cutShort);
-        if (since == Replaced) // while the old one still holds its inode number
+        if (since == Replaced || since == Linked) // while the old one holds its inode number
             writeFile(dir.file("other"), "someone else's");
         if (since != Kept)
             QFile::remove(dir.file("pak0.pk3"));
         if (since == Replaced)
             QFile::rename(dir.file("other"), dir.file("pak0.pk3"));
+        if (since == Linked)
+            QFile::link(dir.file("other"), dir.file("pak0.pk3"));
         EXPECT_TRUE(recover(folder.get(), "pak0.pk3"));
         EXPECT_EQ(QFile::exists(dir.file("pak0.pk3")), expected != nullptr);
         if (expected)
