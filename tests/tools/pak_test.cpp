@@ -32,6 +32,7 @@ TEST(Pak, CreateListExtractRoundTripAndNamedMembers) {
         {"empty.txt", ""},
         {"maps/base1.bsp", gameLikeBytes(qsizetype(600) * 1024, 1)}, // larger than the copy buffer
         {"sound/boss3/bs3atck1.wav", gameLikeBytes(70000, 3)},
+        {"sound/the-longest-name-a-pack-holds-is-55-bytes-xxx.wav", "55"},
     };
     QByteArray listing;
     for (const auto& [name, data] : files) {
@@ -42,6 +43,10 @@ TEST(Pak, CreateListExtractRoundTripAndNamedMembers) {
     // through.
     makeTree(dir.path(), {"libz.so.1", "keep", "out/empty.txt -> ../keep", "named/"});
     ASSERT_EQ(run(CORVANE_PAK, {"-c", "a.pak", "src"}, dir.path()).exitCode, 0);
+    writeFile(dir.file("long/sound/" + QString(50, 'n')));
+    const Finished tooLong = run(CORVANE_PAK, {"-c", "long.pak", "long"}, dir.path());
+    EXPECT_NE(tooLong.exitCode, 0);
+    EXPECT_TRUE(tooLong.err.contains("name longer than 55 bytes")) << tooLong.err;
     EXPECT_EQ(run(CORVANE_PAK, {"-l", "a.pak"}, dir.path()).out, listing);
     // A listing that cannot be written whole fails.
     const Finished full = run(CORVANE_PAK, {"-l", "a.pak"}, dir.path(), {}, [] {
