@@ -13,7 +13,7 @@ packages=(
     libzip-dev zlib1g-dev libdeflate-dev
     libgtest-dev libgmock-dev googletest
     clang libclang-rt-14-dev
-    python3 unzip zip p7zip-full
+    python3 unzip zip p7zip-full e2fsprogs mount
     xvfb xauth desktop-file-utils qt6-wayland
     clang-tidy clang-format
     dpkg-dev lintian appstream

@@ -480,4 +480,28 @@ TEST(FolderWalk, FindsTheSameWithoutOpenat2) {
                               : QStringList{root.file("M/C/"), root.file("B/"), root.file("A/")}));
 }
 
+// Some file systems (ext2 made without file types, older XFS) list names without their kinds:
+// each is then looked at, and the walk finds the same folders.
+TEST(FolderWalk, ListingsWithoutKindsAreWalkedAlike) {
+    TempDir root("corvane-walk");
+    makeTree(root.file("tree"), {"P/A/", "P/Z/", "P/file", "P/link -> A"});
+    makeDirs(root.file("disk"));
+    if (run("mke2fs", {"-q", "-t", "ext2", "-O", "^filetype", "-d", root.file("tree"),
+                       root.file("image"), "1M"})
+                .exitCode != 0 ||
+        run("mount", {"-o", "loop,ro", root.file("image"), root.file("disk")}).exitCode != 0)
+        GTEST_SKIP() << "this process may not make and mount a disk image without file types";
+    const std::unique_ptr<const QByteArray, void (*)(const QByteArray*)> mounted(
+        new QByteArray(QFile::encodeName(root.file("disk"))), [](const QByteArray* folder) {
+            ::umount2(folder->constData(), MNT_DETACH);
+            delete folder;
+        });
+    RecordingVisitor visitor;
+    visitor.root = root.file("disk") + '/';
+    walkFolders({QFile::encodeName(visitor.root).toStdString()}, visitor);
+    EXPECT_EQ(visitor.visits,
+              (QStringList{"lost+found|", "P/Z|", "P/A|", "P|A,Z", "|P,lost+found"}));
+    EXPECT_EQ(visitor.failures, QStringList());
+}
+
 } // namespace
