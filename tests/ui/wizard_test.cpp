@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -109,6 +110,7 @@ TEST(Keyboard, TheKeyboardAloneCarriesTheUserThroughTheWizard) {
     wizard.start();
     Startup* startup = wizard.startup();
     ASSERT_TRUE(QTest::qWaitForWindowActive(startup));
+    EXPECT_EQ(startup->geometry().center(), startup->screen()->availableGeometry().center());
     EXPECT_EQ(QApplication::focusWidget(), startup->OKButton);
     EXPECT_TRUE(startup->testAttribute(Qt::WA_KeyboardFocusChange)) << "the focus is not shown";
     key(startup, Qt::Key_Tab);
