@@ -86,6 +86,7 @@ struct Layout {
     std::vector<std::pair<QString, int>> failures = {};
     int failureBoxes = 0;
     QStringList neverRead = {};
+    const char* failureBox = "Path/File access error"; // and the failing folder
 };
 
 // The number of the run-time error `read` throws, 0 when it throws none.
@@ -147,6 +148,16 @@ const Layout kLayouts[] = {
      {{"P/Z", 0}},
      0,
      {"P/M", "P/A"}},
+    // A drive pulled out during the walk: one box, however many folders fail after it; each
+    // failure ends its parent's further sub-folders.
+    {"ADriveGoneDuringTheWalkSaysSoOnce",
+     kFailing,
+     {"P/Z", "P", ""},
+     {"Q3"},
+     {{"P/M", kDeviceUnavailable}, {"O", kDeviceUnavailable}},
+     1,
+     {},
+     "Device unavailable"},
     // Out of memory ends the visit quietly and stops P's further sub-folders.
     {"OutOfMemoryStopsTheParentsFurtherSubFolders",
      kFailing,
@@ -179,7 +190,7 @@ TEST_P(Layouts, AreListedWithTheSeparatorInWalkOrder) {
     });
     EXPECT_EQ(failuresShown.size(), GetParam().failureBoxes) << failuresShown.join('|');
     for (const QString& box : failuresShown)
-        EXPECT_EQ(box, "Path/File access error: " + drive.file("P/M"));
+        EXPECT_EQ(box, GetParam().failureBox + QString(": ") + drive.file("P/M"));
     for (const QString& folder : GetParam().neverRead)
         EXPECT_FALSE(services->folders().read().contains(drive.file(folder))) << folder;
 }
@@ -330,7 +341,12 @@ TEST_F(Search, AFolderIsListedAgainWhenASubFolderWentAndFailsWhenItWentItself) {
     makeTree(drive.path(), {"P/A/", "P/M/", "P/Z/"});
     DiskFolders folders;
     const QString p = drive.file("P");
-    ASSERT_EQ(folders.subFolders(p), (QStringList{"A", "M", "Z"}));
+    // A name that is not UTF-8 could not be shown: it is passed over.
+    const QByteArray unshown = QFile::encodeName(p) + "/\xff";
+    ASSERT_EQ(::mkdir(unshown.constData(), 0755), 0);
+    const QStringList listed = folders.subFolders(p);
+    ASSERT_EQ(::rmdir(unshown.constData()), 0);
+    ASSERT_EQ(listed, (QStringList{"A", "M", "Z"}));
     ASSERT_TRUE(QDir(drive.file("P/M")).removeRecursively());
     EXPECT_EQ(errorOf([&] { folders.subFolders(drive.file("P/M")); }), kPathNotFound);
     EXPECT_EQ(folders.subFolders(p), (QStringList{"A", "Z"}));
