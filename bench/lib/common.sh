@@ -58,12 +58,14 @@ written_bytes() {
 
 # System calls made by the program that the rest of the line starts, without those of the
 # programs it starts: strace writes a log per process and thread, and only the program's own
-# (the first) and those of the threads it made count, not the processes it forked for tools.
+# and those of the threads it made count, not the processes it started for tools.
 own_system_calls() {
     local logs main threads calls=0 log
     logs=$(mktemp -d)
     strace -f -ff -qq -e signal=none -o "$logs/trace" "$@" >/dev/null 2>&1 || true
-    main=$(find "$logs" -name 'trace.*' | sort -t. -k2 -n | head -1)
+    # The program's own log: the one that starts with its exec (not the lowest number, as
+    # process numbers wrap around).
+    main=$(grep -l -m1 "^execve(\"$1\"" "$logs"/trace.* | head -1)
     threads=$(sed -nE 's/^clone3?\(.*CLONE_THREAD.*\) = ([0-9]+)$/\1/p' "$main")
     for log in "$main" $(printf "$logs/trace.%s\n" $threads); do
         [[ -f $log ]] && calls=$((calls + $(grep -cE '^[a-z_0-9]+\(' "$log")))
