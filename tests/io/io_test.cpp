@@ -259,8 +259,9 @@ TEST(Journal, RecoversOnlyFromAWholeJournalOfThatFile) {
             QFile::link(dir.file("other"), dir.file("pak0.pk3"));
         EXPECT_TRUE(recover(folder.get(), "pak0.pk3"));
         EXPECT_EQ(QFile::exists(dir.file("pak0.pk3")), expected != nullptr);
-        if (expected)
+        if (expected) {
             EXPECT_EQ(readFile(dir.file("pak0.pk3")), expected);
+        }
         EXPECT_FALSE(QFile::exists(saved));
     }
 }
