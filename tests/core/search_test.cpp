@@ -496,6 +496,15 @@ TEST(FolderWalk, FindsTheSameWithoutOpenat2) {
                               : QStringList{root.file("M/C/"), root.file("B/"), root.file("A/")}));
 }
 
+// A drive that stops answering (every folder fails with EIO) is said once, and its walk ends.
+TEST(FolderWalk, ADriveGoneIsSaidOnceAndEndsItsWalk) {
+    TempDir root("corvane-walk");
+    makeTree(root.path(), {"A/", "B/", "C/"});
+    const Finished find = run(CORVANE_PROGRAM, {"find", root.path()}, {}, {},
+                              [] { failSystemCall(SYS_openat2, 3, sizeof(open_how), EIO); });
+    EXPECT_EQ(find.err.count(strerror(EIO)), 1) << find.err;
+}
+
 // Some file systems (ext2 made without file types, older XFS) list names without their kinds:
 // each is then looked at, and the walk finds the same folders.
 TEST(FolderWalk, ListingsWithoutKindsAreWalkedAlike) {
