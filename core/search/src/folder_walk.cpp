@@ -198,7 +198,6 @@ private:
     std::size_t m_budget;
     std::vector<Level> m_levels;
     const Opener* m_opener = nullptr;
-    bool m_driveLost = false;
 };
 
 bool Walk::root(const std::string& path) {
@@ -208,7 +207,6 @@ bool Walk::root(const std::string& path) {
     io::Fd fd = std::move(opened).value();
     const Opener opener(fd.get());
     m_opener = &opener;
-    m_driveLost = false;
     m_levels.clear();
     m_levels.emplace_back();
     m_levels.back().folder.path = path;
@@ -324,9 +322,6 @@ void Walk::readFailed(int error) {
             m_levels.back().next = 0;
         return;
     case Failure::DriveLost:
-        reportFailure(path, error);
-        m_levels.clear();
-        return;
     case Failure::Other:
         reportFailure(path, error);
         return;
@@ -349,9 +344,6 @@ void Walk::subFolderFailed(std::size_t index, int error) {
         deepest.next = 0;
         return;
     case Failure::DriveLost:
-        reportFailure(path, error);
-        m_levels.clear();
-        return;
     case Failure::Other:
         reportFailure(path, error);
         return;
@@ -359,9 +351,10 @@ void Walk::subFolderFailed(std::size_t index, int error) {
 }
 
 void Walk::reportFailure(const std::string& path, int error) {
-    if (failureOf(error) == Failure::DriveLost && std::exchange(m_driveLost, true))
-        return;
     m_visitor.failed(path, error);
+    // A drive gone ends the walk of its root: said once, not for every folder left.
+    if (failureOf(error) == Failure::DriveLost)
+        m_levels.clear();
 }
 
 } // namespace
