@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
@@ -516,11 +517,8 @@ TEST(FolderWalk, ListingsWithoutKindsAreWalkedAlike) {
                 .exitCode != 0 ||
         run("mount", {"-o", "loop,ro", root.file("image"), root.file("disk")}).exitCode != 0)
         GTEST_SKIP() << "this process may not make and mount a disk image without file types";
-    const std::unique_ptr<const QByteArray, void (*)(const QByteArray*)> mounted(
-        new QByteArray(QFile::encodeName(root.file("disk"))), [](const QByteArray* folder) {
-            ::umount2(folder->constData(), MNT_DETACH);
-            delete folder;
-        });
+    const QByteArray disk = QFile::encodeName(root.file("disk"));
+    const auto unmount = qScopeGuard([&] { ::umount2(disk.constData(), MNT_DETACH); });
     RecordingVisitor visitor;
     visitor.root = root.file("disk") + '/';
     walkFolders({QFile::encodeName(visitor.root).toStdString()}, visitor);

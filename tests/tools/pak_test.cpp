@@ -136,7 +136,8 @@ TEST_P(SkippedMember, OthersAreStillExtracted) {
     if (name == "past-end")
         pak = patched(pak, pak.size() - 8, 5000);
     writeFile(layout.pak, pak);
-    // What already stands in the work folder: a program, a link to a folder outside, a pk3.
+    // What already stands in the work folder: a program, a link to a folder outside, a pk3,
+    // a folder only its owner may write to.
     writeFile(layout.work + "/minizip", "#!/bin/sh\n");
     setMode(layout.work + "/minizip", 0755);
     makeTree(layout.work, {"models -> ../outside", "pak0.pk3", "locked/"});
